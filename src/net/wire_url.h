@@ -1,0 +1,18 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "text/text.h"
+
+namespace wuqu {
+
+// The form of an address that goes on the wire: program text (code page 936)
+// becomes UTF-8, and every byte that may not stand in a URL as it is (non-ASCII
+// bytes, blanks, control characters, and " < > \ ^ ` { | }) is percent-encoded.
+// Everything else, "%" included, is kept, so an address that is already
+// encoded passes unchanged. The HTTP client, the player and the downloader all
+// send addresses through this one function.
+std::string WireUrl(std::string_view local_url);
+
+}  // namespace wuqu
