@@ -4,6 +4,8 @@
 
 #include <cerrno>
 #include <cstddef>
+#include <cstdint>
+#include <cstring>
 
 namespace wuqu {
 namespace {
@@ -55,10 +57,38 @@ Converter& GbkToUtf8() {
   return converter;
 }
 
-bool IsAscii(unsigned char c) { return c < 0x80; }
+bool IsAscii(unsigned char c) {
+  return c < 0x80;
+}
 
-// Length of the well-formed UTF-8 sequence at the start of [p, end), or 0.
-std::size_t Utf8SequenceLength(const unsigned char* p, const unsigned char* end) {
+// End of the run of ASCII bytes at p: the first byte at or above 0x80, or,
+// with stop_at_zero, the first zero byte. Eight bytes at a time, because
+// pages are mostly ASCII.
+const unsigned char* AsciiRunEnd(const unsigned char* p, const unsigned char* end,
+                                 bool stop_at_zero) {
+  constexpr std::uint64_t kOnes = 0x0101010101010101ULL;
+  constexpr std::uint64_t kHighs = 0x8080808080808080ULL;
+  while (end - p >= 8) {
+    std::uint64_t word;
+    std::memcpy(&word, p, sizeof word);
+    std::uint64_t stop = word & kHighs;
+    if (stop_at_zero) stop |= (word - kOnes) & ~word & kHighs;  // some byte is zero
+    if (stop != 0) break;
+    p += 8;
+  }
+  while (p < end && IsAscii(*p) && !(stop_at_zero && *p == 0)) ++p;
+  return p;
+}
+
+// The UTF-8 sequence at the start of [p, end): its length when well formed;
+// otherwise the length of its maximal subpart (the bytes that began a
+// sequence before it broke off, at least one), which becomes one "?".
+struct Utf8Sequence {
+  std::size_t length;
+  bool valid;
+};
+
+Utf8Sequence ReadUtf8Sequence(const unsigned char* p, const unsigned char* end) {
   const unsigned char c = p[0];
   std::size_t n;
   unsigned char lo = 0x80, hi = 0xBF;  // bounds of the second byte
@@ -66,64 +96,64 @@ std::size_t Utf8SequenceLength(const unsigned char* p, const unsigned char* end)
     n = 2;
   } else if (c >= 0xE0 && c <= 0xEF) {
     n = 3;
-    if (c == 0xE0) lo = 0xA0;
+    if (c == 0xE0) lo = 0xA0;  // no overlong forms
     if (c == 0xED) hi = 0x9F;  // no surrogates
   } else if (c >= 0xF0 && c <= 0xF4) {
     n = 4;
     if (c == 0xF0) lo = 0x90;
-    if (c == 0xF4) hi = 0x8F;
+    if (c == 0xF4) hi = 0x8F;  // nothing above U+10FFFF
   } else {
-    return 0;
+    return {1, false};
   }
-  if (static_cast<std::size_t>(end - p) < n) return 0;
-  if (p[1] < lo || p[1] > hi) return 0;
-  for (std::size_t i = 2; i < n; ++i) {
-    if (p[i] < 0x80 || p[i] > 0xBF) return 0;
+  for (std::size_t i = 1; i < n; ++i) {
+    if (p + i == end) return {i, false};
+    const unsigned char min = i == 1 ? lo : 0x80;
+    const unsigned char max = i == 1 ? hi : 0xBF;
+    if (p[i] < min || p[i] > max) return {i, false};
   }
-  return n;
+  return {n, true};
 }
 
-// Converts one run of non-ASCII UTF-8 bytes. A character that code page 936
-// cannot hold becomes one "?"; so does each byte of malformed input.
-void ConvertUtf8Run(const unsigned char* p, const unsigned char* end, Text& out) {
+// Converts well-formed UTF-8 in one iconv call where it can. A character that
+// code page 936 cannot hold becomes one "?".
+void ConvertWellFormedUtf8(const unsigned char* p, const unsigned char* end, Text& out) {
   Converter& converter = Utf8ToGbk();
   const char* in = reinterpret_cast<const char*>(p);
   std::size_t left = static_cast<std::size_t>(end - p);
   while (left > 0) {
-    if (!converter.ok() || converter.Convert(&in, &left, out) != 0) {
-      const auto* at = reinterpret_cast<const unsigned char*>(in);
-      std::size_t skip = converter.ok() ? Utf8SequenceLength(at, end) : left;
-      if (skip == 0) skip = 1;
-      out.push_back('?');
-      in += skip;
-      left -= skip;
-    }
+    if (converter.ok() && converter.Convert(&in, &left, out) == 0) break;
+    const auto* at = reinterpret_cast<const unsigned char*>(in);
+    const std::size_t skip = ReadUtf8Sequence(at, end).length;
+    out.push_back('?');
+    in += skip;
+    left -= skip;
   }
 }
 
 // A code page 936 lead byte takes the next byte as its trail, which may lie
 // in the ASCII range (0x40 to 0x7E).
-bool IsGbkLead(unsigned char c) { return c >= 0x81 && c <= 0xFE; }
+bool IsGbkLead(unsigned char c) {
+  return c >= 0x81 && c <= 0xFE;
+}
 
 void ConvertGbkRun(const unsigned char* p, const unsigned char* end, std::string& out) {
   Converter& converter = GbkToUtf8();
   const char* in = reinterpret_cast<const char*>(p);
   std::size_t left = static_cast<std::size_t>(end - p);
   while (left > 0) {
-    if (!converter.ok() || converter.Convert(&in, &left, out) != 0) {
-      const auto* at = reinterpret_cast<const unsigned char*>(in);
-      std::size_t skip = 1;
-      // An unmapped pair goes as a whole; a lead byte without a proper trail
-      // goes alone, so an ASCII byte after it survives.
-      if (converter.ok() && IsGbkLead(at[0]) && left >= 2 && at[1] >= 0x40 && at[1] != 0x7F &&
-          at[1] != 0xFF) {
-        skip = 2;
-      }
-      if (!converter.ok()) skip = left;
-      out.push_back('?');
-      in += skip;
-      left -= skip;
+    if (converter.ok() && converter.Convert(&in, &left, out) == 0) break;
+    const auto* at = reinterpret_cast<const unsigned char*>(in);
+    std::size_t skip = 1;
+    // An unmapped pair goes as a whole; a lead byte without a proper trail
+    // goes alone, so an ASCII byte after it survives.
+    if (converter.ok() && IsGbkLead(at[0]) && left >= 2 && at[1] >= 0x40 && at[1] != 0x7F &&
+        at[1] != 0xFF) {
+      skip = 2;
     }
+    if (!converter.ok()) skip = left;
+    out.push_back('?');
+    in += skip;
+    left -= skip;
   }
 }
 
@@ -137,19 +167,28 @@ Text Utf8ToLocalText(std::string_view utf8) {
   const auto* end = p + utf8.size();
   while (p < end) {
     const auto* run = p;
-    while (p < end && IsAscii(*p) && *p != 0) ++p;
+    p = AsciiRunEnd(p, end, /*stop_at_zero=*/true);
     out.append(reinterpret_cast<const char*>(run), static_cast<std::size_t>(p - run));
     if (p == end || *p == 0) break;  // the text ends at the first zero
+    // Well-formed characters up to the next ASCII byte go to iconv together;
+    // each broken piece becomes one "?" without troubling iconv.
     run = p;
-    while (p < end && !IsAscii(*p)) ++p;
-    ConvertUtf8Run(run, p, out);
+    while (p < end && !IsAscii(*p)) {
+      const Utf8Sequence sequence = ReadUtf8Sequence(p, end);
+      if (!sequence.valid) {
+        ConvertWellFormedUtf8(run, p, out);
+        out.push_back('?');
+        run = p + sequence.length;
+      }
+      p += sequence.length;
+    }
+    ConvertWellFormedUtf8(run, p, out);
   }
   return out;
 }
 
 Text Utf8ToLocalText(const ByteArray& utf8) {
-  return Utf8ToLocalText(
-      std::string_view(reinterpret_cast<const char*>(utf8.data()), utf8.size()));
+  return Utf8ToLocalText(std::string_view(reinterpret_cast<const char*>(utf8.data()), utf8.size()));
 }
 
 std::string LocalTextToUtf8(std::string_view local) {
@@ -159,7 +198,7 @@ std::string LocalTextToUtf8(std::string_view local) {
   const auto* end = p + local.size();
   while (p < end) {
     const auto* run = p;
-    while (p < end && IsAscii(*p)) ++p;
+    p = AsciiRunEnd(p, end, /*stop_at_zero=*/false);
     out.append(reinterpret_cast<const char*>(run), static_cast<std::size_t>(p - run));
     if (p == end) break;
     run = p;
