@@ -1,0 +1,284 @@
+#include "text/regex_wrapper.h"
+
+#define PCRE2_CODE_UNIT_WIDTH 8
+#include <pcre2.h>
+
+#include <cstdint>
+
+#include "platform/com.h"
+#include "text/regex_testing.h"
+
+namespace wuqu {
+namespace {
+
+thread_local int interpreter_only = 0;
+
+// The bounds on the engine's work. The first three hold for each start
+// position in the subject: lazy groups may span about a million bytes
+// between them before a start gives up. JIT code needs no more: it skips the
+// start positions a failed one has already ruled out, so its work stays near
+// linear. The interpreter retries every start position, which is quadratic on
+// a long line of unclosed links; there a budget for the whole Compile, counted
+// in automatic callouts (one per pattern item tried), keeps the total linear
+// in the subject's length. A listing page takes about 0.6 steps per byte.
+constexpr std::uint32_t kMatchLimit = 1'000'000;
+constexpr std::uint32_t kDepthLimit = 100'000;
+constexpr std::uint32_t kHeapLimitKib = 64 * 1024;
+constexpr std::size_t kInterpreterStepsPerByte = 3;
+constexpr std::size_t kInterpreterBaseSteps = 1'000'000;
+constexpr std::size_t kJitStackBytes = 1024 * 1024;
+
+int CountStep(pcre2_callout_block*, void* steps_left) {
+  auto& left = *static_cast<std::size_t*>(steps_left);
+  if (left == 0) return PCRE2_ERROR_CALLOUT;
+  --left;
+  return 0;
+}
+
+Text ExpandQuotePlaceholders(std::string_view pattern) {
+  Text out;
+  out.reserve(pattern.size());
+  for (std::size_t at = 0;;) {
+    const std::size_t found = pattern.find(kQuotePlaceholder, at);
+    out.append(pattern.substr(at, found - at));
+    if (found == std::string_view::npos) break;
+    out.push_back('"');
+    at = found + kQuotePlaceholder.size();
+  }
+  return out;
+}
+
+// Bytes taken by the character at `at`: a code page 936 lead byte and its
+// trail byte go together.
+std::size_t CharacterLength(const Text& text, std::size_t at) {
+  if (at + 1 >= text.size()) return 1;
+  const auto lead = static_cast<unsigned char>(text[at]);
+  const auto trail = static_cast<unsigned char>(text[at + 1]);
+  const bool pair = lead >= 0x81 && lead <= 0xFE && trail >= 0x40 && trail <= 0xFE && trail != 0x7F;
+  return pair ? 2 : 1;
+}
+
+}  // namespace
+
+RegexInterpreterOnly::RegexInterpreterOnly() {
+  ++interpreter_only;
+}
+RegexInterpreterOnly::~RegexInterpreterOnly() {
+  --interpreter_only;
+}
+
+bool RegexUsesJit() {
+  std::uint32_t jit = 0;
+  pcre2_config(PCRE2_CONFIG_JIT, &jit);
+  return jit != 0 && interpreter_only == 0;
+}
+
+struct RegexWrapper::Engine {
+  Text pattern;  // as compiled, placeholders expanded
+  pcre2_code* code = nullptr;
+  pcre2_match_context* context = nullptr;
+  pcre2_match_data* data = nullptr;
+  pcre2_jit_stack* jit_stack = nullptr;
+  bool jit = false;
+  std::size_t steps_left = 0;  // interpreter budget of the running Compile
+
+  Engine() = default;
+  Engine(const Engine&) = delete;
+  Engine& operator=(const Engine&) = delete;
+  ~Engine() {
+    pcre2_match_data_free(data);
+    pcre2_jit_stack_free(jit_stack);
+    pcre2_match_context_free(context);
+    pcre2_code_free(code);
+  }
+
+  bool Build(std::uint32_t options) {
+    pcre2_compile_context* compile_context = pcre2_compile_context_create(nullptr);
+    if (compile_context == nullptr) return false;
+    // LF and CR each end a line, as in the scripting engines; CR LF is one.
+    pcre2_set_newline(compile_context, PCRE2_NEWLINE_ANYCRLF);
+    int error = 0;
+    PCRE2_SIZE error_offset = 0;
+    const auto compile = [&](std::uint32_t extra) {
+      return pcre2_compile(reinterpret_cast<PCRE2_SPTR>(pattern.data()), pattern.size(),
+                           options | extra, &error, &error_offset, compile_context);
+    };
+    code = compile(0);
+    if (code != nullptr && interpreter_only == 0 &&
+        pcre2_jit_compile(code, PCRE2_JIT_COMPLETE) == 0) {
+      jit = true;
+    } else if (code != nullptr) {
+      pcre2_code_free(code);
+      code = compile(PCRE2_AUTO_CALLOUT);
+    }
+    pcre2_compile_context_free(compile_context);
+    if (code == nullptr) return false;
+
+    context = pcre2_match_context_create(nullptr);
+    data = pcre2_match_data_create_from_pattern(code, nullptr);
+    if (context == nullptr || data == nullptr) return false;
+    pcre2_set_match_limit(context, kMatchLimit);
+    pcre2_set_depth_limit(context, kDepthLimit);
+    pcre2_set_heap_limit(context, kHeapLimitKib);
+    if (jit) {
+      jit_stack = pcre2_jit_stack_create(32 * 1024, kJitStackBytes, nullptr);
+      if (jit_stack != nullptr) pcre2_jit_stack_assign(context, nullptr, jit_stack);
+    } else {
+      pcre2_set_callout(context, CountStep, &steps_left);
+    }
+    return true;
+  }
+};
+
+RegexWrapper::RegexWrapper() {
+  ComInitialize();
+}
+
+RegexWrapper::~RegexWrapper() {
+  engine_.reset();
+  matches_.clear();
+  subject_.clear();
+  ComUninitialize();
+}
+
+bool RegexWrapper::Compile(std::string_view pattern, Text subject, bool case_sensitive,
+                           bool multi_line, bool global, bool quote_placeholders) {
+  engine_.reset();
+  matches_.clear();
+  matched_ = false;
+  group_count_ = 0;
+
+  engine_ = std::make_unique<Engine>();
+  engine_->pattern = quote_placeholders ? ExpandQuotePlaceholders(pattern) : Text(pattern);
+  subject_ = std::move(subject);
+
+  // $ without multi-line matches at the very end only, as in the scripting
+  // engines. The subject is code page 936, never UTF-8: a pattern may not
+  // switch UTF on.
+  std::uint32_t options = PCRE2_DOLLAR_ENDONLY | PCRE2_NEVER_UTF | PCRE2_NEVER_UCP;
+  if (!case_sensitive) options |= PCRE2_CASELESS;
+  if (multi_line) options |= PCRE2_MULTILINE;
+  if (!engine_->Build(options)) return false;
+
+  std::uint32_t captures = 0;
+  pcre2_pattern_info(engine_->code, PCRE2_INFO_CAPTURECOUNT, &captures);
+  const std::size_t pairs = captures + 1;
+  const auto* subject_bytes = reinterpret_cast<PCRE2_SPTR>(subject_.data());
+  const std::size_t length = subject_.size();
+  engine_->steps_left = kInterpreterBaseSteps + kInterpreterStepsPerByte * length;
+
+  std::size_t offset = 0;
+  while (offset <= length) {
+    const int rc = pcre2_match(engine_->code, subject_bytes, length, offset, 0, engine_->data,
+                               engine_->context);
+    if (rc == PCRE2_ERROR_NOMATCH) break;
+    if (rc <= 0) {  // a bound reached, or the engine gave up otherwise
+      matches_.clear();
+      matches_.shrink_to_fit();
+      return false;
+    }
+    const PCRE2_SIZE* found = pcre2_get_ovector_pointer(engine_->data);
+    for (std::size_t i = 0; i < 2 * pairs; ++i) {
+      matches_.push_back(i < 2 * static_cast<std::size_t>(rc) ? found[i] : PCRE2_UNSET);
+    }
+    if (!global) break;
+    // After an empty match the next search starts one character further on,
+    // so the same place never matches twice.
+    std::size_t next = found[1];
+    if (found[1] <= found[0]) next = found[1] + CharacterLength(subject_, found[1]);
+    offset = next > offset ? next : offset + 1;
+  }
+  group_count_ = static_cast<int>(captures);
+  matched_ = true;
+  return true;
+}
+
+Text RegexWrapper::GetPattern() const {
+  return engine_ ? engine_->pattern : Text();
+}
+
+int RegexWrapper::MatchCount() const {
+  if (!matched_) return 0;
+  return static_cast<int>(matches_.size() / (2 * (static_cast<std::size_t>(group_count_) + 1)));
+}
+
+int RegexWrapper::SubMatchCount() const {
+  return MatchCount() > 0 ? group_count_ : 0;
+}
+
+const std::size_t* RegexWrapper::Offsets(int n) const {
+  if (n < 1 || n > MatchCount()) return nullptr;
+  return matches_.data() +
+         static_cast<std::size_t>(n - 1) * 2 * (static_cast<std::size_t>(group_count_) + 1);
+}
+
+Text RegexWrapper::MatchText(int n, int* position) const {
+  const std::size_t* offsets = Offsets(n);
+  if (position != nullptr) *position = offsets ? static_cast<int>(offsets[0]) : -1;
+  if (offsets == nullptr) return {};
+  return subject_.substr(offsets[0], offsets[1] - offsets[0]);
+}
+
+Text RegexWrapper::SubMatchText(int n, int k, int* position) const {
+  const std::size_t* offsets = Offsets(n);
+  const bool taken = offsets != nullptr && k >= 1 && k <= group_count_ &&
+                     offsets[2 * k] != PCRE2_UNSET && offsets[2 * k + 1] >= offsets[2 * k];
+  if (position != nullptr) *position = taken ? static_cast<int>(offsets[2 * k]) : -1;
+  if (!taken) return {};
+  return subject_.substr(offsets[2 * k], offsets[2 * k + 1] - offsets[2 * k]);
+}
+
+Text RegexWrapper::ReplaceMatches(std::string_view replacement) const {
+  if (!matched_) return {};
+  Text out;
+  out.reserve(subject_.size());
+  std::size_t copied = 0;
+  const auto append_group = [&](const std::size_t* offsets, int k) {
+    const std::size_t start = offsets[2 * k], end = offsets[2 * k + 1];
+    if (start != PCRE2_UNSET && end >= start) out.append(subject_, start, end - start);
+  };
+  const auto digit = [&](std::size_t at) {
+    return at < replacement.size() && replacement[at] >= '0' && replacement[at] <= '9'
+               ? replacement[at] - '0'
+               : -1;
+  };
+  for (int n = 1; n <= MatchCount(); ++n) {
+    const std::size_t* offsets = Offsets(n);
+    out.append(subject_, copied, offsets[0] - copied);
+    copied = offsets[1];
+    for (std::size_t i = 0; i < replacement.size(); ++i) {
+      const char c = replacement[i];
+      if (c != '$' || i + 1 == replacement.size()) {
+        out.push_back(c);
+        continue;
+      }
+      const char next = replacement[i + 1];
+      const int d1 = digit(i + 1), d2 = digit(i + 2);
+      if (next == '$') {
+        out.push_back('$');
+        ++i;
+      } else if (next == '&') {
+        append_group(offsets, 0);
+        ++i;
+      } else if (next == '`') {
+        out.append(subject_, 0, offsets[0]);
+        ++i;
+      } else if (next == '\'') {
+        out.append(subject_, offsets[1]);
+        ++i;
+      } else if (d1 >= 0 && d2 >= 0 && d1 * 10 + d2 >= 1 && d1 * 10 + d2 <= group_count_) {
+        append_group(offsets, d1 * 10 + d2);  // two digits when that group exists
+        i += 2;
+      } else if (d1 >= 1 && d1 <= group_count_) {
+        append_group(offsets, d1);
+        ++i;
+      } else {
+        out.push_back('$');  // anything else stands for itself
+      }
+    }
+  }
+  out.append(subject_, copied);
+  return out;
+}
+
+}  // namespace wuqu
