@@ -4,7 +4,7 @@
 # its seed corpus in fuzz/corpus/<target>/ (copied, so the repo is not written).
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
-build=$1
+build=$(mkdir -p "$1" && cd "$1" && pwd)  # absolute: each target runs in its own folder
 seconds=${2:-10}
 cxx=$(command -v clang++-14 || command -v clang++)
 cc=$(command -v clang-14 || command -v clang)

@@ -25,18 +25,22 @@ class Converter {
 
   // Converts as much of [*in, *in + *in_left) as it can, appending to `out`.
   // Returns 0 when everything was converted, else the errno that stopped it
-  // (EILSEQ or EINVAL); *in then points at the offending bytes.
-  int Convert(const char** in, std::size_t* in_left, std::string& out) {
+  // (EILSEQ or EINVAL); *in then points at the offending bytes. The output
+  // goes straight into `out`, with room for `bytes_per_input_byte` times the
+  // input: a full output buffer makes glibc redo its intermediate step.
+  int Convert(const char** in, std::size_t* in_left, std::string& out,
+              std::size_t bytes_per_input_byte) {
     ::iconv(cd_, nullptr, nullptr, nullptr, nullptr);
     while (*in_left > 0) {
-      char buffer[4096];
-      char* dst = buffer;
-      std::size_t dst_left = sizeof buffer;
+      const std::size_t used = out.size();
+      out.resize(used + *in_left * bytes_per_input_byte + 16);
+      char* dst = out.data() + used;
+      std::size_t dst_left = out.size() - used;
       char* src = const_cast<char*>(*in);
       const std::size_t rc = ::iconv(cd_, &src, in_left, &dst, &dst_left);
       const int error = rc == static_cast<std::size_t>(-1) ? errno : 0;
       *in = src;
-      out.append(buffer, static_cast<std::size_t>(dst - buffer));
+      out.resize(static_cast<std::size_t>(dst - out.data()));
       if (error == E2BIG) continue;
       if (error != 0) return error;
     }
@@ -114,6 +118,13 @@ Utf8Sequence ReadUtf8Sequence(const unsigned char* p, const unsigned char* end) 
   return {n, true};
 }
 
+// Most Chinese characters: a lead byte E1 to EF (not ED) and two continuation
+// bytes, well formed whatever they hold.
+bool IsCommonThreeByteCharacter(const unsigned char* p, const unsigned char* end) {
+  return end - p >= 3 && p[0] >= 0xE1 && p[0] <= 0xEF && p[0] != 0xED && (p[1] & 0xC0) == 0x80 &&
+         (p[2] & 0xC0) == 0x80;
+}
+
 // Converts well-formed UTF-8 in one iconv call where it can. A character that
 // code page 936 cannot hold becomes one "?".
 void ConvertWellFormedUtf8(const unsigned char* p, const unsigned char* end, Text& out) {
@@ -121,7 +132,7 @@ void ConvertWellFormedUtf8(const unsigned char* p, const unsigned char* end, Tex
   const char* in = reinterpret_cast<const char*>(p);
   std::size_t left = static_cast<std::size_t>(end - p);
   while (left > 0) {
-    if (converter.ok() && converter.Convert(&in, &left, out) == 0) break;
+    if (converter.ok() && converter.Convert(&in, &left, out, 1) == 0) break;
     const auto* at = reinterpret_cast<const unsigned char*>(in);
     const std::size_t skip = ReadUtf8Sequence(at, end).length;
     out.push_back('?');
@@ -141,7 +152,7 @@ void ConvertGbkRun(const unsigned char* p, const unsigned char* end, std::string
   const char* in = reinterpret_cast<const char*>(p);
   std::size_t left = static_cast<std::size_t>(end - p);
   while (left > 0) {
-    if (converter.ok() && converter.Convert(&in, &left, out) == 0) break;
+    if (converter.ok() && converter.Convert(&in, &left, out, 3) == 0) break;
     const auto* at = reinterpret_cast<const unsigned char*>(in);
     std::size_t skip = 1;
     // An unmapped pair goes as a whole; a lead byte without a proper trail
@@ -174,6 +185,10 @@ Text Utf8ToLocalText(std::string_view utf8) {
     // each broken piece becomes one "?" without troubling iconv.
     run = p;
     while (p < end && !IsAscii(*p)) {
+      if (IsCommonThreeByteCharacter(p, end)) {
+        p += 3;
+        continue;
+      }
       const Utf8Sequence sequence = ReadUtf8Sequence(p, end);
       if (!sequence.valid) {
         ConvertWellFormedUtf8(run, p, out);
