@@ -1,7 +1,8 @@
 // RegexWrapper with the listing pattern over a 5 MB listing page of 20,000
-// links, beside std::regex on the same page. std::regex recurses per byte and
-// overflows the stack on a subject of megabytes, so it searches the page line
-// by line; no match of this pattern spans lines, so it finds the same links.
+// links, beside std::regex on the same page: once over the whole page and once
+// line by line (no match of this pattern spans lines). std::regex recurses for
+// each byte a match covers, so the whole-page search only works because every
+// match of this page is short: one title of 200 KB overflows an 8 MB stack.
 #include <benchmark/benchmark.h>
 
 #include <optional>
@@ -65,6 +66,24 @@ void RegexWrapperListing(benchmark::State& state, bool interpreter) {
   state.SetLabel(interpreter || !wuqu::RegexUsesJit() ? "interpreter" : "JIT");
 }
 
+void StdRegexWholePage(benchmark::State& state) {
+  const wuqu::Text& page = ListingPage();
+  const std::regex pattern(kListingPatternQuoted, std::regex::ECMAScript | std::regex::icase);
+  for (auto _ : state) {
+    int links = 0;
+    for (std::sregex_iterator it(page.begin(), page.end(), pattern), done; it != done; ++it) {
+      benchmark::DoNotOptimize((*it)[3].str());
+      benchmark::DoNotOptimize((*it)[1].str());
+      ++links;
+    }
+    if (links != kLinks) {
+      state.SkipWithError("wrong number of links");
+      break;
+    }
+  }
+  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * page.size()));
+}
+
 void StdRegexLineByLine(benchmark::State& state) {
   const wuqu::Text& page = ListingPage();
   const std::regex pattern(kListingPatternQuoted, std::regex::ECMAScript | std::regex::icase);
@@ -91,8 +110,66 @@ void StdRegexLineByLine(benchmark::State& state) {
   state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * page.size()));
 }
 
+// The worst pages found for the engine's bound: one long line of unclosed
+// links, and short lines full of them (quadratic and cubic work for the
+// interpreter). Each should end quickly, by failing or by finding nothing.
+wuqu::Text HostilePage(std::size_t bytes, std::string_view unit, int units_per_line) {
+  std::string line;
+  for (int i = 0; i < units_per_line && line.size() + unit.size() < bytes; ++i) line += unit;
+  line += "\n";
+  wuqu::Text page;
+  while (page.size() + line.size() <= bytes) page += line;
+  return page;
+}
+
+void RegexWrapperHostile(benchmark::State& state, bool interpreter, std::string_view unit,
+                         int units_per_line) {
+  std::optional<wuqu::RegexInterpreterOnly> interpreter_only;
+  if (interpreter) interpreter_only.emplace();
+  const wuqu::Text page =
+      HostilePage(static_cast<std::size_t>(state.range(0)), unit, units_per_line);
+  bool compiled = false;
+  for (auto _ : state) {
+    state.PauseTiming();
+    wuqu::Text subject = page;
+    state.ResumeTiming();
+    wuqu::RegexWrapper regex;
+    compiled = regex.Compile(kListingPattern, std::move(subject), false, false, true, true);
+    benchmark::DoNotOptimize(regex.MatchCount());
+  }
+  state.SetLabel(std::string(interpreter || !wuqu::RegexUsesJit() ? "interpreter" : "JIT") +
+                 (compiled ? ", no match" : ", bound reached"));
+}
+
 BENCHMARK_CAPTURE(RegexWrapperListing, jit, false)->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(RegexWrapperListing, interpreter, true)->Unit(benchmark::kMillisecond);
+BENCHMARK(StdRegexWholePage)->Unit(benchmark::kMillisecond);
 BENCHMARK(StdRegexLineByLine)->Unit(benchmark::kMillisecond);
+
+constexpr int kOneLine = 1 << 30;
+BENCHMARK_CAPTURE(RegexWrapperHostile, one_line_jit, false, "<td><a href=\"x", kOneLine)
+    ->Arg(2'000'000)
+    ->Arg(5'000'000)
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(RegexWrapperHostile, one_line_interpreter, true, "<td><a href=\"x", kOneLine)
+    ->Arg(2'000'000)
+    ->Arg(5'000'000)
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(RegexWrapperHostile, short_lines_jit, false, "<td><a href=\"", 70)
+    ->Arg(2'000'000)
+    ->Arg(5'000'000)
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(RegexWrapperHostile, short_lines_interpreter, true, "<td><a href=\"", 70)
+    ->Arg(2'000'000)
+    ->Arg(5'000'000)
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(RegexWrapperHostile, cubic_lines_jit, false, "<td><a href=\"\" id=\"", 97)
+    ->Arg(2'000'000)
+    ->Arg(5'000'000)
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(RegexWrapperHostile, cubic_lines_interpreter, true, "<td><a href=\"\" id=\"", 97)
+    ->Arg(2'000'000)
+    ->Arg(5'000'000)
+    ->Unit(benchmark::kMillisecond);
 
 }  // namespace
