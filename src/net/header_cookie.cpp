@@ -8,9 +8,13 @@ namespace {
 constexpr std::string_view kQuoteMarker = "#\xD2\xFD\xBA\xC5";  // #引号
 constexpr std::string_view kDeletionMark = "=deleted";
 
-bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+bool IsBlank(char c) {
+  return c == ' ' || c == '\t';
+}
 
-char AsciiLower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + ('a' - 'A')) : c; }
+char AsciiLower(char c) {
+  return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + ('a' - 'A')) : c;
+}
 
 Text ReplaceQuoteMarker(std::string_view marker) {
   Text out;
@@ -45,7 +49,8 @@ bool EndsWith(std::string_view text, std::string_view tail) {
 }  // namespace
 
 std::size_t FindIgnoringCase(std::string_view haystack, std::string_view needle, std::size_t from) {
-  if (from > haystack.size() || needle.size() > haystack.size() - from) return std::string_view::npos;
+  if (from > haystack.size() || needle.size() > haystack.size() - from)
+    return std::string_view::npos;
   const auto last = haystack.size() - needle.size();
   for (std::size_t i = from; i <= last; ++i) {
     std::size_t k = 0;
@@ -89,7 +94,9 @@ Text HeaderValue(std::string_view line) {
   return colon == std::string_view::npos ? Text() : Trim(line.substr(colon + 1));
 }
 
-Text CookieName(std::string_view item) { return Trim(item.substr(0, item.find('='))); }
+Text CookieName(std::string_view item) {
+  return Trim(item.substr(0, item.find('=')));
+}
 
 bool HasCookieName(const std::vector<Text>& items, std::string_view name) {
   return std::any_of(items.begin(), items.end(),

@@ -26,8 +26,12 @@ bool KeptAsIs(unsigned char c) {
          c != '`' && c != '{' && c != '|' && c != '}';
 }
 
-bool IsGbkLead(unsigned char c) { return c >= 0x81 && c <= 0xFE; }
-bool IsGbkTrail(unsigned char c) { return c >= 0x40 && c <= 0xFE && c != 0x7F; }
+bool IsGbkLead(unsigned char c) {
+  return c >= 0x81 && c <= 0xFE;
+}
+bool IsGbkTrail(unsigned char c) {
+  return c >= 0x40 && c <= 0xFE && c != 0x7F;
+}
 
 }  // namespace
 
@@ -39,8 +43,7 @@ std::string WireUrl(std::string_view local_url) {
     const auto c = static_cast<unsigned char>(local_url[i]);
     if (c < 0x80) {
       // A "%" that starts no escape is a percent sign of its own.
-      const bool escape = c == '%' && i + 2 < local_url.size() &&
-                          IsHexDigit(local_url[i + 1]) &&
+      const bool escape = c == '%' && i + 2 < local_url.size() && IsHexDigit(local_url[i + 1]) &&
                           IsHexDigit(local_url[i + 2]);
       if (KeptAsIs(c) && (c != '%' || escape)) {
         out.push_back(static_cast<char>(c));
@@ -54,11 +57,10 @@ std::string WireUrl(std::string_view local_url) {
     // that forms no character, or a character without a Unicode mapping, goes
     // out as its own percent-encoded byte rather than as a "?", which would
     // turn the rest of the path into a query.
-    const std::size_t length =
-        (IsGbkLead(c) && i + 1 < local_url.size() &&
-         IsGbkTrail(static_cast<unsigned char>(local_url[i + 1])))
-            ? 2
-            : 1;
+    const std::size_t length = (IsGbkLead(c) && i + 1 < local_url.size() &&
+                                IsGbkTrail(static_cast<unsigned char>(local_url[i + 1])))
+                                   ? 2
+                                   : 1;
     const std::string_view character = local_url.substr(i, length);
     const std::string utf8 =
         (length == 2 || c == 0x80) ? LocalTextToUtf8(character) : std::string("?");

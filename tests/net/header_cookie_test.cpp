@@ -51,7 +51,8 @@ TEST(TextBetween, QuoteMarkerStandsForADoubleQuote) {
   EXPECT_EQ(TextBetween("x id=\"7\" id=\"8\"", left, right, 5), "8");
   EXPECT_EQ(TextBetween("<a #\xD2\xFD\xBA\xC5>", "<a #", ">"), "\xD2\xFD\xBA\xC5")
       << "the source itself is not changed";
-  EXPECT_EQ(TextBetween("a\"b\"\"c\"", right + right, right), "c") << "every occurrence is replaced";
+  EXPECT_EQ(TextBetween("a\"b\"\"c\"", right + right, right), "c")
+      << "every occurrence is replaced";
 }
 
 TEST(HeaderLine, NameAndValue) {
@@ -59,14 +60,10 @@ TEST(HeaderLine, NameAndValue) {
     Text line, name, value;
   };
   const Case cases[] = {
-      {"Accept: */*", "Accept", "*/*"},
-      {"Referer: a:b", "Referer", "a:b"},
-      {"no colon here", "", ""},
-      {"", "", ""},
-      {"  X-A  :  1  ", "X-A", "1"},
-      {"X-Tab:\t1\t", "X-Tab", "1"},
-      {":value", "", "value"},
-      {"Empty:", "Empty", ""},
+      {"Accept: */*", "Accept", "*/*"}, {"Referer: a:b", "Referer", "a:b"},
+      {"no colon here", "", ""},        {"", "", ""},
+      {"  X-A  :  1  ", "X-A", "1"},    {"X-Tab:\t1\t", "X-Tab", "1"},
+      {":value", "", "value"},          {"Empty:", "Empty", ""},
   };
   for (const auto& c : cases) {
     EXPECT_EQ(HeaderName(c.line), c.name) << c.line;

@@ -31,7 +31,10 @@ TEST(WireUrl, Cases) {
       {"lead byte without a trail keeps its byte, not a query mark", "http://h/a\x81/b?c=1",
        "http://h/a%81/b?c=1"},
       {"lead byte at the end", "http://h/a\x81", "http://h/a%81"},
-      {"invalid byte 0xFF", "http://h/\xFF" "a", "http://h/%FFa"},
+      {"invalid byte 0xFF",
+       "http://h/\xFF"
+       "a",
+       "http://h/%FFa"},
       {"empty", "", ""},
   };
   for (const auto& c : cases) EXPECT_EQ(WireUrl(c.local), c.wire) << c.name;
