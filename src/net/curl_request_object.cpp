@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdint>
 #include <mutex>
 #include <string>
 #include <string_view>
@@ -253,7 +254,8 @@ class CurlRequestObject final : public RequestObject {
     const size_t n = size * count;
     self->Touch();
     if (n > self->max_body_bytes_ - self->body_.size()) return 0;  // too large: fail the transfer
-    self->body_.insert(self->body_.end(), data, data + n);
+    const auto* bytes = reinterpret_cast<const std::uint8_t*>(data);
+    self->body_.insert(self->body_.end(), bytes, bytes + n);
     return n;
   }
 
