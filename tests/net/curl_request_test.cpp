@@ -347,6 +347,40 @@ TEST_F(CurlRequestTest, UnreachablePort) {
   EXPECT_EQ(cookies, "a=1");
 }
 
+TEST_F(CurlRequestTest, ResponseHeaderLines) {
+  struct Case {
+    const char* name;
+    std::string response;
+    int status;
+    Text headers;
+  };
+  const Case cases[] = {
+      {"an interim 100 Continue is not the response",
+       "HTTP/1.1 100 Continue\r\nX-Early: 1\r\n\r\n" + RawResponse("HTTP/1.1 200 OK", "ok"), 200,
+       "Content-Length: 2\r\n"},
+      {"each line as Name: value",
+       RawResponse("HTTP/1.1 201 Created", "ok", "X-Tight:v\r\nX-Wide:   w  \r\n"), 201,
+       "Content-Length: 2\r\nX-Tight: v\r\nX-Wide: w\r\n"},
+      {"a folded line joins its header",
+       RawResponse("HTTP/1.1 200 OK", "ok", "X-Long: a\r\n  b\r\n"), 200,
+       "Content-Length: 2\r\nX-Long: a b\r\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    RawServer server([&c](const RawRequest&, RawConnection& connection) {
+      connection.Write(c.response);
+      connection.Close();
+    });
+    int status = -1;
+    Text headers;
+    const ByteArray body =
+        HttpRequest(server.Url("/"), {.response_headers = &headers, .status = &status});
+    EXPECT_EQ(AsString(body), "ok");
+    EXPECT_EQ(status, c.status);
+    EXPECT_EQ(headers, c.headers);
+  }
+}
+
 // --- Time-outs and bodies that come slowly -------------------------------------
 
 TEST_F(CurlRequestTest, SlowServers) {
