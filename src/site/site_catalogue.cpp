@@ -220,7 +220,12 @@ std::optional<SiteCatalogue> SiteCatalogue::FromFolder(const std::string& folder
     t.title = HtmlEscape(stem);
     t.href = "m/" + t.id + "/";
     t.date = DateText(today);
-    t.file_value = "local/" + (UsableInFileValue(stem) ? stem : t.id);
+    // A name that cannot stand in an address, or that another file already
+    // took (names that differ in the letter case of ".mp4"), goes by its id;
+    // "id/" keeps those apart from every name, since no name holds a "/".
+    t.file_value = "local/" + stem;
+    if (!UsableInFileValue(stem) || cat.media_.count(t.file_value))
+      t.file_value = "local/id/" + t.id;
     MediaSource media;
     media.kind = MediaSource::Kind::kFolderFile;
     media.file_name = names[k];

@@ -28,7 +28,8 @@ void Write(const fs::path& path, std::string_view bytes) {
 // root/
 //   secret.mp4, secret.txt          beside the served folder
 //   served/
-//     a.mp4, 中文 歌.mp4, x'y.mp4    served
+//     a.mp4, a.MP4, 中文 歌.mp4,     served
+//     x'y.mp4
 //     notes.txt, sub/b.mp4           not .mp4 / not directly inside
 //     out.mp4 -> ../secret.mp4       a link out
 //     in.mp4 -> a.mp4                a link in (links are not served either)
@@ -42,6 +43,7 @@ class SiteFolder : public ::testing::Test {
     Write(root_ / "secret.mp4", std::string(kSecret) + " mp4");
     Write(root_ / "secret.txt", std::string(kSecret) + " txt");
     Write(served_ / "a.mp4", "first file");
+    Write(served_ / "a.MP4", "upper-case twin");
     Write(served_ / "中文 歌.mp4", "second file");
     Write(served_ / "x'y.mp4", "third file");
     Write(served_ / "notes.txt", "not media");
@@ -65,20 +67,23 @@ class SiteFolder : public ::testing::Test {
 TEST_F(SiteFolder, ListsTheFolderFilesInEveryCategory) {
   ASSERT_EQ(site_->Categories().size(), 10u);
   for (const auto& category : site_->Categories()) {
-    ASSERT_EQ(category.tracks.size(), 3u) << category.path;
+    ASSERT_EQ(category.tracks.size(), 4u) << category.path;
     EXPECT_EQ(category.tracks[0].id, "116717");
     EXPECT_EQ(category.tracks[0].title, "a");
-    EXPECT_EQ(category.tracks[1].title, "x&#39;y");
-    EXPECT_EQ(category.tracks[2].title, "中文 歌");
+    EXPECT_EQ(category.tracks[1].title, "a");
+    EXPECT_EQ(category.tracks[2].title, "x&#39;y");
+    EXPECT_EQ(category.tracks[3].title, "中文 歌");
   }
   const auto page = test::RawGet(port(), "/top/mangeyinyue/");
   EXPECT_NE(page.body.find("<td><a href=\"m/116717/\" id=\"s116717\" target=\"play\">a</a></td>"),
             std::string::npos);
 
-  // Each file's media is the file; a name that cannot stand in an address
-  // is served under its id instead.
-  const std::pair<std::string, std::string> media[] = {
-      {"116717", "first file"}, {"116718", "third file"}, {"116719", "second file"}};
+  // Each file's media is the file; a name that cannot stand in an address,
+  // or that a twin already took, is served under its id instead.
+  const std::pair<std::string, std::string> media[] = {{"116717", "upper-case twin"},
+                                                       {"116718", "first file"},
+                                                       {"116719", "third file"},
+                                                       {"116720", "second file"}};
   for (const auto& [id, bytes] : media) {
     const SiteTrack* t = site_->FindTrack(id);
     ASSERT_NE(t, nullptr) << id;
@@ -89,11 +94,13 @@ TEST_F(SiteFolder, ListsTheFolderFilesInEveryCategory) {
     EXPECT_EQ(r.status, 200) << t->MediaPath();
     EXPECT_EQ(r.body, bytes) << t->MediaPath();
   }
-  EXPECT_EQ(site_->FindTrack("116718")->file_value, "local/116718");
-  EXPECT_EQ(site_->FindTrack("116719")->file_value, "local/中文 歌");
-  EXPECT_EQ(WireUrl(Utf8ToLocalText(site_->FindTrack("116719")->MediaPath())),
+  EXPECT_EQ(site_->FindTrack("116717")->file_value, "local/a");
+  EXPECT_EQ(site_->FindTrack("116718")->file_value, "local/id/116718");
+  EXPECT_EQ(site_->FindTrack("116719")->file_value, "local/id/116719");
+  EXPECT_EQ(site_->FindTrack("116720")->file_value, "local/中文 歌");
+  EXPECT_EQ(WireUrl(Utf8ToLocalText(site_->FindTrack("116720")->MediaPath())),
             "/mp4/djmusic/local/%E4%B8%AD%E6%96%87%20%E6%AD%8C.mp4");
-  const auto ranged = test::RawGet(port(), "/mp4/djmusic/local/a.mp4", {"Range: bytes=6-"});
+  const auto ranged = test::RawGet(port(), "/mp4/djmusic/local/id/116718.mp4", {"Range: bytes=6-"});
   EXPECT_EQ(ranged.status, 206);
   EXPECT_EQ(ranged.body, "file");
 }
@@ -143,12 +150,12 @@ TEST_F(SiteFolder, HostilePathsNeverReachOutside) {
     }
   }
   // The table is not empty-handed by accident: the folder's own file comes.
-  EXPECT_EQ(test::RawGet(port(), "/mp4/djmusic/local/a.mp4").body, "first file");
+  EXPECT_EQ(test::RawGet(port(), "/mp4/djmusic/local/a.mp4").body, "upper-case twin");
 }
 
 TEST_F(SiteFolder, FileSwappedForALinkAfterStartIsRefused) {
-  fs::remove(served_ / "a.mp4");
-  fs::create_symlink("../secret.mp4", served_ / "a.mp4");
+  fs::remove(served_ / "a.MP4");
+  fs::create_symlink("../secret.mp4", served_ / "a.MP4");
   const auto r = test::RawGet(port(), "/mp4/djmusic/local/a.mp4");
   EXPECT_EQ(r.status, 404);
   EXPECT_EQ(r.body.find(kSecret), std::string::npos);

@@ -47,6 +47,20 @@ TEST_F(SiteMedia, CatalogueTracksAreTheShippedFilesByteForByte) {
   EXPECT_EQ(shipped_seen.size(), 4u);
 }
 
+// Large files behind the listings, for end-to-end downloads of real size.
+TEST(SiteTrackMedia, CatalogueTracksCanBeSyntheticFilesOfAGivenSize) {
+  DemoSite site({.track_media_size = 3000000});
+  ASSERT_TRUE(site.Start()) << site.Error();
+  for (const char* id : {"116717", "16717", "916717"}) {
+    const SiteTrack* t = site.FindTrack(id);
+    ASSERT_NE(t, nullptr) << id;
+    const auto r = test::RawGet(site.Port(), t->MediaPath(), {"Range: bytes=1000000-"});
+    EXPECT_EQ(r.status, 206) << id;
+    EXPECT_EQ(r.Header("Content-Range"), "bytes 1000000-2999999/3000000") << id;
+    EXPECT_EQ(r.body, SyntheticBytes(std::stoull(id)).Range(1000000, 2000000)) << id;
+  }
+}
+
 // Ranges on a shipped track and on a synthetic file, against the bytes the
 // site says the file holds.
 TEST_F(SiteMedia, RangesHeadAndUnsatisfiableRanges) {
