@@ -1,0 +1,78 @@
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <variant>
+
+#include "catalogue/download_state.h"
+
+namespace wuqu::catalogue {
+namespace {
+
+using FieldValue = std::variant<std::int64_t, std::optional<Text>>;
+
+// The twenty fields in the downloader's order, each read out of the record.
+std::vector<FieldValue> Fields(const DownloadTask& t) {
+  return {t.option_1,     t.source_address, t.target_path,    t.login_name, t.password,
+          t.thread_count, t.option_7,       t.option_8,       t.option_9,   t.option_10,
+          t.option_11,    t.option_12,      t.option_13,      t.option_14,  t.option_15,
+          t.option_16,    t.option_17,      t.extension_list, t.option_19,  t.option_20};
+}
+
+TEST(DownloadState, StartUpValuesFieldByField) {
+  const FieldValue none = std::optional<Text>();
+  auto text = [](const char* s) { return FieldValue(std::optional<Text>(s)); };
+  auto num = [](std::int64_t n) { return FieldValue(n); };
+  const FieldValue expected[] = {num(1),
+                                 text(""),
+                                 text(""),
+                                 text("anonymous"),
+                                 text("guest@example.com"),
+                                 num(1),
+                                 num(0),
+                                 num(20000),
+                                 num(20000),
+                                 num(20000),
+                                 num(1000),
+                                 num(20480),
+                                 num(1024),
+                                 num(0),
+                                 num(0),
+                                 text(""),
+                                 num(1),
+                                 text(".exe|.rar|.zip|.gif|.jpg|.mp3|.rm"),
+                                 none,
+                                 none};
+
+  auto state = CreateDownloadState();
+  ASSERT_NE(state->task, nullptr);
+  ASSERT_NE(state->downloader, nullptr);
+  EXPECT_EQ(state->download_file_name, "");
+  const auto fields = Fields(*state->task);
+  ASSERT_EQ(fields.size(), std::size(expected));
+  for (std::size_t i = 0; i < fields.size(); ++i) {
+    EXPECT_EQ(fields[i], expected[i]) << "field " << i + 1;
+  }
+  // The anonymous password has the e-mail form and 17 characters.
+  EXPECT_EQ(state->task->password.size(), 17u);
+  EXPECT_NE(state->task->password.find('@'), Text::npos);
+}
+
+TEST(DownloadState, ReleaseEmptiesEverythingAndMayRunTwice) {
+  auto state = CreateDownloadState();
+  state->download_file_name = "b.mp4";
+  state->task->source_address = "http://media.example/a/b.mp4";
+  state->downloader->StartTask(*state->task);
+
+  ReleaseDownloadState(*state);
+  EXPECT_TRUE(state->download_file_name.empty());
+  EXPECT_EQ(state->task, nullptr);
+  EXPECT_EQ(state->downloader, nullptr);
+
+  ReleaseDownloadState(*state);  // shutdown after a partial release does no harm
+  EXPECT_EQ(state->downloader, nullptr);
+}
+
+}  // namespace
+}  // namespace wuqu::catalogue
