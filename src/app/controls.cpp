@@ -1,0 +1,255 @@
+#include "app/controls.h"
+
+#include <QEnterEvent>
+#include <QHeaderView>
+#include <QMouseEvent>
+#include <QPainter>
+
+#include <algorithm>
+
+#include "app/qt_text.h"
+
+namespace wuqu {
+namespace {
+
+// The skinned controls ask for 宋体 at 9 points; the window maps the face to
+// an installed CJK face (see InstallFontSubstitutions).
+QFont SkinFont() {
+  QFont font(QStringLiteral("宋体"));
+  font.setPointSize(9);
+  return font;
+}
+
+// The skinned controls' look, each control styled on its own so that the
+// ordinary controls keep the platform's.
+const char kEditStyle[] = R"(
+QLineEdit {
+  background: white; color: black;
+  border: 1px solid rgb(154, 170, 192); border-radius: 2px; padding: 0px 2px;
+}
+QLineEdit:focus { border-color: rgb(40, 70, 110); }
+)";
+const char kButtonStyle[] = R"(
+QPushButton {
+  color: white; border: 1px solid rgb(40, 70, 110); border-radius: 3px;
+  background: qlineargradient(x1:0, y1:0, x2:0, y2:1, stop:0 rgb(92, 130, 178), stop:1 rgb(58, 95, 143));
+}
+QPushButton:hover {
+  background: qlineargradient(x1:0, y1:0, x2:0, y2:1, stop:0 rgb(112, 150, 198), stop:1 rgb(72, 112, 163));
+}
+QPushButton:pressed { background: rgb(40, 70, 110); }
+)";
+
+}  // namespace
+
+SkinnedLabel::SkinnedLabel(QWidget* parent) : QLabel(parent) {
+  setFont(SkinFont());
+  setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+  SetTextColour(Qt::black);
+}
+
+void SkinnedLabel::SetText(const Text& text) {
+  setText(ToQString(text));
+}
+
+Text SkinnedLabel::GetText() const {
+  return FromQString(text());
+}
+
+void SkinnedLabel::SetTextColour(const QColor& colour) {
+  QPalette pal = palette();
+  pal.setColor(QPalette::WindowText, colour);
+  setPalette(pal);
+}
+
+SkinnedEdit::SkinnedEdit(QWidget* parent) : QLineEdit(parent) {
+  setFont(SkinFont());
+  setStyleSheet(QString::fromLatin1(kEditStyle));
+}
+
+void SkinnedEdit::SetText(const Text& text) {
+  setText(ToQString(text));
+}
+
+Text SkinnedEdit::GetText() const {
+  return FromQString(text());
+}
+
+void SkinnedEdit::mousePressEvent(QMouseEvent* event) {
+  QLineEdit::mousePressEvent(event);
+  const QPoint p = event->position().toPoint();
+  emit mousePressed(p.x(), p.y());
+}
+
+SkinnedButton::SkinnedButton(QWidget* parent) : QPushButton(parent) {
+  setFont(SkinFont());
+  setStyleSheet(QString::fromLatin1(kButtonStyle));
+  setCursor(Qt::PointingHandCursor);
+}
+
+TransparentLabel::TransparentLabel(QWidget* parent) : QLabel(parent) {
+  setAutoFillBackground(false);
+  setAttribute(Qt::WA_TranslucentBackground);
+  setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+}
+
+CategoryBox::CategoryBox(QWidget* parent) : QComboBox(parent) {
+  setEditable(false);
+  connect(this, &QComboBox::activated, this, [this](int) { emit itemSelected(); });
+}
+
+int CategoryBox::SelectedIndex() const {
+  return currentIndex();
+}
+
+TrackList::TrackList(QWidget* parent) : QTreeWidget(parent) {
+  setColumnCount(2);
+  setRootIsDecorated(false);
+  setItemsExpandable(false);
+  setUniformRowHeights(true);
+  setSelectionMode(QAbstractItemView::SingleSelection);
+  setSelectionBehavior(QAbstractItemView::SelectRows);
+  setEditTriggers(QAbstractItemView::NoEditTriggers);
+  setAllColumnsShowFocus(true);
+  setContextMenuPolicy(Qt::PreventContextMenu);
+  QHeaderView* head = header();
+  head->setStretchLastSection(false);
+  head->setSectionsMovable(false);
+  head->setSectionResizeMode(0, QHeaderView::Interactive);
+  // The address column is 0 wide and stays so: the user cannot drag it open.
+  head->setSectionResizeMode(1, QHeaderView::Fixed);
+  setColumnWidth(0, 300);
+  setColumnHidden(1, true);
+}
+
+void TrackList::DeleteAllRows() {
+  clear();
+  pressed_row_ = -1;
+}
+
+int TrackList::AppendRow() {
+  auto* item = new QTreeWidgetItem(this);
+  return indexOfTopLevelItem(item);
+}
+
+void TrackList::SetCellText(int row, int column, const Text& text) {
+  QTreeWidgetItem* item = topLevelItem(row);
+  if (item == nullptr || column < 0 || column >= columnCount()) return;
+  item->setText(column, ToQString(text));
+}
+
+Text TrackList::GetCellText(int row, int column) const {
+  const QTreeWidgetItem* item = topLevelItem(row);
+  if (item == nullptr || column < 0 || column >= columnCount()) return {};
+  return FromQString(item->text(column));
+}
+
+int TrackList::SelectedRow() const {
+  const QList<QTreeWidgetItem*> selected = selectedItems();
+  return selected.isEmpty() ? -1 : indexOfTopLevelItem(selected.first());
+}
+
+int TrackList::RowCount() const {
+  return topLevelItemCount();
+}
+
+int TrackList::RowAt(const QPoint& viewport_pos) const {
+  const QTreeWidgetItem* item = itemAt(viewport_pos);
+  return item == nullptr ? -1 : indexOfTopLevelItem(const_cast<QTreeWidgetItem*>(item));
+}
+
+void TrackList::mousePressEvent(QMouseEvent* event) {
+  QTreeWidget::mousePressEvent(event);
+  pressed_row_ = RowAt(event->position().toPoint());
+  pressed_button_ = event->button();
+  // A right click selects its row as a left click does, before any handler
+  // reads the selection.
+  if (pressed_row_ >= 0 && event->button() == Qt::RightButton) {
+    setCurrentItem(topLevelItem(pressed_row_));
+  }
+}
+
+void TrackList::mouseReleaseEvent(QMouseEvent* event) {
+  QTreeWidget::mouseReleaseEvent(event);
+  const int row = RowAt(event->position().toPoint());
+  const bool click = row >= 0 && row == pressed_row_ && event->button() == pressed_button_;
+  pressed_row_ = -1;
+  if (!click) return;
+  // Last thing done here: the handler may clear and refill the list.
+  if (event->button() == Qt::LeftButton) emit rowLeftClicked();
+  if (event->button() == Qt::RightButton) emit rowRightClicked();
+}
+
+ProgressBar::ProgressBar(QWidget* parent) : QProgressBar(parent) {
+  setOrientation(Qt::Horizontal);
+  setRange(0, 100);
+  setValue(0);
+  setTextVisible(false);
+}
+
+int ProgressBar::Position() const {
+  return value();
+}
+
+void ProgressBar::SetPosition(int position) {
+  setValue(std::clamp(position, 0, 100));
+}
+
+Clock::Clock(QObject* parent) : QObject(parent) {
+  timer_.setTimerType(Qt::PreciseTimer);
+  connect(&timer_, &QTimer::timeout, this, &Clock::tick);
+}
+
+void Clock::SetInterval(int milliseconds) {
+  // QTimer reads 0 as "whenever idle"; here 0 means stopped.
+  if (milliseconds <= 0) {
+    timer_.stop();
+    timer_.setInterval(0);
+    return;
+  }
+  timer_.start(milliseconds);
+}
+
+int Clock::Interval() const {
+  return timer_.isActive() ? timer_.interval() : 0;
+}
+
+CaptionButton::CaptionButton(const QString& image_stem, QWidget* parent)
+    : QAbstractButton(parent),
+      normal_(image_stem + QStringLiteral("-normal.png")),
+      hot_(image_stem + QStringLiteral("-hot.png")),
+      pressed_(image_stem + QStringLiteral("-pressed.png")) {
+  setFixedSize(30, 30);
+  setFocusPolicy(Qt::NoFocus);
+  setAttribute(Qt::WA_Hover);
+}
+
+CaptionButton::State CaptionButton::CurrentState() const {
+  if (isDown()) return State::kPressed;
+  if (pointer_over_) return State::kHot;
+  return State::kNormal;
+}
+
+QSize CaptionButton::sizeHint() const {
+  return {30, 30};
+}
+
+void CaptionButton::paintEvent(QPaintEvent*) {
+  QPainter p(this);
+  const State s = CurrentState();
+  p.drawPixmap(0, 0, s == State::kPressed ? pressed_ : s == State::kHot ? hot_ : normal_);
+}
+
+void CaptionButton::enterEvent(QEnterEvent* event) {
+  pointer_over_ = true;
+  update();
+  QAbstractButton::enterEvent(event);
+}
+
+void CaptionButton::leaveEvent(QEvent* event) {
+  pointer_over_ = false;
+  update();
+  QAbstractButton::leaveEvent(event);
+}
+
+}  // namespace wuqu

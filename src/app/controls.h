@@ -1,0 +1,150 @@
+#pragma once
+
+#include <QAbstractButton>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPixmap>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTimer>
+#include <QTreeWidget>
+
+#include "text/text.h"
+
+// The window's controls. Each speaks program text (code page 936) to the rest
+// of the program; conversion to Qt strings happens inside.
+namespace wuqu {
+
+// Skinned label (标签EX1 to 标签EX5): the frame's face and one text colour.
+class SkinnedLabel : public QLabel {
+  Q_OBJECT
+ public:
+  explicit SkinnedLabel(QWidget* parent = nullptr);
+  void SetText(const Text& text);
+  Text GetText() const;
+  void SetTextColour(const QColor& colour);
+};
+
+// Skinned single-line edit box (编辑框EX1 to 编辑框EX3).
+class SkinnedEdit : public QLineEdit {
+  Q_OBJECT
+ public:
+  explicit SkinnedEdit(QWidget* parent = nullptr);
+  void SetText(const Text& text);
+  Text GetText() const;
+
+ signals:
+  // The mouse button went down inside the box, at (x, y) in the box.
+  void mousePressed(qint32 x, qint32 y);
+
+ protected:
+  void mousePressEvent(QMouseEvent* event) override;
+};
+
+// Skinned push button (按钮EX1, 按钮EX2).
+class SkinnedButton : public QPushButton {
+  Q_OBJECT
+ public:
+  explicit SkinnedButton(QWidget* parent = nullptr);
+};
+
+// Label on a transparent ground (透明标签1), in the ordinary controls' font.
+class TransparentLabel : public QLabel {
+  Q_OBJECT
+ public:
+  explicit TransparentLabel(QWidget* parent = nullptr);
+};
+
+// Drop-down list (组合框1).
+class CategoryBox : public QComboBox {
+  Q_OBJECT
+ public:
+  explicit CategoryBox(QWidget* parent = nullptr);
+  // Index of the selected item from 0; -1 when none is selected.
+  int SelectedIndex() const;
+
+ signals:
+  // The user chose an item from the list (also the one already shown).
+  // Programmatic changes do not raise it.
+  void itemSelected();
+};
+
+// Report-view list with a header row (超级列表框1). Rows are appended at the
+// end; cells hold program text.
+class TrackList : public QTreeWidget {
+  Q_OBJECT
+ public:
+  explicit TrackList(QWidget* parent = nullptr);
+  void DeleteAllRows();
+  // Appends an empty row and gives its index.
+  int AppendRow();
+  // Writing a cell outside the rows or columns does nothing.
+  void SetCellText(int row, int column, const Text& text);
+  // The empty text for a cell outside the rows or columns (row -1 included).
+  Text GetCellText(int row, int column) const;
+  // Index of the selected row from 0; -1 when none is selected.
+  int SelectedRow() const;
+  int RowCount() const;
+
+ signals:
+  // A row was clicked (pressed and released on the same row) with the left
+  // or the right button. Either click selects the row first.
+  void rowLeftClicked();
+  void rowRightClicked();
+
+ protected:
+  void mousePressEvent(QMouseEvent* event) override;
+  void mouseReleaseEvent(QMouseEvent* event) override;
+
+ private:
+  int RowAt(const QPoint& viewport_pos) const;
+  int pressed_row_ = -1;
+  Qt::MouseButton pressed_button_ = Qt::NoButton;
+};
+
+// Horizontal progress bar (进度条1), range 0 to 100.
+class ProgressBar : public QProgressBar {
+  Q_OBJECT
+ public:
+  explicit ProgressBar(QWidget* parent = nullptr);
+  int Position() const;
+  // A position outside the range is held at its nearest end.
+  void SetPosition(int position);
+};
+
+// Timer (时钟1). An interval of 0 (or less) stops it.
+class Clock : public QObject {
+  Q_OBJECT
+ public:
+  explicit Clock(QObject* parent = nullptr);
+  void SetInterval(int milliseconds);
+  int Interval() const;
+
+ signals:
+  void tick();
+
+ private:
+  QTimer timer_;
+};
+
+// One of the frame's caption buttons, drawn from three images.
+class CaptionButton : public QAbstractButton {
+  Q_OBJECT
+ public:
+  enum class State { kNormal, kHot, kPressed };
+  CaptionButton(const QString& image_stem, QWidget* parent = nullptr);
+  State CurrentState() const;
+  QSize sizeHint() const override;
+
+ protected:
+  void paintEvent(QPaintEvent* event) override;
+  void enterEvent(QEnterEvent* event) override;
+  void leaveEvent(QEvent* event) override;
+
+ private:
+  QPixmap normal_, hot_, pressed_;
+  bool pointer_over_ = false;
+};
+
+}  // namespace wuqu

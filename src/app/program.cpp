@@ -1,0 +1,67 @@
+#include "app/program.h"
+
+#include <QApplication>
+#include <QEventLoop>
+
+#include <memory>
+
+#include "app/bindings.h"
+#include "app/main_window.h"
+#include "app/window_events.h"
+#include "catalogue/download_state.h"
+
+namespace wuqu {
+namespace {
+
+// Releases the download state when the run ends, however it ends.
+class Shutdown {
+ public:
+  Shutdown(catalogue::DownloadState& state, RunObserver* observer)
+      : state_(state), observer_(observer) {}
+  Shutdown(const Shutdown&) = delete;
+  Shutdown& operator=(const Shutdown&) = delete;
+  ~Shutdown() {
+    catalogue::ReleaseDownloadState(state_);
+    if (observer_ != nullptr) observer_->StateReleased(state_);
+  }
+
+ private:
+  catalogue::DownloadState& state_;
+  RunObserver* observer_;
+};
+
+void RunWindow(catalogue::DownloadState& state, RunObserver* observer) {
+  auto window = std::make_unique<MainWindow>();
+  auto events = MakeWindowEvents(*window, state);
+  BindEvents(*window, *events);
+  window->CompleteCreation();
+  window->show();
+  if (observer != nullptr) observer->WindowShown(*window);
+
+  QEventLoop loop;
+  QObject::connect(window.get(), &MainWindow::closed, &loop, &QEventLoop::quit,
+                   Qt::QueuedConnection);
+  loop.exec();
+  // The handlers go only after the window, whose signals reach them.
+  window.reset();
+  events.reset();
+}
+
+}  // namespace
+
+int RunProgram(int argc, char** argv, RunObserver* observer) {
+  std::unique_ptr<catalogue::DownloadState> state = catalogue::CreateDownloadState();
+  if (observer != nullptr) observer->StateCreated(*state);
+  Shutdown shutdown(*state, observer);
+
+  std::unique_ptr<QApplication> own_app;
+  if (QApplication::instance() == nullptr) own_app = std::make_unique<QApplication>(argc, argv);
+  RunWindow(*state, observer);
+  return 0;
+}
+
+void ClearTrackNumber(MainWindow& window, std::int32_t, std::int32_t) {
+  window.edit_box_ex1().SetText(Text());
+}
+
+}  // namespace wuqu

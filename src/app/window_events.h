@@ -1,0 +1,30 @@
+#pragma once
+
+#include <memory>
+
+namespace wuqu {
+
+class MainWindow;
+namespace catalogue {
+struct DownloadState;
+}
+
+// The catalogue's handlers of the window's events, one per binding. None
+// takes anything from its event: each reads the controls it needs. The
+// defaults do nothing.
+class WindowEvents {
+ public:
+  virtual ~WindowEvents() = default;
+  virtual void LoadCategoryListing() {}    // 组合框1: an item chosen from the list
+  virtual void PreviewSelectedTrack() {}   // 超级列表框1: left click on a row
+  virtual void DownloadSelectedTrack() {}  // 超级列表框1: right click on a row
+  virtual void PreviewTrackById() {}       // 按钮EX1 clicked
+  virtual void DownloadTrackById() {}      // 按钮EX2 clicked
+  virtual void OnProgressTick() {}         // 时钟1 ticked
+};
+
+// The handlers the program runs with, for `window` and the program-wide
+// download state; both outlive the handlers.
+std::unique_ptr<WindowEvents> MakeWindowEvents(MainWindow& window, catalogue::DownloadState& state);
+
+}  // namespace wuqu
