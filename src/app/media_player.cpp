@@ -10,7 +10,8 @@
 #include <QToolButton>
 #include <QUrl>
 #include <QVBoxLayout>
-#include <QVideoWidget>
+#include <QVideoFrame>
+#include <QVideoSink>
 
 #include "net/wire_url.h"
 
@@ -42,11 +43,41 @@ QString TimeText(qint64 ms) {
 
 }  // namespace
 
+// The picture of the player: each frame the sink receives, painted scaled to
+// fit on black. A plain widget (no window of its own), so it is drawn and
+// grabbed with the rest of the window.
+class VideoArea : public QWidget {
+ public:
+  explicit VideoArea(QWidget* parent) : QWidget(parent), sink_(new QVideoSink(this)) {
+    setAttribute(Qt::WA_OpaquePaintEvent);
+    connect(sink_, &QVideoSink::videoFrameChanged, this, [this](const QVideoFrame& frame) {
+      frame_ = frame;
+      update();
+    });
+  }
+  QVideoSink* Sink() const { return sink_; }
+  void Clear() {
+    frame_ = QVideoFrame();
+    update();
+  }
+
+ protected:
+  void paintEvent(QPaintEvent*) override {
+    QPainter p(this);
+    p.fillRect(rect(), Qt::black);
+    if (frame_.isValid()) frame_.paint(&p, rect(), {Qt::black, Qt::KeepAspectRatio});
+  }
+
+ private:
+  QVideoSink* sink_;
+  QVideoFrame frame_;
+};
+
 MediaPlayer::MediaPlayer(QWidget* parent)
     : QWidget(parent),
       player_(new QMediaPlayer(this)),
       audio_(new QAudioOutput(this)),
-      video_(new QVideoWidget(this)),
+      video_(new VideoArea(this)),
       play_button_(new QToolButton(this)),
       position_(new QSlider(Qt::Horizontal, this)),
       time_(new QLabel(this)),
@@ -90,7 +121,7 @@ MediaPlayer::MediaPlayer(QWidget* parent)
   column->addLayout(bar);
 
   player_->setAudioOutput(audio_);
-  player_->setVideoOutput(video_);
+  player_->setVideoSink(video_->Sink());
   connect(player_, &QMediaPlayer::playbackStateChanged, this, &MediaPlayer::SyncPlayButton);
   connect(player_, &QMediaPlayer::durationChanged, this,
           [this](qint64 d) { position_->setRange(0, static_cast<int>(d)); });
@@ -114,6 +145,7 @@ MediaPlayer::~MediaPlayer() {
 
 void MediaPlayer::SetUrl(const Text& url) {
   url_ = url;
+  video_->Clear();
   if (url.empty()) {
     player_->stop();
     player_->setSource(QUrl());

@@ -9,9 +9,10 @@ class QLabel;
 class QMediaPlayer;
 class QSlider;
 class QToolButton;
-class QVideoWidget;
 
 namespace wuqu {
+
+class VideoArea;
 
 // The embedded player (播放器1): a video area above a control bar of its own
 // (play/pause, position, volume). Setting a URL starts playback at once.
@@ -35,7 +36,7 @@ class MediaPlayer : public QWidget {
   Text url_;
   QMediaPlayer* player_;
   QAudioOutput* audio_;
-  QVideoWidget* video_;
+  VideoArea* video_;
   QToolButton* play_button_;
   QSlider* position_;
   QLabel* time_;
