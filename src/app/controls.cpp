@@ -154,8 +154,8 @@ int TrackList::RowCount() const {
 }
 
 int TrackList::RowAt(const QPoint& viewport_pos) const {
-  const QTreeWidgetItem* item = itemAt(viewport_pos);
-  return item == nullptr ? -1 : indexOfTopLevelItem(const_cast<QTreeWidgetItem*>(item));
+  const QModelIndex index = indexAt(viewport_pos);
+  return index.isValid() ? index.row() : -1;
 }
 
 void TrackList::mousePressEvent(QMouseEvent* event) {

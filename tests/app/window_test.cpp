@@ -2,7 +2,6 @@
 
 #include <QAbstractItemView>
 #include <QApplication>
-#include <QBuffer>
 #include <QFile>
 #include <QFontInfo>
 #include <QFontMetrics>
