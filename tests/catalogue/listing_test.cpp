@@ -1,0 +1,241 @@
+#include "catalogue/listing.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "catalogue/memory_window.h"
+#include "site/demo_site.h"
+#include "text/codepage.h"
+
+namespace wuqu::catalogue {
+namespace {
+
+using testing::MemoryWindow;
+using Rows = std::vector<MemoryWindow::Row>;
+
+Text L(const std::string& utf8) {
+  return Utf8ToLocalText(std::string_view(utf8));
+}
+
+// The rows the site's listing of `category` must give.
+Rows SiteRows(const DemoSite& site, std::size_t category) {
+  Rows rows;
+  for (const SiteTrack& t : site.Categories().at(category).tracks) {
+    rows.push_back({L(t.title), site.CatalogueBaseUrl() + t.href});
+  }
+  return rows;
+}
+
+SiteAddresses Addresses(const DemoSite& site) {
+  return {site.CatalogueBaseUrl(), site.MediaBaseUrl()};
+}
+
+std::vector<std::string> Targets(const std::vector<SiteRequest>& requests) {
+  std::vector<std::string> out;
+  for (const SiteRequest& r : requests) out.push_back(r.method + " " + r.target);
+  return out;
+}
+
+TEST(CatalogueTexts, ReadAsTheirChineseText) {
+  EXPECT_EQ(LocalTextToUtf8(TrackListPattern),
+            "<td><a href=#引号(.*?)#引号 id=#引号(.*?)#引号 target=#引号play#引号>(.*?)</a>");
+  EXPECT_EQ(LocalTextToUtf8(kPatternFailedMessage), "正则创建失败，请检查正则表达式语句是否有误！");
+  EXPECT_EQ(LocalTextToUtf8(kNoMatchMessage), "匹配失败，请检检查正则语句是否有误，数量：0");
+}
+
+// The listing pattern over small pages: what it finds, what it misses, and
+// what lands in each cell.
+TEST(FillTrackList, ListingPatternOverSmallPages) {
+  const Text base = "http://h/";
+  const Text no_match(kNoMatchMessage);
+  const struct {
+    const char* name;
+    std::string page;  // UTF-8, as the site sends it
+    Rows rows;
+    std::vector<Text> messages;
+  } cases[] = {
+      {"ordinary link with a Chinese title",
+       "<tr><td><a href=\"m/1/\" id=\"1\" target=\"play\">中文舞曲 &amp; 串烧</a></td></tr>\n",
+       {{L("中文舞曲 &amp; 串烧"), "http://h/m/1/"}},
+       {}},
+      {"upper case",
+       "<TD><A HREF=\"x\" ID=\"i\" TARGET=\"PLAY\">t</A>\n",
+       {{"t", "http://h/x"}},
+       {}},
+      {"single quotes", "<td><a href='x' id='i' target='play'>t</a>\n", {}, {no_match}},
+      {"id before href", "<td><a id=\"i\" href=\"x\" target=\"play\">t</a>\n", {}, {no_match}},
+      {"further attribute between href and id",
+       "<td><a href=\"x\" class=\"c\" id=\"i\" target=\"play\">t</a>\n",
+       {{"t", "http://h/x\" class=\"c"}},
+       {}},
+      {"markup in the title, cut at the first </a>",
+       "<td><a href=\"x\" id=\"i\" target=\"play\"><b>t</b></a> tail</a>\n",
+       {{"<b>t</b>", "http://h/x"}},
+       {}},
+      {"two links on one line, in page order",
+       "<td><a href=\"m/2/\" id=\"2\" target=\"play\">two</a></td><td><a href=\"m/1/\" id=\"1\" "
+       "target=\"play\">one</a></td>\n",
+       {{"two", "http://h/m/2/"}, {"one", "http://h/m/1/"}},
+       {}},
+      {"link split over two lines",
+       "<td><a href=\"x\" id=\"i\"\ntarget=\"play\">t</a>\n",
+       {},
+       {no_match}},
+      {"empty text", "", {}, {no_match}},
+      {"href with a leading slash",
+       "<td><a href=\"/m/1/\" id=\"1\" target=\"play\">t</a>",
+       {{"t", "http://h//m/1/"}},
+       {}},
+      {"empty href and empty title",
+       "<td><a href=\"\" id=\"1\" target=\"play\"></a>",
+       {{"", "http://h/"}},
+       {}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    MemoryWindow w;
+    const int added = FillTrackList(w, L(c.page), base);
+    EXPECT_EQ(w.rows, c.rows);
+    EXPECT_EQ(added, static_cast<int>(c.rows.size()));
+    EXPECT_EQ(w.messages, c.messages);
+    // Events ran after each row, not before the first.
+    EXPECT_EQ(w.pumps, static_cast<int>(c.rows.size()));
+  }
+}
+
+// A page that keeps the engine busy past its bound cannot be searched: the
+// user is told the pattern failed, once, and the list stays as it was.
+TEST(FillTrackList, PageBeyondTheEnginesBoundShowsThePatternFailedMessage) {
+  Text hostile;
+  while (hostile.size() < 2'000'000) hostile += "<td><a href=\"x";
+  MemoryWindow w;
+  EXPECT_EQ(FillTrackList(w, hostile, "http://h/"), 0);
+  EXPECT_EQ(w.messages, std::vector<Text>{Text(kPatternFailedMessage)});
+  EXPECT_TRUE(w.rows.empty());
+}
+
+class LoadCategoryListingTest : public ::testing::Test {
+ protected:
+  void SetUp() override { ASSERT_TRUE(site_.Start()) << site_.Error(); }
+
+  void Choose(int index) {
+    w_.category = index;
+    LoadCategoryListing(w_, Addresses(site_));
+  }
+
+  DemoSite site_{DemoSiteOptions{.tracks_per_category = 12}};
+  MemoryWindow w_;
+};
+
+TEST_F(LoadCategoryListingTest, EveryCategoryRequestsItsOwnPageOnceAndListsItsTracks) {
+  const char* paths[] = {
+      "/myxc/", "/xc/", "/zw/", "/top/dianyindj/", "/top/mangeyinyue/", "/club/", "/ywclub/",
+      "/my/",   "/yw/", "/jy/"};
+  for (int index = 0; index < 10; ++index) {
+    SCOPED_TRACE(index);
+    site_.ClearRequests();
+    Choose(index);
+    EXPECT_EQ(Targets(site_.Requests()),
+              std::vector<std::string>{std::string("GET ") + paths[index]});
+    EXPECT_EQ(w_.rows, SiteRows(site_, static_cast<std::size_t>(index)));
+    EXPECT_TRUE(w_.messages.empty());
+  }
+}
+
+TEST_F(LoadCategoryListingTest, NoCategoryChosenDoesNothing) {
+  w_.rows = {{"t", "u"}};
+  for (int index : {-1, 10}) {
+    Choose(index);
+    EXPECT_EQ(w_.rows, (Rows{{"t", "u"}}));
+    EXPECT_TRUE(site_.Requests().empty());
+    EXPECT_TRUE(w_.messages.empty());
+    EXPECT_EQ(w_.pumps, 0);
+  }
+}
+
+TEST_F(LoadCategoryListingTest, ChoosingTheShownCategoryAgainRebuildsTheList) {
+  Choose(2);
+  Choose(2);
+  EXPECT_EQ(w_.rows, SiteRows(site_, 2));
+  EXPECT_EQ(Targets(site_.Requests()), (std::vector<std::string>{"GET /zw/", "GET /zw/"}));
+}
+
+// Whatever goes wrong with the page, the previous rows are gone, nothing new
+// appears and the user sees the no-match message exactly once.
+TEST_F(LoadCategoryListingTest, PageWithoutLinksLeavesTheListEmptyWithOneMessage) {
+  DemoSite stopped;
+  ASSERT_TRUE(stopped.Start()) << stopped.Error();
+  const SiteAddresses unreachable = Addresses(stopped);
+  stopped.Stop();
+  SiteFaults error_page;
+  error_page.path_status = {{"/zw/", 500}};
+
+  const struct {
+    const char* name;
+    SiteAddresses sites;
+    SiteFaults faults;
+  } cases[] = {
+      {"site unreachable", unreachable, {}},
+      {"error page", Addresses(site_), error_page},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    site_.SetFaults(c.faults);
+    MemoryWindow w;
+    w.rows = {{"old", "http://h/old/"}};
+    w.category = 2;
+    LoadCategoryListing(w, c.sites);
+    EXPECT_TRUE(w.rows.empty());
+    EXPECT_EQ(w.messages, std::vector<Text>{Text(kNoMatchMessage)});
+  }
+}
+
+// Another category chosen while a fill runs (the events the fill lets run
+// hold the choice): the running fill gives way, and the list ends with the
+// new category's tracks alone, each once. Choosing the same category again
+// is no different.
+TEST_F(LoadCategoryListingTest, ChoiceDuringAFillReplacesTheRunningFill) {
+  const struct {
+    int first, second;
+    int at_pump;
+  } cases[] = {{1, 5, 20}, {4, 4, 7}, {0, 9, 1}};
+  DemoSite big({.tracks_per_category = 300});
+  ASSERT_TRUE(big.Start()) << big.Error();
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::to_string(c.first) + " then " + std::to_string(c.second));
+    MemoryWindow w;
+    std::size_t rows_when_chosen = 0;
+    w.pending_events = [&](int pump) {
+      if (pump != c.at_pump) return;
+      rows_when_chosen = w.rows.size();
+      w.category = c.second;
+      LoadCategoryListing(w, Addresses(big));
+    };
+    w.category = c.first;
+    LoadCategoryListing(w, Addresses(big));
+    EXPECT_EQ(rows_when_chosen, static_cast<std::size_t>(c.at_pump));
+    EXPECT_EQ(w.rows, SiteRows(big, static_cast<std::size_t>(c.second)));
+    EXPECT_TRUE(w.messages.empty());
+    // The abandoned fill added no row after the choice: one pump per row of
+    // each fill, nothing more.
+    EXPECT_EQ(w.pumps, c.at_pump + 300);
+  }
+}
+
+// The window layer moves the listing on when the window closes: the fill
+// stops at the next row.
+TEST_F(LoadCategoryListingTest, FillStopsWhenTheWindowCloses) {
+  MemoryWindow w;
+  w.pending_events = [&](int pump) {
+    if (pump == 3) ++w.Window().listing_serial;
+  };
+  w.category = 0;
+  LoadCategoryListing(w, Addresses(site_));
+  EXPECT_EQ(w.rows.size(), 3u);
+  EXPECT_EQ(w.pumps, 3);
+}
+
+}  // namespace
+}  // namespace wuqu::catalogue
