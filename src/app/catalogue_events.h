@@ -1,0 +1,57 @@
+#pragma once
+
+#include <QMetaObject>
+#include <QPointer>
+
+#include <memory>
+
+#include "app/window_events.h"
+#include "catalogue/catalogue_window.h"
+#include "catalogue/site_addresses.h"
+
+namespace wuqu {
+
+class MainWindow;
+namespace catalogue {
+struct DownloadState;
+}
+
+// The window's handlers on the catalogue: the category listing, the track
+// list fill and the preview, run on the real controls of `window` against
+// `sites`. The catalogue reaches the window only through Controls(), which
+// stays safe to use after the window has closed or gone (operations on a
+// window that is gone do nothing and read empty).
+class CatalogueEvents : public WindowEvents {
+ public:
+  CatalogueEvents(MainWindow& window, catalogue::DownloadState& state,
+                  catalogue::SiteAddresses sites);
+  ~CatalogueEvents() override;
+  CatalogueEvents(const CatalogueEvents&) = delete;
+  CatalogueEvents& operator=(const CatalogueEvents&) = delete;
+
+  void LoadCategoryListing() override;   // 组合框1
+  void PreviewSelectedTrack() override;  // 超级列表框1, left click
+  void PreviewTrackById() override;      // 按钮EX1
+
+  catalogue::CatalogueWindow& Controls();
+  const catalogue::SiteAddresses& Sites() const { return sites_; }
+  catalogue::DownloadState& State() { return state_; }
+  // The window, or null once it has gone.
+  MainWindow* Window() const;
+
+ private:
+  struct WindowControls;
+
+  QPointer<MainWindow> window_;
+  catalogue::DownloadState& state_;
+  catalogue::SiteAddresses sites_;
+  std::unique_ptr<WindowControls> controls_;
+  QMetaObject::Connection closed_;
+  QMetaObject::Connection destroyed_;
+};
+
+// The addresses the program runs with: the build-time constants
+// WUQU_CATALOGUE_BASE_URL and WUQU_MEDIA_BASE_URL, in program text.
+catalogue::SiteAddresses ProgramSiteAddresses();
+
+}  // namespace wuqu

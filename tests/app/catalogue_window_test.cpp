@@ -1,0 +1,335 @@
+// The catalogue handlers on the real window, offscreen, against the demo site
+// running in this process: real widgets, real mouse and keyboard events, real
+// HTTP on loopback and the real player.
+#include <gtest/gtest.h>
+
+#include <QAbstractItemView>
+#include <QApplication>
+#include <QMediaPlayer>
+#include <QMessageBox>
+#include <QTest>
+#include <QTimer>
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/bindings.h"
+#include "app/catalogue_events.h"
+#include "app/gui_wait.h"
+#include "app/main_window.h"
+#include "app/qt_text.h"
+#include "catalogue/download_state.h"
+#include "site/demo_site.h"
+#include "text/codepage.h"
+
+namespace wuqu {
+namespace {
+
+Text L(const std::string& utf8) {
+  return Utf8ToLocalText(std::string_view(utf8));
+}
+
+// Does `action` once, from inside whatever loop is running events, as soon
+// as `ready` holds: a user who acts while a fill is under way.
+class WhenReady {
+ public:
+  WhenReady(std::function<bool()> ready, std::function<void()> action)
+      : ready_(std::move(ready)), action_(std::move(action)) {
+    QObject::connect(&timer_, &QTimer::timeout, [this] {
+      if (done_ || !ready_()) return;
+      done_ = true;
+      timer_.stop();
+      action_();
+    });
+    timer_.start(0);
+  }
+  bool done() const { return done_; }
+
+ private:
+  std::function<bool()> ready_;
+  std::function<void()> action_;
+  QTimer timer_;
+  bool done_ = false;
+};
+
+class CatalogueWindowTest : public testing::Test {
+ protected:
+  void Open(DemoSiteOptions options = {.tracks_per_category = 8}) {
+    site_ = std::make_unique<DemoSite>(std::move(options));
+    ASSERT_TRUE(site_->Start()) << site_->Error();
+    OpenWindow({site_->CatalogueBaseUrl(), site_->MediaBaseUrl()});
+  }
+
+  void OpenWindow(catalogue::SiteAddresses sites) {
+    state_ = catalogue::CreateDownloadState();
+    window_ = std::make_unique<MainWindow>();
+    events_ = std::make_unique<CatalogueEvents>(*window_, *state_, std::move(sites));
+    BindEvents(*window_, *events_);
+    window_->CompleteCreation();
+    window_->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(window_.get()));
+    // Closes each message box the user would see, noting its text and icon.
+    QObject::connect(&box_closer_, &QTimer::timeout, [this] {
+      auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+      if (box == nullptr || !box->isVisible()) return;
+      messages_.push_back(box->text().toStdString());
+      icons_.push_back(box->icon());
+      QTest::mouseClick(box->button(QMessageBox::Ok), Qt::LeftButton);
+    });
+    box_closer_.start(10);
+  }
+
+  void TearDown() override {
+    box_closer_.stop();
+    window_.reset();
+    events_.reset();
+    if (state_) catalogue::ReleaseDownloadState(*state_);
+  }
+
+  // Picks item `index` from 组合框1's list with the mouse, as the user does.
+  // Returns when the handler has returned.
+  void ChooseFromTheBox(int index) {
+    CategoryBox& box = window_->combo_box1();
+    box.showPopup();
+    QAbstractItemView* view = box.view();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(view->window()));
+    const QRect item = view->visualRect(view->model()->index(index, 0));
+    QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, item.center());
+  }
+
+  void ClickRow(int row) {
+    TrackList& list = window_->super_list_box1();
+    const QPoint centre = list.visualItemRect(list.topLevelItem(row)).center();
+    QTest::mouseClick(list.viewport(), Qt::LeftButton, {}, centre);
+  }
+
+  std::vector<std::array<Text, 2>> Rows() {
+    TrackList& list = window_->super_list_box1();
+    std::vector<std::array<Text, 2>> rows;
+    for (int r = 0; r < list.RowCount(); ++r) {
+      rows.push_back({list.GetCellText(r, 0), list.GetCellText(r, 1)});
+    }
+    return rows;
+  }
+
+  std::vector<std::array<Text, 2>> SiteRows(std::size_t category) {
+    std::vector<std::array<Text, 2>> rows;
+    for (const SiteTrack& t : site_->Categories().at(category).tracks) {
+      rows.push_back({L(t.title), site_->CatalogueBaseUrl() + t.href});
+    }
+    return rows;
+  }
+
+  // The player has the media open: it knows its length.
+  bool PlayerLoaded() {
+    QMediaPlayer& p = window_->player1().Player();
+    const auto s = p.mediaStatus();
+    return p.duration() > 0 &&
+           (s == QMediaPlayer::LoadedMedia || s == QMediaPlayer::BufferingMedia ||
+            s == QMediaPlayer::BufferedMedia || s == QMediaPlayer::EndOfMedia);
+  }
+
+  // Waits until the site has seen a GET of `path` (decoded).
+  bool WaitForRequest(const std::string& path) {
+    return WaitFor(
+        [&] {
+          for (const SiteRequest& r : site_->Requests()) {
+            if (r.method == "GET" && r.path == path) return true;
+          }
+          return false;
+        },
+        10000);
+  }
+
+  std::unique_ptr<DemoSite> site_;
+  std::unique_ptr<catalogue::DownloadState> state_;
+  std::unique_ptr<MainWindow> window_;
+  std::unique_ptr<CatalogueEvents> events_;
+  QTimer box_closer_;
+  std::vector<std::string> messages_;  // UTF-8
+  std::vector<QMessageBox::Icon> icons_;
+};
+
+// Each item of the box lists the category whose caption it shows, from that
+// category's own page.
+TEST_F(CatalogueWindowTest, EveryCategoryOfTheBoxFillsTheList) {
+  Open();
+  for (int index = 0; index < 10; ++index) {
+    SCOPED_TRACE(index);
+    const SiteCategory& category = site_->Categories()[static_cast<std::size_t>(index)];
+    EXPECT_EQ(window_->combo_box1().itemText(index), QString::fromStdString(category.caption));
+    site_->ClearRequests();
+    ChooseFromTheBox(index);
+    EXPECT_EQ(window_->combo_box1().SelectedIndex(), index);
+    std::vector<std::string> targets;
+    for (const SiteRequest& r : site_->Requests()) targets.push_back(r.method + " " + r.target);
+    EXPECT_EQ(targets, std::vector<std::string>{"GET /" + category.path});
+    EXPECT_EQ(Rows(), SiteRows(static_cast<std::size_t>(index)));
+  }
+  EXPECT_TRUE(messages_.empty());
+}
+
+TEST_F(CatalogueWindowTest, UnreachableSiteEmptiesTheListAndSaysSoOnce) {
+  DemoSite stopped;
+  ASSERT_TRUE(stopped.Start()) << stopped.Error();
+  stopped.Stop();
+  OpenWindow({stopped.CatalogueBaseUrl(), stopped.MediaBaseUrl()});
+  window_->super_list_box1().AppendRow();
+  ChooseFromTheBox(2);
+  EXPECT_EQ(window_->super_list_box1().RowCount(), 0);
+  EXPECT_EQ(messages_, std::vector<std::string>{"匹配失败，请检检查正则语句是否有误，数量：0"});
+  EXPECT_EQ(icons_, std::vector<QMessageBox::Icon>{QMessageBox::Critical});
+}
+
+// A left click on a row fetches that track's play page, then the player
+// fetches the media file and opens it; the address box shows the address.
+// The row that is playing, clicked again, is fetched and played again.
+TEST_F(CatalogueWindowTest, LeftClickOnARowPlaysItsTrack) {
+  Open({.tracks_per_category = 8,
+        .extra_tracks = {{.category = 1,
+                          .id = "900001",
+                          .title = "现场 <b>串烧</b>",
+                          .file_value = "2024/现场 串烧/900001"}}});
+  ChooseFromTheBox(1);
+  for (int row : {0, 3, 3}) {
+    SCOPED_TRACE(row);
+    const SiteTrack& track = site_->Categories()[1].tracks[static_cast<std::size_t>(row)];
+    const Text media_url = site_->MediaBaseUrl() + L(track.file_value) + ".mp4";
+    site_->ClearRequests();
+    ClickRow(row);
+    EXPECT_EQ(window_->edit_box_ex3().GetText(), media_url);
+    EXPECT_EQ(window_->player1().Url(), media_url);
+    EXPECT_TRUE(WaitForRequest(track.MediaPath()));
+    EXPECT_TRUE(WaitFor([&] { return PlayerLoaded(); }, 10000));
+    // The play page first, then media only (the player may still be reading
+    // the track it played before).
+    const std::vector<SiteRequest> requests = site_->Requests();
+    ASSERT_FALSE(requests.empty());
+    EXPECT_EQ(requests[0].target, "/" + track.href);
+    for (std::size_t i = 1; i < requests.size(); ++i) {
+      EXPECT_EQ(requests[i].path.rfind("/mp4/djmusic/", 0), 0u) << requests[i].path;
+    }
+  }
+  EXPECT_EQ(window_->super_list_box1().RowCount(), 9);
+  EXPECT_TRUE(messages_.empty());
+}
+
+// The Play button previews the id in 编辑框EX1 as typed: blanks travel
+// percent-encoded, an empty id leaves nothing between the slashes, and a
+// page without the file value leaves MediaBaseUrl + ".mp4" to play.
+TEST_F(CatalogueWindowTest, PlayButtonPreviewsTheTypedId) {
+  Open();
+  const SiteTrack* default_track = site_->FindTrack("116717");
+  ASSERT_NE(default_track, nullptr);
+  const struct {
+    const char* typed;  // nullptr: the box as the window opens
+    std::string play_page_target;
+    std::string media_path;
+  } cases[] = {
+      {nullptr, "/m/116717/", default_track->MediaPath()},
+      {" 116717 ", "/m/%20116717%20/", "/mp4/djmusic/.mp4"},
+      {"", "/m//", "/mp4/djmusic/.mp4"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.play_page_target);
+    SkinnedEdit& id_box = window_->edit_box_ex1();
+    if (c.typed != nullptr) {
+      QTest::mouseClick(&id_box, Qt::LeftButton);  // empties the box
+      QTest::keyClicks(&id_box, c.typed);
+    }
+    // The player opens an address it already holds without fetching it anew;
+    // start each case from no media so its fetch shows in the log.
+    window_->player1().SetUrl("");
+    site_->ClearRequests();
+    QTest::mouseClick(&window_->button_ex1(), Qt::LeftButton);
+    const Text media_url = site_->Url(c.media_path.substr(1));
+    EXPECT_EQ(window_->edit_box_ex3().GetText(), media_url);
+    EXPECT_EQ(window_->player1().Url(), media_url);
+    EXPECT_TRUE(WaitForRequest(c.media_path));
+    const std::vector<SiteRequest> requests = site_->Requests();
+    ASSERT_FALSE(requests.empty());
+    EXPECT_EQ(requests[0].target, c.play_page_target);
+    if (c.media_path == default_track->MediaPath()) {
+      EXPECT_TRUE(WaitFor([&] { return PlayerLoaded(); }, 10000));
+    }
+  }
+  EXPECT_TRUE(messages_.empty());
+}
+
+// The user picks another category from the keyboard while a long fill runs:
+// the list ends with the second category's rows alone, each once.
+TEST_F(CatalogueWindowTest, CategoryChosenDuringAFillReplacesIt) {
+  Open({.tracks_per_category = 400});
+  TrackList& list = window_->super_list_box1();
+  int rows_when_chosen = -1;
+  WhenReady user([&] { return list.RowCount() >= 50; },
+                 [&] {
+                   rows_when_chosen = list.RowCount();
+                   QTest::keyClick(&window_->combo_box1(), Qt::Key_Down);  // 3 -> 4
+                 });
+  ChooseFromTheBox(3);
+  ASSERT_TRUE(user.done());
+  EXPECT_LT(rows_when_chosen, 400);
+  EXPECT_EQ(window_->combo_box1().SelectedIndex(), 4);
+  EXPECT_EQ(Rows(), SiteRows(4));
+  EXPECT_TRUE(messages_.empty());
+}
+
+// A left click on a row that is already filled plays it while the fill goes
+// on; the fill then completes as if nothing had happened.
+TEST_F(CatalogueWindowTest, LeftClickDuringAFillPlaysThatRow) {
+  Open({.tracks_per_category = 300});
+  TrackList& list = window_->super_list_box1();
+  WhenReady user([&] { return list.RowCount() >= 40; }, [&] { ClickRow(5); });
+  ChooseFromTheBox(0);
+  ASSERT_TRUE(user.done());
+  const SiteTrack& track = site_->Categories()[0].tracks[5];
+  EXPECT_EQ(window_->edit_box_ex3().GetText(),
+            site_->MediaBaseUrl() + L(track.file_value) + ".mp4");
+  EXPECT_EQ(Rows(), SiteRows(0));
+  EXPECT_TRUE(WaitForRequest(track.MediaPath()));
+}
+
+// Closing the window in the middle of a fill ends the fill: no row is added
+// to the closed window.
+TEST_F(CatalogueWindowTest, ClosingTheWindowDuringAFillStopsIt) {
+  Open({.tracks_per_category = 300});
+  TrackList& list = window_->super_list_box1();
+  int rows_when_closed = -1;
+  WhenReady user([&] { return list.RowCount() >= 30; },
+                 [&] {
+                   rows_when_closed = list.RowCount();
+                   QTest::mouseClick(&window_->close_button(), Qt::LeftButton);
+                 });
+  ChooseFromTheBox(6);
+  ASSERT_TRUE(user.done());
+  EXPECT_FALSE(window_->isVisible());
+  EXPECT_EQ(list.RowCount(), rows_when_closed);
+}
+
+// The window destroyed while a fill lets events run: the fill ends without
+// touching the controls that are gone (the sanitizer build would catch it).
+TEST_F(CatalogueWindowTest, WindowDestroyedDuringAFill) {
+  Open({.tracks_per_category = 300});
+  window_->combo_box1().setCurrentIndex(2);
+  WhenReady user([&] { return window_->super_list_box1().RowCount() >= 30; },
+                 [&] { window_.reset(); });
+  events_->LoadCategoryListing();
+  ASSERT_TRUE(user.done());
+  EXPECT_EQ(events_->Window(), nullptr);
+  // The handlers still answer, on nothing.
+  events_->PreviewTrackById();
+  events_->LoadCategoryListing();
+  EXPECT_TRUE(messages_.empty());
+}
+
+TEST(ProgramSiteAddresses, AreTheBuildTimeConstants) {
+  const catalogue::SiteAddresses sites = ProgramSiteAddresses();
+  EXPECT_EQ(LocalTextToUtf8(sites.catalogue_base_url), WUQU_TEST_CATALOGUE_BASE_URL);
+  EXPECT_EQ(LocalTextToUtf8(sites.media_base_url), WUQU_TEST_MEDIA_BASE_URL);
+}
+
+}  // namespace
+}  // namespace wuqu
