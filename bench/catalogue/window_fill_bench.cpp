@@ -1,0 +1,150 @@
+// A category of 1,000 tracks chosen in the real window (offscreen) against
+// the demo site on loopback: the time from the choice (a key press on
+// 组合框1) to the last row shown, and the same work stage by stage in the
+// same window: fetch, conversion to program text, the pattern's match, and
+// row insertion (the fill with its event run after each row, less the match).
+//
+//   build/bin/bench_catalogue_window [runs]
+#include <QApplication>
+#include <QTest>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <functional>
+#include <vector>
+
+#include "app/bindings.h"
+#include "app/catalogue_events.h"
+#include "app/main_window.h"
+#include "catalogue/download_state.h"
+#include "catalogue/listing.h"
+#include "net/http_request.h"
+#include "site/demo_site.h"
+#include "text/codepage.h"
+#include "text/regex_wrapper.h"
+
+namespace wuqu {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+double Ms(Clock::duration d) {
+  return std::chrono::duration<double, std::milli>(d).count();
+}
+
+struct Figures {
+  std::vector<double> ms;
+  double Median() const {
+    std::vector<double> s = ms;
+    std::sort(s.begin(), s.end());
+    return s.empty() ? 0 : s[s.size() / 2];
+  }
+  double Min() const { return ms.empty() ? 0 : *std::min_element(ms.begin(), ms.end()); }
+};
+
+double Time(const std::function<void()>& work) {
+  const auto start = Clock::now();
+  work();
+  return Ms(Clock::now() - start);
+}
+
+int Run(int runs) {
+  constexpr std::size_t kTracks = 1000;
+  DemoSite site({.tracks_per_category = kTracks});
+  if (!site.Start()) {
+    std::fprintf(stderr, "site: %s\n", site.Error().c_str());
+    return 1;
+  }
+  const catalogue::SiteAddresses sites{site.CatalogueBaseUrl(), site.MediaBaseUrl()};
+  auto state = catalogue::CreateDownloadState();
+  MainWindow window;
+  CatalogueEvents events(window, *state, sites);
+  BindEvents(window, events);
+  window.CompleteCreation();
+  window.show();
+  if (!QTest::qWaitForWindowExposed(&window)) return 1;
+  CategoryBox& box = window.combo_box1();
+  TrackList& list = window.super_list_box1();
+  box.setCurrentIndex(3);
+
+  // The user's choice: 3 and 4 in turn, both 1,000 tracks.
+  Figures total;
+  for (int r = 0; r < runs + 1; ++r) {
+    const Qt::Key key = box.SelectedIndex() == 3 ? Qt::Key_Down : Qt::Key_Up;
+    const double ms = Time([&] { QTest::keyClick(&box, key); });
+    if (list.RowCount() != static_cast<int>(kTracks)) {
+      std::fprintf(stderr, "the list holds %d rows\n", list.RowCount());
+      return 1;
+    }
+    if (r > 0) total.ms.push_back(ms);  // the first run warms up
+  }
+
+  // The same fill with nothing run between rows: the widget's own work.
+  NoEventPump no_pump;
+  catalogue::CatalogueWindow& c = events.Controls();
+  catalogue::CatalogueWindow without_events{
+      c.track_list, c.category_box, c.track_id_box, c.address_box, c.player, c.error_box, no_pump};
+
+  Figures fetch, convert, match, fill, fill_quiet, clear;
+  const Text url = catalogue::ListingUrl(sites.catalogue_base_url, 3);
+  for (int r = 0; r < runs; ++r) {
+    ByteArray body;
+    Text page;
+    fetch.ms.push_back(Time([&] { body = HttpRequest(url); }));
+    convert.ms.push_back(Time([&] { page = Utf8ToLocalText(body); }));
+    match.ms.push_back(Time([&] {
+      RegexWrapper regex;
+      regex.Compile(catalogue::TrackListPattern, page, false, false, true, true);
+      if (regex.MatchCount() != static_cast<int>(kTracks)) std::abort();
+    }));
+    clear.ms.push_back(Time([&] { list.DeleteAllRows(); }));
+    fill.ms.push_back(
+        Time([&] { catalogue::FillTrackList(events.Controls(), page, sites.catalogue_base_url); }));
+    list.DeleteAllRows();
+    QApplication::processEvents();
+    fill_quiet.ms.push_back(
+        Time([&] { catalogue::FillTrackList(without_events, page, sites.catalogue_base_url); }));
+    QApplication::processEvents();  // the next run's clear removes these 1,000 rows
+  }
+  // The peer of the event runs: 1,000 runs with nothing to repaint.
+  Figures idle;
+  for (int r = 0; r < runs; ++r) {
+    idle.ms.push_back(Time([&] {
+      for (std::size_t i = 0; i < kTracks; ++i) c.pump.ProcessPendingEvents();
+    }));
+  }
+  const double insert = fill.Median() - match.Median();
+  std::printf("1,000 rows in the real window (offscreen), site on loopback, %d runs\n", runs);
+  std::printf("%-44s %10s %10s\n", "stage", "median ms", "min ms");
+  std::printf("%-44s %10.2f %10.2f\n", "choice to last row shown (key on 组合框1)", total.Median(),
+              total.Min());
+  std::printf("%-44s %10.2f %10.2f\n", "  fetch (HttpRequest)", fetch.Median(), fetch.Min());
+  std::printf("%-44s %10.2f %10.2f\n", "  conversion (Utf8ToLocalText)", convert.Median(),
+              convert.Min());
+  std::printf("%-44s %10.2f %10.2f\n", "  matching (RegexWrapper)", match.Median(), match.Min());
+  std::printf("%-44s %10.2f %10s\n", "  row insertion (fill less matching)", insert, "-");
+  std::printf("%-44s %10.2f %10s\n", "    of which the rows themselves (no events)",
+              fill_quiet.Median() - match.Median(), "-");
+  std::printf("%-44s %10.2f %10s\n", "    of which the events run after each row",
+              fill.Median() - fill_quiet.Median(), "-");
+  std::printf("%-44s %10.2f %10.2f\n", "    peer: 1,000 event runs, nothing to paint",
+              idle.Median(), idle.Min());
+  std::printf("%-44s %10.2f %10.2f\n", "  clearing the previous 1,000 rows", clear.Median(),
+              clear.Min());
+  std::printf("%-44s %10.2f\n", "  sum of the stages",
+              fetch.Median() + convert.Median() + fill.Median() + clear.Median());
+  std::printf("page: %zu bytes UTF-8\n", HttpRequest(url).size());
+  return 0;
+}
+
+}  // namespace
+}  // namespace wuqu
+
+int main(int argc, char** argv) {
+  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+  QApplication app(argc, argv);
+  const int runs = argc > 1 ? std::max(1, std::atoi(argv[1])) : 20;
+  return wuqu::Run(runs);
+}
