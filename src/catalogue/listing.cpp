@@ -24,27 +24,25 @@ int FillTrackList(CatalogueWindow& window, Text page_text, const Text& catalogue
   // them replaces the listing (another category chosen, even the same one) or
   // closes the window, the rows that follow belong to nobody.
   const std::uint64_t listing = window.listing_serial;
+  RegexWrapper regex;
+  if (!regex.Compile(TrackListPattern, std::move(page_text), /*case_sensitive=*/false,
+                     /*multi_line=*/false, /*global=*/true, /*quote_placeholders=*/true)) {
+    window.error_box.ShowError(Text(kPatternFailedMessage));
+    return 0;
+  }
+  const int count = regex.MatchCount();
+  if (count == 0) {
+    window.error_box.ShowError(Text(kNoMatchMessage));
+    return 0;
+  }
   int added = 0;
-  {
-    RegexWrapper regex;
-    if (!regex.Compile(TrackListPattern, std::move(page_text), /*case_sensitive=*/false,
-                       /*multi_line=*/false, /*global=*/true, /*quote_placeholders=*/true)) {
-      window.error_box.ShowError(Text(kPatternFailedMessage));
-      return 0;
-    }
-    const int count = regex.MatchCount();
-    if (count == 0) {
-      window.error_box.ShowError(Text(kNoMatchMessage));
-      return 0;
-    }
-    for (int i = 1; i <= count && window.listing_serial == listing; ++i) {
-      // The index is used only before events run again.
-      const int row = window.track_list.AppendRow();
-      window.track_list.SetCellText(row, 0, regex.SubMatchText(i, kTitleGroup));
-      window.track_list.SetCellText(row, 1, catalogue_base_url + regex.SubMatchText(i, kHrefGroup));
-      ++added;
-      window.pump.ProcessPendingEvents();
-    }
+  for (int i = 1; i <= count && window.listing_serial == listing; ++i) {
+    // The index is used only before events run again.
+    const int row = window.track_list.AppendRow();
+    window.track_list.SetCellText(row, 0, regex.SubMatchText(i, kTitleGroup));
+    window.track_list.SetCellText(row, 1, catalogue_base_url + regex.SubMatchText(i, kHrefGroup));
+    ++added;
+    window.pump.ProcessPendingEvents();
   }
   return added;
 }

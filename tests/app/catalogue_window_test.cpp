@@ -338,10 +338,21 @@ TEST_F(CatalogueWindowTest, WindowDestroyedDuringAFill) {
   EXPECT_TRUE(messages_.empty());
 }
 
-TEST(ProgramSiteAddresses, AreTheBuildTimeConstants) {
+// The program's handlers are the catalogue's, on the build-time addresses.
+TEST(ProgramSiteAddresses, TheProgramsHandlersUseTheBuildTimeConstants) {
   const catalogue::SiteAddresses sites = ProgramSiteAddresses();
   EXPECT_EQ(LocalTextToUtf8(sites.catalogue_base_url), WUQU_TEST_CATALOGUE_BASE_URL);
   EXPECT_EQ(LocalTextToUtf8(sites.media_base_url), WUQU_TEST_MEDIA_BASE_URL);
+
+  auto state = catalogue::CreateDownloadState();
+  MainWindow window;
+  const std::unique_ptr<WindowEvents> events = MakeWindowEvents(window, *state);
+  const auto* catalogue_events = dynamic_cast<const CatalogueEvents*>(events.get());
+  ASSERT_NE(catalogue_events, nullptr);
+  EXPECT_EQ(catalogue_events->Sites().catalogue_base_url, sites.catalogue_base_url);
+  EXPECT_EQ(catalogue_events->Sites().media_base_url, sites.media_base_url);
+  EXPECT_EQ(catalogue_events->Window(), &window);
+  catalogue::ReleaseDownloadState(*state);
 }
 
 }  // namespace
