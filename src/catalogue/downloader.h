@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <memory>
 
@@ -7,32 +8,97 @@
 
 namespace wuqu::catalogue {
 
+// Fixed working values of the downloader. The program always uses the
+// defaults; tests and the benchmark driver may shorten the waits.
+struct DownloaderSettings {
+  // A connection that delivers no byte for this long is given up and its
+  // piece tried again.
+  std::chrono::milliseconds stall_timeout{15000};
+  std::chrono::milliseconds connect_timeout{15000};
+  // Wait before the first retry of a piece; doubled for each further failure
+  // in a row, up to retry_delay_max.
+  std::chrono::milliseconds retry_delay{250};
+  std::chrono::milliseconds retry_delay_max{8000};
+  // Failures in a row without a single byte after which the download fails.
+  int max_attempts = 8;
+  // No connection is given a piece smaller than this to start with.
+  std::uint64_t min_segment = 1 << 20;
+  // How often the resume record of a running download is brought up to date.
+  std::chrono::milliseconds record_interval{1000};
+  // Bytes each connection receives at once (at most 512 KiB).
+  long receive_buffer = 512 * 1024;
+};
+
+enum class DownloadStatus {
+  kNone,       // no download started yet
+  kRunning,    // waiting for its turn, asking the server, or transferring
+  kCompleted,  // the file holds every byte; no resume record is left
+  kFailed,     // ended for good (see DownloadReport)
+  kStopped,    // released, or replaced by a newer download to the same file
+};
+
+enum class DownloadFailure {
+  kNone,
+  kAddress,   // not an http or https address
+  kHttp,      // the server answered 4xx (or with something that is not the file)
+  kNetwork,   // retries ran out without a byte
+  kDisk,      // the file could not be made or written
+  kChanged,   // the server's file kept changing under the download
+};
+
+// What became of the newest download, for tests and the command-line driver.
+struct DownloadReport {
+  DownloadStatus status = DownloadStatus::kNone;
+  DownloadFailure failure = DownloadFailure::kNone;
+  int http_status = 0;           // last final status the server answered with
+  std::int64_t size = -1;        // the file's size once known
+  int peak_connections = 0;      // most transfers open at once
+  std::int64_t requests = 0;     // requests sent, retries included
+};
+
 // The multi-connection file downloader. One object serves every download of a
 // run. All operations are called on the GUI thread and return at once; the
-// transfer itself runs on the downloader's own threads, which never call back.
+// transfers run on the downloader's own thread, which never calls back.
 class Downloader {
  public:
-  Downloader() = default;
+  explicit Downloader(const DownloaderSettings& settings = {});
   Downloader(const Downloader&) = delete;
   Downloader& operator=(const Downloader&) = delete;
-  ~Downloader() = default;
+  // Stops every transfer, as ReleaseDownloader does.
+  ~Downloader();
 
-  // Takes from `task` whatever it needs during the call (the caller refills
-  // the record for the next start and releases its texts at shutdown) and
-  // returns at once. The result means nothing to the program.
+  // Takes from `task` the source address, the target path and the thread
+  // count (the caller refills the record for the next start and releases its
+  // texts at shutdown) and returns at once. An earlier download keeps running
+  // unless it writes the same file, which the new one then takes over. The
+  // figures follow the newest download from now on. The result means nothing.
   int StartTask(const DownloadTask& task);
 
-  // Bytes of the current target file received so far.
-  std::int32_t GetTransferredBytes() const;
+  // Bytes of the newest download's target file written so far (bytes already
+  // on disk from an earlier, resumed run included). 64 bits: files pass 2 GiB.
+  std::int64_t GetTransferredBytes() const;
 
-  // A whole number the progress line shows (divided by 250, as "KB").
-  std::int32_t GetAmountFigure() const;
+  // The bytes written for the newest download divided by 4, so the progress
+  // line's figure / 250 reads as kilobytes.
+  std::int64_t GetAmountFigure() const;
+
+  DownloadReport Report() const;
+  // Downloads started and not yet ended.
+  int ActiveTasks() const;
+
+  struct Impl;
+
+ private:
+  std::unique_ptr<Impl> impl_;
 };
 
 // Creates an empty downloader.
 std::unique_ptr<Downloader> CreateDownloader();
+std::unique_ptr<Downloader> CreateDownloader(const DownloaderSettings& settings);
 
-// Releases the downloader; `downloader` is empty afterwards. Safe on an empty one.
+// Stops every transfer (within a second; unfinished files keep their resume
+// record) and releases the downloader; `downloader` is empty afterwards. Safe
+// on an empty one.
 void ReleaseDownloader(std::unique_ptr<Downloader>& downloader);
 
 }  // namespace wuqu::catalogue
