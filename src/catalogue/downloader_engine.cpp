@@ -868,7 +868,9 @@ struct DownloadEngine::Worker {
       Fail(t, DownloadFailure::kAddress);
       return;
     }
-    if (result == CURLE_TOO_MANY_REDIRECTS || (result == CURLE_OK && code >= 300 && code <= 399)) {
+    // A final 3xx: a redirect without a place to go, or one too many.
+    if (result == CURLE_TOO_MANY_REDIRECTS ||
+        ((result == CURLE_OK || c.stop == StopReason::kHttpStatus) && code >= 300 && code <= 399)) {
       Fail(t, DownloadFailure::kHttp);
       return;
     }

@@ -1,0 +1,307 @@
+// The downloader beside curl and aria2c, all against the wuqu-site program on
+// loopback, each client a process of its own measured by wait4: wall time,
+// CPU seconds (user + system) and peak resident memory. Every file is checked
+// against the site's SHA-256 before its figures count.
+//
+//   build/bin/bench_downloader [--runs N] [--dir FOLDER] [--only 1|2]
+//
+//   1. unthrottled, 512 MiB: ours with 20 connections, curl with one, aria2c -x16 -s16
+//   2. 2 MB/s per connection, 64 MB: ours with 20, aria2c -x16 -s16, curl with one
+//   3. peak resident memory of ours in 1 (the RSS column)
+//
+// MB = 10^6 bytes throughout. The site's own CPU time during each run is shown
+// too: on a small machine the site and the client share the cores.
+#include <fcntl.h>
+#include <openssl/evp.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "site/demo_site.h"
+
+extern char** environ;
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+struct Run {
+  bool ok = false;
+  double seconds = 0;
+  double cpu = 0;
+  double site_cpu = 0;
+  double rss_mb = 0;
+};
+
+struct Client {
+  std::string name;
+  std::vector<std::string> argv;  // "{url}", "{dir}", "{name}" and "{file}" are filled in
+};
+
+std::string Fill(std::string s, const std::string& key, const std::string& value) {
+  for (auto at = s.find(key); at != std::string::npos; at = s.find(key, at + value.size()))
+    s.replace(at, key.size(), value);
+  return s;
+}
+
+pid_t Spawn(const std::vector<std::string>& args, int out_fd) {
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  if (out_fd >= 0) {
+    posix_spawn_file_actions_adddup2(&actions, out_fd, 1);
+    posix_spawn_file_actions_adddup2(&actions, out_fd, 2);
+  }
+  std::vector<std::string> copy = args;
+  std::vector<char*> argv;
+  for (auto& a : copy) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  pid_t pid = -1;
+  if (posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ) != 0) pid = -1;
+  posix_spawn_file_actions_destroy(&actions);
+  return pid;
+}
+
+// CPU seconds a running process has used so far.
+double ProcessCpu(pid_t pid) {
+  std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
+  std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  const auto close = text.rfind(')');
+  if (close == std::string::npos) return 0;
+  std::istringstream fields(text.substr(close + 2));
+  std::string f;
+  double utime = 0, stime = 0;
+  for (int i = 3; i <= 15 && fields >> f; ++i) {
+    if (i == 14) utime = std::stod(f);
+    if (i == 15) stime = std::stod(f);
+  }
+  return (utime + stime) / static_cast<double>(::sysconf(_SC_CLK_TCK));
+}
+
+std::string LoadAverage() {
+  std::ifstream in("/proc/loadavg");
+  std::string a, b, c;
+  in >> a >> b >> c;
+  return a + " " + b + " " + c;
+}
+
+std::string FileSha256(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return "";
+  EVP_MD_CTX* ctx = EVP_MD_CTX_new();
+  EVP_DigestInit_ex(ctx, EVP_sha256(), nullptr);
+  std::vector<char> buf(4 << 20);
+  while (in) {
+    in.read(buf.data(), static_cast<std::streamsize>(buf.size()));
+    EVP_DigestUpdate(ctx, buf.data(), static_cast<std::size_t>(in.gcount()));
+  }
+  unsigned char digest[EVP_MAX_MD_SIZE];
+  unsigned int n = 0;
+  EVP_DigestFinal_ex(ctx, digest, &n);
+  EVP_MD_CTX_free(ctx);
+  std::string hex;
+  char two[3];
+  for (unsigned int i = 0; i < n; ++i) {
+    std::snprintf(two, sizeof two, "%02x", digest[i]);
+    hex += two;
+  }
+  return hex;
+}
+
+class Site {
+ public:
+  explicit Site(const std::vector<std::string>& extra) {
+    int fds[2];
+    if (::pipe(fds) != 0) return;
+    std::vector<std::string> args = {WUQU_SITE_EXE, "--port", "0"};
+    args.insert(args.end(), extra.begin(), extra.end());
+    pid_ = Spawn(args, fds[1]);
+    ::close(fds[1]);
+    // "wuqu-site: catalogue http://127.0.0.1:PORT/  media ..."
+    std::string line;
+    char c;
+    while (::read(fds[0], &c, 1) == 1 && c != '\n') line += c;
+    ::close(fds[0]);
+    const auto at = line.find("catalogue ");
+    if (at != std::string::npos) base_ = line.substr(at + 10, line.find(' ', at + 10) - at - 10);
+  }
+  ~Site() {
+    if (pid_ > 0) {
+      ::kill(pid_, SIGTERM);
+      ::waitpid(pid_, nullptr, 0);
+    }
+  }
+  bool ok() const { return pid_ > 0 && !base_.empty(); }
+  pid_t pid() const { return pid_; }
+  std::string Url(const std::string& path) const { return base_ + path.substr(1); }
+
+ private:
+  pid_t pid_ = -1;
+  std::string base_;
+};
+
+Run RunOnce(const Client& client, const Site& site, const std::string& url,
+            const std::string& dir, const std::string& expected_sha) {
+  const std::string name = "bench.mp4";
+  const std::string file = dir + "/" + name;
+  std::filesystem::remove_all(dir);
+  std::filesystem::create_directories(dir);
+  std::vector<std::string> args;
+  for (const auto& a : client.argv)
+    args.push_back(Fill(Fill(Fill(Fill(a, "{url}", url), "{dir}", dir), "{name}", name), "{file}",
+                        file));
+  const int log = ::open((dir + ".log").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  Run run;
+  const double site_before = ProcessCpu(site.pid());
+  const auto start = Clock::now();
+  const pid_t pid = Spawn(args, log);
+  if (log >= 0) ::close(log);
+  if (pid < 0) {
+    std::fprintf(stderr, "%s: cannot start %s\n", client.name.c_str(), args[0].c_str());
+    return run;
+  }
+  int status = 0;
+  rusage usage{};
+  ::wait4(pid, &status, 0, &usage);
+  run.seconds = std::chrono::duration<double>(Clock::now() - start).count();
+  run.site_cpu = ProcessCpu(site.pid()) - site_before;
+  run.cpu = static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+            static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+  run.rss_mb = static_cast<double>(usage.ru_maxrss) / 1024.0;
+  const bool exited = WIFEXITED(status) && WEXITSTATUS(status) == 0;
+  const std::string sha = exited ? FileSha256(file) : "";
+  run.ok = exited && sha == expected_sha;
+  if (!run.ok) {
+    std::ifstream in(dir + ".log");
+    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::fprintf(stderr, "%s: %s\n%s\n", client.name.c_str(),
+                 exited ? "the file differs from the site's" : "failed", text.c_str());
+  }
+  std::filesystem::remove_all(dir);
+  return run;
+}
+
+double Median(std::vector<double> v) {
+  std::sort(v.begin(), v.end());
+  return v.empty() ? 0 : v[v.size() / 2];
+}
+
+// Runs every client `runs` times, in turn, and prints one row each.
+void Compare(const char* title, const std::vector<std::string>& site_options, std::uint64_t size,
+             const std::vector<Client>& clients, int runs, const std::string& dir) {
+  std::printf("\n%s\n", title);
+  Site site(site_options);
+  if (!site.ok()) {
+    std::printf("  the site did not start\n");
+    return;
+  }
+  const std::string path = wuqu::DemoSite::SyntheticMediaPath(size, 2024);
+  const std::string url = site.Url(path);
+  const std::string expected = *wuqu::DemoSite().MediaSha256(path);
+  std::printf("  %s (%llu bytes), load average before: %s\n", url.c_str(),
+              static_cast<unsigned long long>(size), LoadAverage().c_str());
+  std::vector<std::vector<Run>> results(clients.size());
+  for (int r = 0; r < runs; ++r)
+    for (std::size_t i = 0; i < clients.size(); ++i)
+      results[i].push_back(RunOnce(clients[i], site, url, dir, expected));
+
+  std::printf("  %-46s %9s %9s %9s %9s %9s %8s\n", "client", "MB/s", "best", "CPU s",
+              "CPU s/GB", "site CPU", "RSS MB");
+  for (std::size_t i = 0; i < clients.size(); ++i) {
+    std::vector<double> rate, cpu, site_cpu, rss;
+    int failed = 0;
+    for (const Run& run : results[i]) {
+      if (!run.ok) {
+        ++failed;
+        continue;
+      }
+      rate.push_back(static_cast<double>(size) / run.seconds / 1e6);
+      cpu.push_back(run.cpu);
+      site_cpu.push_back(run.site_cpu);
+      rss.push_back(run.rss_mb);
+    }
+    if (rate.empty()) {
+      std::printf("  %-46s   failed in every run\n", clients[i].name.c_str());
+      continue;
+    }
+    std::printf("  %-46s %9.1f %9.1f %9.2f %9.2f %9.2f %8.1f%s\n", clients[i].name.c_str(),
+                Median(rate), *std::max_element(rate.begin(), rate.end()), Median(cpu),
+                Median(cpu) / (static_cast<double>(size) / 1e9), Median(site_cpu),
+                *std::max_element(rss.begin(), rss.end()),
+                failed ? (" (" + std::to_string(failed) + " failed)").c_str() : "");
+  }
+  std::printf("  (medians of %d runs; RSS is the largest peak seen)\n", runs);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  int runs = 3;
+  int only = 0;
+  std::string dir = (std::filesystem::temp_directory_path() / "wuqu-bench-downloads").string();
+  for (int i = 1; i < argc; ++i) {
+    const std::string a = argv[i];
+    if (a == "--runs" && i + 1 < argc) {
+      runs = std::max(1, std::atoi(argv[++i]));
+    } else if (a == "--dir" && i + 1 < argc) {
+      dir = argv[++i];
+    } else if (a == "--only" && i + 1 < argc) {
+      only = std::atoi(argv[++i]);
+    } else {
+      std::fprintf(stderr, "usage: %s [--runs N] [--dir FOLDER] [--only 1|2]\n", argv[0]);
+      return 2;
+    }
+  }
+  std::signal(SIGPIPE, SIG_IGN);
+  std::printf("bench_downloader: %ld cores online, load average %s\n",
+              ::sysconf(_SC_NPROCESSORS_ONLN), LoadAverage().c_str());
+
+  const Client ours{"wuqu-fetch -n 20", {WUQU_FETCH_EXE, "-n", "20", "{url}", "{file}"}};
+  const Client curl{"curl (one connection)", {"curl", "-s", "-f", "-o", "{file}", "{url}"}};
+  const std::vector<std::string> aria = {"aria2c",
+                                         "-q",
+                                         "--allow-overwrite=true",
+                                         "--auto-file-renaming=false",
+                                         "-d",
+                                         "{dir}",
+                                         "-o",
+                                         "{name}",
+                                         "-x16",
+                                         "-s16"};
+  const Client aria_plain{"aria2c -x16 -s16", [&] {
+                            auto v = aria;
+                            v.push_back("{url}");
+                            return v;
+                          }()};
+  // aria2c at its best here: pieces down to 1 MiB (its default floor is 20
+  // MiB, which gives a 64 MB file only four pieces) and space reserved as we
+  // do rather than written with zeros first.
+  const Client aria_tuned{"aria2c -x16 -s16 -k1M --file-allocation=falloc", [&] {
+                            auto v = aria;
+                            v.push_back("-k1M");
+                            v.push_back("--file-allocation=falloc");
+                            v.push_back("{url}");
+                            return v;
+                          }()};
+
+  if (only == 0 || only == 1)
+    Compare("1. unthrottled loopback, 512 MiB", {}, 512ull << 20,
+            {ours, curl, aria_plain, aria_tuned}, runs, dir);
+  if (only == 0 || only == 2)
+    Compare("2. 2 MB/s per connection, 64 MB (goal: 36 MB/s = 90 % of 20 x 2 MB/s)",
+            {"--rate", "2M"}, 64000000, {ours, aria_plain, aria_tuned, curl}, runs, dir);
+  std::printf("\n3. peak resident memory of ours in 1: the RSS column of wuqu-fetch above\n");
+  return 0;
+}
