@@ -21,8 +21,10 @@ struct DownloaderSettings {
   std::chrono::milliseconds retry_delay_max{8000};
   // Failures in a row without a single byte after which the download fails.
   int max_attempts = 8;
-  // No connection is given a piece smaller than this to start with.
-  std::uint64_t min_segment = 1 << 20;
+  // No piece is ever cut smaller than this. Taking over part of another's
+  // piece costs one request on a connection already open, so a straggler
+  // with a megabyte or two left can still be shared out.
+  std::uint64_t min_segment = 256 * 1024;
   // How often the resume record of a running download is brought up to date.
   std::chrono::milliseconds record_interval{1000};
   // Bytes each connection receives at once (at most 512 KiB).

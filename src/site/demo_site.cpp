@@ -101,6 +101,7 @@ struct DemoSite::Impl {
   std::shared_ptr<Fd> folder;
 
   std::unique_ptr<httplib::Server> server;
+  socket_t listen_socket = -1;
   std::thread listener;
   int port = 0;
   std::atomic<bool> running{false};
@@ -447,9 +448,10 @@ bool DemoSite::Start() {
   // httplib's default sets SO_REUSEPORT, with which a second site on a busy
   // port "succeeds" and the kernel splits connections between the two.
   // SO_REUSEADDR alone allows a quick restart and refuses a busy port.
-  s.set_socket_options([](socket_t sock) {
+  s.set_socket_options([&d](socket_t sock) {
     int yes = 1;
     ::setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+    d.listen_socket = sock;
   });
   s.set_pre_routing_handler([&d](const httplib::Request& req, httplib::Response& res) {
     d.Handle(req, res);
@@ -467,6 +469,10 @@ bool DemoSite::Start() {
     d.server.reset();
     return false;
   }
+  // httplib listens with a backlog of 5: a client opening 16 or 20
+  // connections at once then loses SYNs whenever the accept thread is slow to
+  // run, and each lost one costs a second. Listening again raises it.
+  if (d.listen_socket >= 0) ::listen(d.listen_socket, 128);
   d.listener = std::thread([&s] { s.listen_after_bind(); });
   // stop() is a no-op until the loop runs, so wait for it.
   const auto deadline = Clock::now() + std::chrono::seconds(10);

@@ -60,7 +60,7 @@ class DownloaderTransferTest : public ::testing::Test {
 // that no piece is done before the last connection has started.
 TEST_F(DownloaderTransferTest, ManyConnectionsShareTheFile) {
   StartSite({.rate_limit = 4000000});
-  // The program's own settings: pieces of at least 1 MiB.
+  // The program's own settings.
   const std::uint64_t size = (12ull << 20) + 12345;
   const DownloadReport report = Fetch(size, 7, 8, DownloaderSettings{});
   EXPECT_EQ(report.peak_connections, 8);
