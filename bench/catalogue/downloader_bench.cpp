@@ -152,16 +152,16 @@ class Site {
   std::string base_;
 };
 
-Run RunOnce(const Client& client, const Site& site, const std::string& url,
-            const std::string& dir, const std::string& expected_sha) {
+Run RunOnce(const Client& client, const Site& site, const std::string& url, const std::string& dir,
+            const std::string& expected_sha) {
   const std::string name = "bench.mp4";
   const std::string file = dir + "/" + name;
   std::filesystem::remove_all(dir);
   std::filesystem::create_directories(dir);
   std::vector<std::string> args;
   for (const auto& a : client.argv)
-    args.push_back(Fill(Fill(Fill(Fill(a, "{url}", url), "{dir}", dir), "{name}", name), "{file}",
-                        file));
+    args.push_back(
+        Fill(Fill(Fill(Fill(a, "{url}", url), "{dir}", dir), "{name}", name), "{file}", file));
   const int log = ::open((dir + ".log").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
   Run run;
   const double site_before = ProcessCpu(site.pid());
@@ -217,8 +217,8 @@ void Compare(const char* title, const std::vector<std::string>& site_options, st
     for (std::size_t i = 0; i < clients.size(); ++i)
       results[i].push_back(RunOnce(clients[i], site, url, dir, expected));
 
-  std::printf("  %-46s %9s %9s %9s %9s %9s %8s\n", "client", "MB/s", "best", "CPU s",
-              "CPU s/GB", "site CPU", "RSS MB");
+  std::printf("  %-46s %9s %9s %9s %9s %9s %8s\n", "client", "MB/s", "best", "CPU s", "CPU s/GB",
+              "site CPU", "RSS MB");
   for (std::size_t i = 0; i < clients.size(); ++i) {
     std::vector<double> rate, cpu, site_cpu, rss;
     int failed = 0;

@@ -41,21 +41,21 @@ enum class DownloadStatus {
 
 enum class DownloadFailure {
   kNone,
-  kAddress,   // not an http or https address
-  kHttp,      // the server answered 4xx (or with something that is not the file)
-  kNetwork,   // retries ran out without a byte
-  kDisk,      // the file could not be made or written
-  kChanged,   // the server's file kept changing under the download
+  kAddress,  // not an http or https address
+  kHttp,     // the server answered 4xx (or with something that is not the file)
+  kNetwork,  // retries ran out without a byte
+  kDisk,     // the file could not be made or written
+  kChanged,  // the server's file kept changing under the download
 };
 
 // What became of the newest download, for tests and the command-line driver.
 struct DownloadReport {
   DownloadStatus status = DownloadStatus::kNone;
   DownloadFailure failure = DownloadFailure::kNone;
-  int http_status = 0;           // last final status the server answered with
-  std::int64_t size = -1;        // the file's size once known
-  int peak_connections = 0;      // most transfers open at once
-  std::int64_t requests = 0;     // requests sent, retries included
+  int http_status = 0;        // last final status the server answered with
+  std::int64_t size = -1;     // the file's size once known
+  int peak_connections = 0;   // most transfers open at once
+  std::int64_t requests = 0;  // requests sent, retries included
 };
 
 // The multi-connection file downloader. One object serves every download of a

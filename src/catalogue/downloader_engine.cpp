@@ -38,8 +38,8 @@ bool EqualsNoCase(std::string_view a, std::string_view b) {
 
 std::string_view Trim(std::string_view s) {
   while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
-  while (!s.empty() && (s.back() == ' ' || s.back() == '\t' || s.back() == '\r' ||
-                        s.back() == '\n'))
+  while (!s.empty() &&
+         (s.back() == ' ' || s.back() == '\t' || s.back() == '\r' || s.back() == '\n'))
     s.remove_suffix(1);
   return s;
 }
@@ -60,8 +60,7 @@ bool IsHttpAddress(std::string_view url) {
   const auto colon = url.find("://");
   if (colon == std::string_view::npos) return false;
   const std::string_view scheme = url.substr(0, colon);
-  return (EqualsNoCase(scheme, "http") || EqualsNoCase(scheme, "https")) &&
-         url.size() > colon + 3;
+  return (EqualsNoCase(scheme, "http") || EqualsNoCase(scheme, "https")) && url.size() > colon + 3;
 }
 
 bool WriteAll(int fd, const char* data, std::size_t n, std::uint64_t offset) {
@@ -149,7 +148,6 @@ enum class StopReason {
   kBadAnswer,     // a range answer that does not match the question
   kRecordStale,   // the resume record does not fit the server's file
   kRangesBroken,  // the first answer's ranges cannot be used
-  kStalled,       // nothing arrived for too long
   kUnusable,      // a size no file can have
 };
 
@@ -173,7 +171,7 @@ struct Conn {
   // The request in flight.
   std::uint64_t req_first = 0;
   std::uint64_t req_last = kUnbounded;
-  std::uint64_t skip = 0;            // body bytes already in the file (no ranges)
+  std::uint64_t skip = 0;               // body bytes already in the file (no ranges)
   std::uint64_t resp_end = kUnbounded;  // file offset where this answer's body ends
   bool accepted = false;
   bool got_bytes = false;
@@ -471,9 +469,12 @@ struct DownloadEngine::Worker {
     if (colon == std::string_view::npos) return bytes;
     const std::string_view name = Trim(line.substr(0, colon));
     const std::string_view value = Trim(line.substr(colon + 1));
-    if (EqualsNoCase(name, "Content-Range")) c.headers.content_range = value;
-    else if (EqualsNoCase(name, "ETag")) c.headers.etag = value;
-    else if (EqualsNoCase(name, "Last-Modified")) c.headers.last_modified = value;
+    if (EqualsNoCase(name, "Content-Range"))
+      c.headers.content_range = value;
+    else if (EqualsNoCase(name, "ETag"))
+      c.headers.etag = value;
+    else if (EqualsNoCase(name, "Last-Modified"))
+      c.headers.last_modified = value;
     return bytes;
   }
 
@@ -743,8 +744,7 @@ struct DownloadEngine::Worker {
       return false;
     }
     ::unlink(t.side_path.c_str());
-    t.fd =
-        ::open(t.side_path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+    t.fd = ::open(t.side_path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
     if (t.fd < 0) {
       c.stop = StopReason::kDisk;
       return false;
@@ -814,7 +814,6 @@ struct DownloadEngine::Worker {
         PieceDone(c);
         return;
       case StopReason::kBadAnswer:
-      case StopReason::kStalled:
         Retry(c);
         return;
       case StopReason::kUnusable:
@@ -1119,8 +1118,8 @@ void DownloadEngine::Submit(TaskOrder order) {
     std::lock_guard lock(mutex_);
     if (stopping_ || multi_ == nullptr) {
       order.figures->failure.store(static_cast<int>(DownloadFailure::kNetwork));
-      order.figures->status.store(static_cast<int>(stopping_ ? DownloadStatus::kStopped
-                                                             : DownloadStatus::kFailed));
+      order.figures->status.store(
+          static_cast<int>(stopping_ ? DownloadStatus::kStopped : DownloadStatus::kFailed));
       active_tasks_.fetch_sub(1, std::memory_order_acq_rel);
       return;
     }

@@ -215,8 +215,7 @@ bool SaveResumeRecord(const std::string& record_path, const ResumeRecord& record
   const std::string bytes = EncodeResumeRecord(record);
   const std::string temp = record_path + ".tmp";
   ::unlink(temp.c_str());
-  const int fd =
-      ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+  const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
   if (fd < 0) return false;
   std::size_t written = 0;
   while (written < bytes.size()) {

@@ -93,9 +93,8 @@ class DownloaderResumeTest : public ::testing::Test {
     site_->SetFaults({.rate_limit = 400000});
     auto d = CreateDownloader(QuickSettings());
     d->StartTask(MakeTask(url(), target_, threads));
-    EXPECT_TRUE(WaitUntil([&] {
-      return d->GetTransferredBytes() >= static_cast<std::int64_t>(at_least);
-    }));
+    EXPECT_TRUE(
+        WaitUntil([&] { return d->GetTransferredBytes() >= static_cast<std::int64_t>(at_least); }));
     const auto before = Clock::now();
     ReleaseDownloader(d);
     const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - before);
@@ -205,15 +204,13 @@ TEST_F(DownloaderResumeTest, RecordThatNoLongerFitsStartsOver) {
     std::function<void()> change;
   };
   const Case cases[] = {
-      {"the server has a new version",
-       [&] { site_->SetFaults({.media_revision = 1}); }},
+      {"the server has a new version", [&] { site_->SetFaults({.media_revision = 1}); }},
       {"another file of the same size stands in its place",
        [&] {
          std::filesystem::copy_file(target_, dir_ / "copy");
          std::filesystem::rename(dir_ / "copy", target_);
        }},
-      {"the file has been cut short",
-       [&] { std::filesystem::resize_file(target_, size_ - 1); }},
+      {"the file has been cut short", [&] { std::filesystem::resize_file(target_, size_ - 1); }},
       {"the record is for another address",
        [&] {
          auto r = LoadResumeRecord(ResumeRecordPath(target_));
@@ -388,7 +385,8 @@ TEST(ResumeRecordTest, EveryFlippedBitIsNoticed) {
       ASSERT_FALSE(DecodeResumeRecord(damaged)) << "byte " << i << " bit " << bit;
     }
   }
-  for (std::size_t n = 0; n < bytes.size(); ++n) ASSERT_FALSE(DecodeResumeRecord(bytes.substr(0, n)));
+  for (std::size_t n = 0; n < bytes.size(); ++n)
+    ASSERT_FALSE(DecodeResumeRecord(bytes.substr(0, n)));
 }
 
 // Records whose checksum is right but whose content cannot be true.
@@ -398,28 +396,31 @@ TEST(ResumeRecordTest, ImpossibleContentIsRefused) {
     std::snprintf(crc, sizeof crc, "crc32 %08x\n", static_cast<unsigned>(Crc32(body)));
     return body + crc;
   };
-  const std::string head = "wuqu-resume 1\nsource http://h/a.mp4\nsize 1000\netag \"e\"\n"
-                           "modified \nfile 1:2\n";
+  const std::string head =
+      "wuqu-resume 1\nsource http://h/a.mp4\nsize 1000\netag \"e\"\n"
+      "modified \nfile 1:2\n";
   ASSERT_TRUE(DecodeResumeRecord(sealed(head + "done 0-10 20-1000\n")));
   ASSERT_TRUE(DecodeResumeRecord(sealed(head + "done\n")));
   const char* bad_done[] = {
-      "done 0-10 10-20\n",   // touching ranges
-      "done 0-10 5-20\n",    // overlapping
-      "done 20-30 0-10\n",   // out of order
-      "done 10-10\n",        // empty
-      "done 10-5\n",         // backwards
-      "done 0-1001\n",       // past the end
-      "done 0-10 \n",        // trailing blank
-      "done 00-10\n",        // leading zero
-      "done 0-10,20-30\n",   // wrong separator
+      "done 0-10 10-20\n",  // touching ranges
+      "done 0-10 5-20\n",   // overlapping
+      "done 20-30 0-10\n",  // out of order
+      "done 10-10\n",       // empty
+      "done 10-5\n",        // backwards
+      "done 0-1001\n",      // past the end
+      "done 0-10 \n",       // trailing blank
+      "done 00-10\n",       // leading zero
+      "done 0-10,20-30\n",  // wrong separator
       "done -5-10\n",
   };
   for (const char* done : bad_done) EXPECT_FALSE(DecodeResumeRecord(sealed(head + done))) << done;
-  EXPECT_FALSE(DecodeResumeRecord(sealed("wuqu-resume 2\nsource x\nsize 1\netag \nmodified \n"
-                                         "file 1:2\ndone\n")));
+  EXPECT_FALSE(
+      DecodeResumeRecord(sealed("wuqu-resume 2\nsource x\nsize 1\netag \nmodified \n"
+                                "file 1:2\ndone\n")));
   EXPECT_FALSE(DecodeResumeRecord(sealed(head + "done\nextra\n")));
-  EXPECT_FALSE(DecodeResumeRecord(sealed("wuqu-resume 1\nsource %4\nsize 1000\netag \n"
-                                         "modified \nfile 1:2\ndone\n")));
+  EXPECT_FALSE(
+      DecodeResumeRecord(sealed("wuqu-resume 1\nsource %4\nsize 1000\netag \n"
+                                "modified \nfile 1:2\ndone\n")));
 }
 
 TEST(ResumeRecordTest, SavedRecordReplacesTheOldOneWhole) {

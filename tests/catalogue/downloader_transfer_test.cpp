@@ -73,9 +73,11 @@ TEST_F(DownloaderTransferTest, ManyConnectionsShareTheFile) {
 }
 
 TEST_F(DownloaderTransferTest, ThreadCountIsHeldBetweenOneAndSixtyFour) {
-  // 2 MB/s: the site sends 40 kB every 20 ms, so no 64 KiB piece can be done
-  // before the worker has started the others.
-  StartSite({.rate_limit = 2000000}, 80);
+  // Every answer pauses for 2 s after 32 kB (and the downloader is told to
+  // wait that out): no piece can be done before the last connection starts.
+  StartSite({.stall_after = 32000, .stall_for = std::chrono::seconds(2)}, 80);
+  DownloaderSettings patient = QuickSettings();
+  patient.stall_timeout = std::chrono::seconds(30);
   struct Case {
     int threads;
     int connections;
@@ -84,7 +86,7 @@ TEST_F(DownloaderTransferTest, ThreadCountIsHeldBetweenOneAndSixtyFour) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.threads);
     // Room for 64 pieces of the 64 KiB minimum, and an odd tail.
-    const DownloadReport report = Fetch(64 * 64 * 1024 + 999, 11, c.threads);
+    const DownloadReport report = Fetch(64 * 64 * 1024 + 999, 11, c.threads, patient);
     EXPECT_EQ(report.peak_connections, c.connections);
   }
 }
@@ -150,6 +152,28 @@ TEST_F(DownloaderTransferTest, FaultyPiecesAreRetriedOnTheirOwn) {
     EXPECT_GE(refused, c.min_503);
     site_.reset();
   }
+}
+
+// The site publishes a new version while the download runs: the pieces asked
+// for from then on (every answer is cut short, so there are many) belong to
+// another file. They are never mixed into this one; the download starts over
+// and ends with the new version whole.
+TEST_F(DownloaderTransferTest, ServerFileChangingMidwayStartsOverRatherThanMixing) {
+  StartSite({.rate_limit = 1000000, .drop_after = 300000});
+  const std::uint64_t size = 3ull << 20;
+  const std::string path = DemoSite::SyntheticMediaPath(size, 33);
+  const std::string first_version = *site_->MediaSha256(path);
+  auto d = CreateDownloader(QuickSettings());
+  d->StartTask(MakeTask(site_->Url(path), dir_ / "track.mp4", 4));
+  ASSERT_TRUE(WaitUntil([&] { return d->GetTransferredBytes() >= 600000; }));
+  site_->SetFaults({.drop_after = 300000, .media_revision = 1});
+  ASSERT_TRUE(WaitIdle(*d));
+  EXPECT_EQ(d->Report().status, DownloadStatus::kCompleted);
+  const std::string second_version = *site_->MediaSha256(path);
+  ASSERT_NE(first_version, second_version);
+  EXPECT_EQ(FileSha256(dir_ / "track.mp4"), second_version);
+  EXPECT_EQ(d->GetTransferredBytes(), static_cast<std::int64_t>(size));
+  EXPECT_EQ(dir_.Names(), std::vector<std::string>{"track.mp4"});
 }
 
 TEST_F(DownloaderTransferTest, TargetInFoldersThatDoNotExistYet) {
@@ -267,20 +291,20 @@ class OddServer {
  public:
   explicit OddServer(std::string body) : body_(std::move(body)) {
     server_.Get("/unknown", [this](const httplib::Request&, httplib::Response& res) {
-      res.set_chunked_content_provider("video/mp4", [this](std::size_t offset,
-                                                           httplib::DataSink& sink) {
-        if (offset >= body_.size()) {
-          sink.done();
-          return true;
-        }
-        if (offset >= body_.size() / 2) {
-          std::unique_lock lock(mutex_);
-          if (!cv_.wait_for(lock, std::chrono::seconds(30), [this] { return open_; }))
-            return false;
-        }
-        const std::size_t n = std::min<std::size_t>(64 * 1024, body_.size() - offset);
-        return sink.write(body_.data() + offset, n);
-      });
+      res.set_chunked_content_provider(
+          "video/mp4", [this](std::size_t offset, httplib::DataSink& sink) {
+            if (offset >= body_.size()) {
+              sink.done();
+              return true;
+            }
+            if (offset >= body_.size() / 2) {
+              std::unique_lock lock(mutex_);
+              if (!cv_.wait_for(lock, std::chrono::seconds(30), [this] { return open_; }))
+                return false;
+            }
+            const std::size_t n = std::min<std::size_t>(64 * 1024, body_.size() - offset);
+            return sink.write(body_.data() + offset, n);
+          });
     });
     server_.Get("/to", [](const httplib::Request& req, httplib::Response& res) {
       res.set_redirect(req.get_param_value("where"));
