@@ -51,12 +51,12 @@ ByteRangeAnswer EvaluateRange(std::string_view header, std::uint64_t size) {
   const auto eq = header.find('=');
   if (eq == std::string_view::npos || !EqualsNoCase(Trim(header.substr(0, eq)), "bytes"))
     return whole;
-  const std::string_view spec = Trim(header.substr(eq + 1));
-  if (spec.find(',') != std::string_view::npos) return whole;
-  const auto dash = spec.find('-');
+  const std::string_view range_set = Trim(header.substr(eq + 1));
+  if (range_set.find(',') != std::string_view::npos) return whole;
+  const auto dash = range_set.find('-');
   if (dash == std::string_view::npos) return whole;
-  const std::string_view a = Trim(spec.substr(0, dash));
-  const std::string_view b = Trim(spec.substr(dash + 1));
+  const std::string_view a = Trim(range_set.substr(0, dash));
+  const std::string_view b = Trim(range_set.substr(dash + 1));
 
   if (a.empty()) {  // the last b bytes
     if (!IsDigits(b)) return whole;
