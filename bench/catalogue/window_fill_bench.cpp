@@ -60,7 +60,7 @@ int Run(int runs) {
   const catalogue::SiteAddresses sites{site.CatalogueBaseUrl(), site.MediaBaseUrl()};
   auto state = catalogue::CreateDownloadState();
   MainWindow window;
-  CatalogueEvents events(window, *state, sites);
+  CatalogueEvents events(window, *state, sites, ProgramFolderText());
   BindEvents(window, events);
   window.CompleteCreation();
   window.show();
@@ -85,7 +85,8 @@ int Run(int runs) {
   NoEventPump no_pump;
   catalogue::CatalogueWindow& c = events.Controls();
   catalogue::CatalogueWindow without_events{
-      c.track_list, c.category_box, c.track_id_box, c.address_box, c.player, c.error_box, no_pump};
+      c.track_list, c.category_box,     c.track_id_box, c.address_box, c.player,      c.error_box,
+      no_pump,      c.thread_count_box, c.progress_bar, c.timer,       c.status_label};
 
   Figures fetch, convert, match, fill, fill_quiet, clear;
   const Text url = catalogue::ListingUrl(sites.catalogue_base_url, 3);

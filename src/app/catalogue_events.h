@@ -17,25 +17,32 @@ struct DownloadState;
 }
 
 // The window's handlers on the catalogue: the category listing, the track
-// list fill and the preview, run on the real controls of `window` against
-// `sites`. The catalogue reaches the window only through Controls(), which
-// stays safe to use after the window has closed or gone (operations on a
-// window that is gone do nothing and read empty).
+// list fill, the preview, the download and the progress display, run on the
+// real controls of `window` against `sites`, with downloads going into the
+// download folder beside `program_folder` (program text; the program passes
+// the folder of its own file). The catalogue reaches the window only through
+// Controls(), which stays safe to use after the window has closed or gone
+// (operations on a window that is gone do nothing and read empty).
 class CatalogueEvents : public WindowEvents {
  public:
   CatalogueEvents(MainWindow& window, catalogue::DownloadState& state,
-                  catalogue::SiteAddresses sites);
+                  catalogue::SiteAddresses sites, Text program_folder);
   ~CatalogueEvents() override;
   CatalogueEvents(const CatalogueEvents&) = delete;
   CatalogueEvents& operator=(const CatalogueEvents&) = delete;
 
-  void LoadCategoryListing() override;   // 组合框1
-  void PreviewSelectedTrack() override;  // 超级列表框1, left click
-  void PreviewTrackById() override;      // 按钮EX1
+  void LoadCategoryListing() override;    // 组合框1
+  void PreviewSelectedTrack() override;   // 超级列表框1, left click
+  void PreviewTrackById() override;       // 按钮EX1
+  void DownloadSelectedTrack() override;  // 超级列表框1, right click
+  void DownloadTrackById() override;      // 按钮EX2
+  void OnProgressTick() override;         // 时钟1
 
   catalogue::CatalogueWindow& Controls();
   const catalogue::SiteAddresses& Sites() const { return sites_; }
   catalogue::DownloadState& State() { return state_; }
+  // The folder the download folder lies in, as given.
+  const Text& Folder() const { return program_folder_; }
   // The window, or null once it has gone.
   MainWindow* Window() const;
 
@@ -45,6 +52,7 @@ class CatalogueEvents : public WindowEvents {
   QPointer<MainWindow> window_;
   catalogue::DownloadState& state_;
   catalogue::SiteAddresses sites_;
+  Text program_folder_;
   std::unique_ptr<WindowControls> controls_;
   QMetaObject::Connection closed_;
   QMetaObject::Connection destroyed_;
@@ -53,5 +61,8 @@ class CatalogueEvents : public WindowEvents {
 // The addresses the program runs with: the build-time constants
 // WUQU_CATALOGUE_BASE_URL and WUQU_MEDIA_BASE_URL, in program text.
 catalogue::SiteAddresses ProgramSiteAddresses();
+
+// The folder that holds the running program file, in program text.
+Text ProgramFolderText();
 
 }  // namespace wuqu

@@ -13,7 +13,8 @@ catalogue::SiteAddresses ProgramSiteAddresses() {
 
 std::unique_ptr<WindowEvents> MakeWindowEvents(MainWindow& window,
                                                catalogue::DownloadState& state) {
-  return std::make_unique<CatalogueEvents>(window, state, ProgramSiteAddresses());
+  return std::make_unique<CatalogueEvents>(window, state, ProgramSiteAddresses(),
+                                           ProgramFolderText());
 }
 
 }  // namespace wuqu

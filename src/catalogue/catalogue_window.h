@@ -34,7 +34,7 @@ class CategoryChooser {
   virtual int SelectedIndex() const = 0;
 };
 
-// A single-line edit box (编辑框EX1, 编辑框EX3).
+// A single-line edit box (编辑框EX1, 编辑框EX2, 编辑框EX3).
 class TextBoxControl {
  public:
   virtual ~TextBoxControl() = default;
@@ -57,6 +57,30 @@ class ErrorBox {
   virtual void ShowError(const Text& message) = 0;
 };
 
+// 进度条1: a bar whose position runs from 0 to 100.
+class ProgressBarControl {
+ public:
+  virtual ~ProgressBarControl() = default;
+  virtual int Position() const = 0;
+  // A position outside 0 to 100 is held at its nearest end.
+  virtual void SetPosition(int position) = 0;
+};
+
+// 时钟1.
+class TimerControl {
+ public:
+  virtual ~TimerControl() = default;
+  // Ticks every `milliseconds` from now on; 0 (or less) stops the ticks.
+  virtual void SetInterval(int milliseconds) = 0;
+};
+
+// A label whose caption the handlers write (标签EX3).
+class LabelControl {
+ public:
+  virtual ~LabelControl() = default;
+  virtual void SetText(const Text& text) = 0;
+};
+
 // Everything of one window the catalogue handlers touch.
 struct CatalogueWindow {
   TrackListControl& track_list;   // 超级列表框1
@@ -67,6 +91,10 @@ struct CatalogueWindow {
   ErrorBox& error_box;
   // Lets the window's pending events run; other handlers may run inside it.
   EventPump& pump;
+  TextBoxControl& thread_count_box;  // 编辑框EX2
+  ProgressBarControl& progress_bar;  // 进度条1
+  TimerControl& timer;               // 时钟1
+  LabelControl& status_label;        // 标签EX3
   // Which listing the track list shows. It moves on whenever the rows are
   // replaced, and the window layer moves it on when the window closes or
   // goes away: a fill that finds it moved while events ran stops at once.

@@ -7,6 +7,7 @@
 #include <QApplication>
 #include <QMediaPlayer>
 #include <QMessageBox>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 
@@ -65,7 +66,8 @@ class CatalogueWindowTest : public testing::Test {
   void OpenWindow(catalogue::SiteAddresses sites) {
     state_ = catalogue::CreateDownloadState();
     window_ = std::make_unique<MainWindow>();
-    events_ = std::make_unique<CatalogueEvents>(*window_, *state_, std::move(sites));
+    events_ = std::make_unique<CatalogueEvents>(
+        *window_, *state_, std::move(sites), Utf8ToLocalText(program_folder_.path().toStdString()));
     BindEvents(*window_, *events_);
     window_->CompleteCreation();
     window_->show();
@@ -168,6 +170,7 @@ class CatalogueWindowTest : public testing::Test {
   }
 
   std::unique_ptr<DemoSite> site_;
+  QTemporaryDir program_folder_;  // where downloads would go, beside no program
   std::unique_ptr<catalogue::DownloadState> state_;
   std::unique_ptr<MainWindow> window_;
   std::unique_ptr<CatalogueEvents> events_;

@@ -1,11 +1,13 @@
 #pragma once
 
 // A window held in memory for the catalogue handlers: the track list's rows
-// and selection, the chosen category, the two boxes, the player's address
-// and the message boxes shown, plus a log of the writes to the player and
-// the address box in the order they came. Its event pump runs whatever the
-// test has queued as "pending window events".
+// and selection, the chosen category, the three boxes, the player's address,
+// the message boxes shown, the progress bar, the timer and the status label,
+// plus a log of the writes to the player, the address box, the bar and the
+// timer in the order they came. Its event pump runs whatever the test has
+// queued as "pending window events".
 
+#include <algorithm>
 #include <array>
 #include <functional>
 #include <string>
@@ -32,9 +34,14 @@ class MemoryWindow {
   int category = -1;
   Text track_id = "116717";
   Text address_box;
+  Text thread_count = "20";
   Text player_url;
   std::vector<Text> messages;
-  // "player <url>" and "address <text>", in order.
+  int progress = 0;        // 进度条1, 0 to 100
+  int timer_interval = 0;  // 时钟1; 0: stopped
+  Text status_label;       // 标签EX3
+  // "player <url>", "address <text>", "bar <position>" and "timer <interval>",
+  // in order.
   std::vector<Text> writes;
   int pumps = 0;
   // Runs at every pump, with the number of the pump from 1; stands for the
@@ -93,6 +100,28 @@ class MemoryWindow {
     void ShowError(const Text& message) override { w.messages.push_back(message); }
     MemoryWindow& w;
   };
+  struct Bar final : ProgressBarControl {
+    explicit Bar(MemoryWindow& w) : w(w) {}
+    int Position() const override { return w.progress; }
+    void SetPosition(int position) override {
+      w.progress = std::clamp(position, 0, 100);
+      w.writes.push_back("bar " + std::to_string(position));
+    }
+    MemoryWindow& w;
+  };
+  struct Timer final : TimerControl {
+    explicit Timer(MemoryWindow& w) : w(w) {}
+    void SetInterval(int milliseconds) override {
+      w.timer_interval = std::max(milliseconds, 0);
+      w.writes.push_back("timer " + std::to_string(milliseconds));
+    }
+    MemoryWindow& w;
+  };
+  struct Label final : LabelControl {
+    explicit Label(MemoryWindow& w) : w(w) {}
+    void SetText(const Text& text) override { w.status_label = text; }
+    MemoryWindow& w;
+  };
   struct Pump final : EventPump {
     explicit Pump(MemoryWindow& w) : w(w) {}
     void ProcessPendingEvents() override {
@@ -109,7 +138,12 @@ class MemoryWindow {
   Player player_{*this};
   Messages messages_{*this};
   Pump pump_{*this};
-  CatalogueWindow window_{list_, chooser_, id_box_, address_box_, player_, messages_, pump_};
+  Box thread_count_box_{*this, &MemoryWindow::thread_count, nullptr};
+  Bar bar_{*this};
+  Timer timer_{*this};
+  Label label_{*this};
+  CatalogueWindow window_{list_, chooser_,          id_box_, address_box_, player_, messages_,
+                          pump_, thread_count_box_, bar_,    timer_,       label_};
 };
 
 }  // namespace wuqu::catalogue::testing

@@ -1,0 +1,160 @@
+#include "catalogue/download.h"
+
+#include <cstddef>
+#include <limits>
+
+#include "catalogue/downloader.h"
+#include "catalogue/media_url.h"
+#include "platform/files.h"
+
+namespace wuqu::catalogue {
+namespace {
+
+constexpr int kPlayPageColumn = 1;
+
+// A code page 936 character of two bytes: a lead byte and a trail byte,
+// which may lie in the ASCII range (a backslash among them).
+bool IsGbkLead(unsigned char c) {
+  return c >= 0x81 && c <= 0xFE;
+}
+bool IsGbkTrail(unsigned char c) {
+  return c >= 0x40 && c <= 0xFE && c != 0x7F;
+}
+
+bool IsUnsafeInFileName(unsigned char c) {
+  return c < 0x20 || c == 0x7F || c == '\\';
+}
+
+bool IsSpace(char c) {
+  return c == ' ' || (c >= '\t' && c <= '\r');
+}
+
+void Download(CatalogueWindow& window, const Text& play_page_url, const SiteAddresses& sites,
+              const Text& program_folder, DownloadSession& session) {
+  window.address_box.SetText(ResolveMediaUrl(play_page_url, sites));
+  const std::int32_t thread_count = ThreadCount(window.thread_count_box.GetText());
+  const Text folder = DownloadFolder(program_folder);
+  // The box's content is what gets downloaded, as the box holds it.
+  const Text address = window.address_box.GetText();
+  StartDownload(address, window.progress_bar, window.timer, kProgressTickPeriod, thread_count,
+                folder, session);
+}
+
+}  // namespace
+
+void ProgramDownloader::StartTask(const DownloadTask& task) {
+  if (downloader_) downloader_->StartTask(task);
+}
+
+std::int64_t ProgramDownloader::GetTransferredBytes() const {
+  return downloader_ ? downloader_->GetTransferredBytes() : 0;
+}
+
+std::int64_t ProgramDownloader::GetAmountFigure() const {
+  return downloader_ ? downloader_->GetAmountFigure() : 0;
+}
+
+Text DownloadFolder(const Text& program_folder) {
+  return program_folder + kPathSeparator + Text(kDownloadFolderName);
+}
+
+Text DownloadFileName(const Text& download_address) {
+  const std::size_t slash = download_address.rfind('/');
+  const std::string_view piece = slash == Text::npos
+                                     ? std::string_view(download_address)
+                                     : std::string_view(download_address).substr(slash + 1);
+  Text name;
+  name.reserve(piece.size());
+  for (std::size_t i = 0; i < piece.size(); ++i) {
+    const auto c = static_cast<unsigned char>(piece[i]);
+    if (IsGbkLead(c) && i + 1 < piece.size() &&
+        IsGbkTrail(static_cast<unsigned char>(piece[i + 1]))) {
+      name.append(piece.substr(i, 2));
+      ++i;
+    } else {
+      name.push_back(IsUnsafeInFileName(c) ? kFileNameReplacement : piece[i]);
+    }
+  }
+  // These would name the download folder or the folder above it.
+  if (name.empty() || name == "." || name == "..") {
+    name.assign(name.empty() ? 1 : name.size(), kFileNameReplacement);
+  }
+  return name;
+}
+
+Text SourceAddress(const Text& download_address) {
+  constexpr std::string_view kSecure = "https://";
+  constexpr std::string_view kPlain = "http://";
+  Text source;
+  std::size_t from = 0;
+  for (std::size_t at; (at = download_address.find(kSecure, from)) != Text::npos;
+       from = at + kSecure.size()) {
+    source.append(download_address, from, at - from);
+    source.append(kPlain);
+  }
+  source.append(download_address, from, Text::npos);
+  return source;
+}
+
+std::int64_t LeadingNumber(std::string_view text) {
+  std::size_t i = 0;
+  while (i < text.size() && IsSpace(text[i])) ++i;
+  bool negative = false;
+  if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
+    negative = text[i] == '-';
+    ++i;
+  }
+  // Gathered on the negative side, which reaches one further.
+  constexpr std::int64_t kMin = std::numeric_limits<std::int64_t>::min();
+  std::int64_t value = 0;
+  for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
+    const int digit = text[i] - '0';
+    if (value < (kMin + digit) / 10) {
+      value = kMin;
+    } else {
+      value = value * 10 - digit;
+    }
+  }
+  if (negative) return value;
+  return value == kMin ? std::numeric_limits<std::int64_t>::max() : -value;
+}
+
+std::int32_t ThreadCount(const Text& box_text) {
+  const std::int64_t n = LeadingNumber(box_text);
+  if (n > std::numeric_limits<std::int32_t>::max()) return std::numeric_limits<std::int32_t>::max();
+  if (n < std::numeric_limits<std::int32_t>::min()) return std::numeric_limits<std::int32_t>::min();
+  return static_cast<std::int32_t>(n);
+}
+
+void StartDownload(const Text& address, ProgressBarControl& progress_bar, TimerControl& timer,
+                   int tick_period, std::int32_t thread_count, const Text& folder,
+                   DownloadSession& session) {
+  // The name comes from the address before "https://" is replaced; the last
+  // piece holds no "/", so the replacement could not change it anyway.
+  session.file_name = DownloadFileName(address);
+  progress_bar.SetPosition(0);
+  // The first tick runs only after this handler has returned, so the task is
+  // always handed over before the display looks at it.
+  timer.SetInterval(tick_period);
+  DownloadTask& task = session.task;
+  task.option_1 = kTaskOption1AtStart;
+  task.source_address = SourceAddress(address);
+  task.thread_count = thread_count;
+  task.target_path = folder + kPathSeparator + session.file_name;
+  session.downloader.StartTask(task);
+}
+
+void DownloadSelectedTrack(CatalogueWindow& window, const SiteAddresses& sites,
+                           const Text& program_folder, DownloadSession& session) {
+  const int row = window.track_list.SelectedRow();
+  Download(window, window.track_list.GetCellText(row, kPlayPageColumn), sites, program_folder,
+           session);
+}
+
+void DownloadTrackById(CatalogueWindow& window, const SiteAddresses& sites,
+                       const Text& program_folder, DownloadSession& session) {
+  Download(window, PlayPageUrl(sites.catalogue_base_url, window.track_id_box.GetText()), sites,
+           program_folder, session);
+}
+
+}  // namespace wuqu::catalogue

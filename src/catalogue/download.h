@@ -1,0 +1,115 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string_view>
+
+#include "catalogue/catalogue_window.h"
+#include "catalogue/download_task.h"
+#include "catalogue/site_addresses.h"
+#include "text/text.h"
+
+// Track download: the media address of a track goes into 编辑框EX3 and from
+// there to the downloader, which saves the file into the download folder
+// beside the program while the timer follows it (catalogue/progress.h).
+namespace wuqu::catalogue {
+
+class Downloader;
+
+// 下载: the folder beside the program file that takes every download.
+inline constexpr std::string_view kDownloadFolderName = "\xCF\xC2\xD4\xD8";  // 下载
+
+// Milliseconds between two progress ticks while a download runs.
+inline constexpr int kProgressTickPeriod = 100;
+
+// Field 1 of the task record from the first start on.
+inline constexpr std::int32_t kTaskOption1AtStart = 4096;
+
+// Stands for each character of a file name that must not reach the disk as
+// it is: a backslash or a control character.
+inline constexpr char kFileNameReplacement = '_';
+
+// The downloader as the handlers and the progress tick reach it. In the
+// program the one Downloader stands behind it (ProgramDownloader); tests put
+// figures of their own behind it.
+class DownloaderPort {
+ public:
+  virtual ~DownloaderPort() = default;
+  // Hands over a task; returns at once, the transfer runs in the background.
+  virtual void StartTask(const DownloadTask& task) = 0;
+  // Bytes of the newest download's target file received so far.
+  virtual std::int64_t GetTransferredBytes() const = 0;
+  // A whole number the status line shows divided by 250, as "KB".
+  virtual std::int64_t GetAmountFigure() const = 0;
+};
+
+// The program's downloader behind the port. `downloader` is the download
+// state's own pointer: once the state has released it, a start does nothing
+// and both figures read 0.
+class ProgramDownloader final : public DownloaderPort {
+ public:
+  explicit ProgramDownloader(const std::unique_ptr<Downloader>& downloader)
+      : downloader_(downloader) {}
+  void StartTask(const DownloadTask& task) override;
+  std::int64_t GetTransferredBytes() const override;
+  std::int64_t GetAmountFigure() const override;
+
+ private:
+  const std::unique_ptr<Downloader>& downloader_;
+};
+
+// The program-wide download state as the handlers and the tick use it.
+struct DownloadSession {
+  Text& file_name;  // DownloadFileName: the file the ticks follow
+  DownloadTask& task;
+  DownloaderPort& downloader;
+};
+
+// DownloadFolder: the folder that holds the program file (program text, no
+// trailing separator) + "/" + 下载. Nothing creates or tests it here.
+Text DownloadFolder(const Text& program_folder);
+
+// DownloadFileName of a download address: its last "/"-separated piece, made
+// safe to stand directly inside the download folder. A backslash or a
+// control character becomes kFileNameReplacement (a character of two bytes
+// whose second byte happens to be a backslash is a Chinese character and
+// stays), and a piece that would name the folder itself or its parent ("",
+// "." or "..") has each of its characters replaced, at least one.
+Text DownloadFileName(const Text& download_address);
+
+// The address the downloader fetches: every "https://" (letter case
+// significant) read as "http://".
+Text SourceAddress(const Text& download_address);
+
+// The whole number at the start of `text`, as C's atoi reads it: blanks and
+// other white space first are skipped, then one optional sign, then decimal
+// digits up to the first other character; 0 when there is no digit. Held
+// within the 64-bit range.
+std::int64_t LeadingNumber(std::string_view text);
+
+// The thread count typed into 编辑框EX2: its leading number, held within the
+// 32-bit range. No number gives 0, passed on as it is.
+std::int32_t ThreadCount(const Text& box_text);
+
+// Starts a download of `address` into `folder`: the file name from the
+// address, `progress_bar` back to 0, `timer` set to `tick_period`, the task
+// record refilled (field 1, source address, target path `folder` + "/" +
+// file name, thread count) and handed to the downloader. Also while another
+// download runs: the ticks follow the new file from now on.
+void StartDownload(const Text& address, ProgressBarControl& progress_bar, TimerControl& timer,
+                   int tick_period, std::int32_t thread_count, const Text& folder,
+                   DownloadSession& session);
+
+// 超级列表框1's right-click handler: downloads the selected row's track (its
+// play page is the row's column 1). With no row selected the play page is
+// the empty address, which resolves to MediaBaseUrl + ".mp4", and that is
+// downloaded. The media address is written into 编辑框EX3 and read back from
+// there.
+void DownloadSelectedTrack(CatalogueWindow& window, const SiteAddresses& sites,
+                           const Text& program_folder, DownloadSession& session);
+
+// 按钮EX2's handler: downloads the track whose id stands in 编辑框EX1.
+void DownloadTrackById(CatalogueWindow& window, const SiteAddresses& sites,
+                       const Text& program_folder, DownloadSession& session);
+
+}  // namespace wuqu::catalogue

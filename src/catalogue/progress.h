@@ -1,0 +1,55 @@
+#pragma once
+
+#include <cstdint>
+#include <string_view>
+
+#include "catalogue/catalogue_window.h"
+#include "catalogue/download.h"
+#include "text/text.h"
+
+// The download progress display: while a download runs, every tick of 时钟1
+// compares the bytes received with the target file's size on disk, moves
+// 进度条1 and writes the status line into 标签EX3.
+namespace wuqu::catalogue {
+
+// 正在下载...  已下载 (three full stops, two blanks, one blank at the end)
+inline constexpr std::string_view kRunningLinePrefix =
+    "\xD5\xFD\xD4\xDA\xCF\xC2\xD4\xD8...  \xD2\xD1\xCF\xC2\xD4\xD8 ";
+// 下载完成...  已下载 (same spacing)
+inline constexpr std::string_view kFinishedLinePrefix =
+    "\xCF\xC2\xD4\xD8\xCD\xEA\xB3\xC9...  \xD2\xD1\xCF\xC2\xD4\xD8 ";
+inline constexpr std::string_view kPercentSign = "%";
+inline constexpr std::string_view kAmountSeparator = "   ";  // three blanks
+inline constexpr std::string_view kAmountUnit = "KB";
+// The amount figure divided by this reads as kilobytes.
+inline constexpr double kAmountDivisor = 250;
+
+// What one tick gives back: the status text and the decimal text of the
+// downloader's amount figure, both empty when the target file is empty.
+struct ProgressTexts {
+  Text status;
+  Text amount;
+};
+
+// One look at the download of `file_name` into `download_folder`. When the
+// target file is not empty (a missing one counts as not empty, with a size
+// below 0), the bar is set to the whole percentage of the bytes received
+// (held within 0 to 100 by the bar) and the status is the running line with
+// the bar's position. When the bytes received equal the file's size, the
+// download is finished: the status is the finished line with 100, the timer
+// stops and the bar goes back to 0. Short of every byte, however close, the
+// download goes on running.
+ProgressTexts UpdateDownloadProgress(const Text& download_folder, const Text& file_name,
+                                     ProgressBarControl& progress_bar, TimerControl& timer,
+                                     const DownloaderPort& downloader);
+
+// The caption of 标签EX3 for one tick: status + three blanks + the amount
+// figure divided by 250 and rounded to the nearest whole number (halves away
+// from zero) + "KB"; an empty amount counts as 0.
+Text ProgressCaption(const ProgressTexts& texts);
+
+// 时钟1's handler: one look at the current download (DownloadFileName in the
+// download folder beside `program_folder`), its caption into 标签EX3.
+void OnProgressTick(CatalogueWindow& window, const Text& program_folder, DownloadSession& session);
+
+}  // namespace wuqu::catalogue

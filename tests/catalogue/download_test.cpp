@@ -1,0 +1,351 @@
+#include "catalogue/download.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <limits>
+#include <optional>
+#include <string>
+#include <variant>
+#include <vector>
+
+#include "catalogue/download_testing.h"
+#include "catalogue/listing.h"
+#include "catalogue/media_url.h"
+#include "catalogue/memory_window.h"
+#include "site/demo_site.h"
+#include "text/codepage.h"
+
+namespace wuqu::catalogue {
+namespace {
+
+using testing::FakeDownloader;
+using testing::MemoryWindow;
+
+Text L(const std::string& utf8) {
+  return Utf8ToLocalText(std::string_view(utf8));
+}
+
+std::vector<std::string> Targets(const std::vector<SiteRequest>& requests) {
+  std::vector<std::string> out;
+  for (const SiteRequest& r : requests) out.push_back(r.method + " " + r.target);
+  return out;
+}
+
+using FieldValue = std::variant<std::int64_t, std::optional<Text>>;
+
+// The twenty fields of a record in the downloader's order.
+std::vector<FieldValue> Fields(const DownloadTask& t) {
+  return {t.option_1,     t.source_address, t.target_path,    t.login_name, t.password,
+          t.thread_count, t.option_7,       t.option_8,       t.option_9,   t.option_10,
+          t.option_11,    t.option_12,      t.option_13,      t.option_14,  t.option_15,
+          t.option_16,    t.option_17,      t.extension_list, t.option_19,  t.option_20};
+}
+
+// A record as a start leaves it: the start-up values but for fields 1, 2, 3, 6.
+DownloadTask StartedTask(const Text& source, const Text& target, std::int32_t thread_count) {
+  DownloadTask task;
+  task.option_1 = 4096;
+  task.source_address = source;
+  task.target_path = target;
+  task.thread_count = thread_count;
+  return task;
+}
+
+TEST(DownloadTexts, ReadAsTheirChineseText) {
+  EXPECT_EQ(LocalTextToUtf8(kDownloadFolderName), "下载");
+}
+
+TEST(DownloadFolder, TheProgramsFolderAndThenTheDownloadFolder) {
+  EXPECT_EQ(DownloadFolder("/opt/wuqu/bin"), L("/opt/wuqu/bin/下载"));
+  EXPECT_EQ(DownloadFolder(L("/home/用户/舞曲")), L("/home/用户/舞曲/下载"));
+}
+
+// The last piece of the address names the file; whatever the site put into
+// it, the name stays one plain file name directly inside the folder.
+TEST(DownloadFileName, LastPieceOfTheAddressMadeSafe) {
+  const struct {
+    const char* name;
+    Text address;
+    Text file_name;
+  } cases[] = {
+      {"plain", "http://h/mp4/djmusic/2024/dj/116717.mp4", "116717.mp4"},
+      {"sub-folders are not kept", "http://h/mp4/djmusic/a/b.mp4", "b.mp4"},
+      {"empty file value", "http://h/mp4/djmusic/.mp4", ".mp4"},
+      {"https address", "https://h/mp4/djmusic/a/b.mp4", "b.mp4"},
+      {"https inside the file value", "http://h/mp4/djmusic/https://m/x.mp4", "x.mp4"},
+      {"no slash at all", "b.mp4", "b.mp4"},
+      {"Chinese and a blank", L("http://h/mp4/djmusic/2024/现场 串烧.mp4"), L("现场 串烧.mp4")},
+      // Trail byte 0x5C: two Chinese characters, not backslashes.
+      {"Chinese whose second byte is a backslash", L("http://h/x/嘰孿.mp4"), L("嘰孿.mp4")},
+      {"a name of dots is a name", "http://h/x/...mp4", "...mp4"},
+      {"backslashes", "http://h/x/..\\..\\evil.mp4", ".._.._evil.mp4"},
+      {"control characters", "http://h/x/a\tb\r\n\x7f\x01.mp4", "a_b____.mp4"},
+      {"empty address", "", "_"},
+      {"address ending in a slash", "http://h/x/", "_"},
+      {"dot", "http://h/x/.", "_"},
+      {"dot dot", "http://h/x/..", "__"},
+      {"dot dot without a slash", "..", "__"},
+  };
+  const Text folder = DownloadFolder("/p");
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const Text name = DownloadFileName(c.address);
+    EXPECT_EQ(name, c.file_name);
+    // On disk: one piece, no separator of either kind, no control character,
+    // and never the folder itself or its parent.
+    const std::string on_disk = LocalTextToUtf8(name);
+    EXPECT_NE(on_disk, "");
+    EXPECT_NE(on_disk, ".");
+    EXPECT_NE(on_disk, "..");
+    for (const char ch : on_disk) {
+      EXPECT_FALSE(ch == '/' || ch == '\\' || static_cast<unsigned char>(ch) < 0x20 || ch == 0x7F)
+          << on_disk;
+    }
+  }
+}
+
+TEST(SourceAddress, EveryHttpsReadsHttp) {
+  const struct {
+    Text address, source;
+  } cases[] = {
+      {"http://h/mp4/djmusic/a.mp4", "http://h/mp4/djmusic/a.mp4"},
+      {"https://h/mp4/djmusic/a.mp4", "http://h/mp4/djmusic/a.mp4"},
+      {"https://h/mp4/djmusic/https://m/https://x.mp4",
+       "http://h/mp4/djmusic/http://m/http://x.mp4"},
+      {"HTTPS://h/a.mp4", "HTTPS://h/a.mp4"},  // letter case counts
+      {"https:/h/https:x.mp4", "https:/h/https:x.mp4"},
+      {"", ""},
+  };
+  for (const auto& c : cases) EXPECT_EQ(SourceAddress(c.address), c.source) << c.address;
+}
+
+// What the thread-count box holds, read the way C's atoi reads a number.
+TEST(ThreadCount, TheNumberAtTheStartOfTheBox) {
+  constexpr std::int32_t kMax = std::numeric_limits<std::int32_t>::max();
+  constexpr std::int32_t kMin = std::numeric_limits<std::int32_t>::min();
+  const struct {
+    Text box;
+    std::int32_t count;
+  } cases[] = {
+      {"20", 20},
+      {"8", 8},
+      {"abc", 0},
+      {"", 0},
+      {" 8", 8},
+      {"\t 8 ", 8},
+      {"+8", 8},
+      {"-3", -3},
+      {"8abc", 8},
+      {"- 3", 0},
+      {"0x10", 0},
+      {"007", 7},
+      {L("８"), 0},  // a full-width digit is no digit
+      {"99999999999", kMax},
+      {"-99999999999", kMin},
+  };
+  for (const auto& c : cases) EXPECT_EQ(ThreadCount(c.box), c.count) << '"' << c.box << '"';
+}
+
+TEST(LeadingNumber, HeldWithinSixtyFourBits) {
+  constexpr std::int64_t kMax = std::numeric_limits<std::int64_t>::max();
+  constexpr std::int64_t kMin = std::numeric_limits<std::int64_t>::min();
+  EXPECT_EQ(LeadingNumber("9223372036854775807"), kMax);
+  EXPECT_EQ(LeadingNumber("9223372036854775808"), kMax);
+  EXPECT_EQ(LeadingNumber("123456789012345678901234567890"), kMax);
+  EXPECT_EQ(LeadingNumber("-9223372036854775808"), kMin);
+  EXPECT_EQ(LeadingNumber("-9223372036854775809"), kMin);
+  EXPECT_EQ(LeadingNumber("4294967296"), 4294967296);
+}
+
+// The bar goes back to 0 and the timer starts before the task is handed over;
+// the record keeps its start-up values but for the four fields of a start.
+TEST(StartDownload, ResetsTheDisplayThenHandsOverTheTask) {
+  MemoryWindow w;
+  FakeDownloader downloader(&w);
+  Text file_name;
+  DownloadTask task;
+  DownloadSession session{file_name, task, downloader};
+  w.progress = 63;
+
+  StartDownload("https://h/mp4/djmusic/https://m/a/b.mp4", w.Window().progress_bar,
+                w.Window().timer, 100, 8, "/p/dl", session);
+  EXPECT_EQ(w.writes, (std::vector<Text>{"bar 0", "timer 100", "start /p/dl/b.mp4"}));
+  EXPECT_EQ(file_name, "b.mp4");
+  ASSERT_EQ(downloader.tasks.size(), 1u);
+  EXPECT_EQ(Fields(downloader.tasks[0]),
+            Fields(StartedTask("http://h/mp4/djmusic/http://m/a/b.mp4", "/p/dl/b.mp4", 8)));
+
+  // A second start while the first runs: the same calls again, the record
+  // refilled, the ticks to follow the new file.
+  w.writes.clear();
+  w.progress = 40;
+  StartDownload("http://h/mp4/djmusic/c/d.mp4", w.Window().progress_bar, w.Window().timer, 100, 0,
+                "/p/dl", session);
+  EXPECT_EQ(w.writes, (std::vector<Text>{"bar 0", "timer 100", "start /p/dl/d.mp4"}));
+  EXPECT_EQ(file_name, "d.mp4");
+  ASSERT_EQ(downloader.tasks.size(), 2u);
+  EXPECT_EQ(Fields(downloader.tasks[1]),
+            Fields(StartedTask("http://h/mp4/djmusic/c/d.mp4", "/p/dl/d.mp4", 0)));
+  EXPECT_EQ(Fields(task), Fields(downloader.tasks[1]));
+}
+
+class DownloadHandlerTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(site_.Start()) << site_.Error();
+    sites_ = {site_.CatalogueBaseUrl(), site_.MediaBaseUrl()};
+  }
+
+  Text Media(const std::string& file_value) const {
+    return sites_.media_base_url + L(file_value) + ".mp4";
+  }
+
+  DemoSite site_{DemoSiteOptions{
+      .tracks_per_category = 3,
+      .extra_tracks = {
+          {.category = 2, .id = "900001", .title = "sub-folders", .file_value = "a/b"},
+          {.category = 2, .id = "900002", .title = "https", .file_value = "https://m/x/c"},
+          {.category = 2, .id = "900003", .title = "hostile", .file_value = "x/..\\..\\evil\x01"},
+          {.category = 2, .id = "900004", .title = "现场", .file_value = "2024/现场 串烧"},
+      }}};
+  SiteAddresses sites_;
+  const Text program_folder_ = L("/opt/舞曲");
+  const Text folder_ = L("/opt/舞曲/下载");
+};
+
+// The Download button: the play page of the typed id, the media address into
+// 编辑框EX3 as cut, the source address with "http://" for "https://", the
+// file directly in the download folder, the connections typed in 编辑框EX2.
+TEST_F(DownloadHandlerTest, DownloadTrackByIdStartsTheTypedTracksDownload) {
+  const Text default_media = Media(site_.FindTrack("116717")->file_value);
+  const Text https_media = Media("https://m/x/c");
+  const struct {
+    const char* name;
+    Text id, threads;
+    std::string page_target;
+    Text media_url, source, file_name;
+    std::int32_t thread_count;
+  } cases[] = {
+      {"default id", "116717", "20", "/m/116717/", default_media, default_media, "116717.mp4", 20},
+      {"sub-folders", "900001", "8", "/m/900001/", Media("a/b"), Media("a/b"), "b.mp4", 8},
+      {"https in the file value", "900002", "abc", "/m/900002/", https_media,
+       sites_.media_base_url + "http://m/x/c.mp4", "c.mp4", 0},
+      {"hostile file value", "900003", "-3", "/m/900003/", Media("x/..\\..\\evil\x01"),
+       Media("x/..\\..\\evil\x01"), ".._.._evil_.mp4", -3},
+      {"Chinese file value", "900004", " 4", "/m/900004/", Media("2024/现场 串烧"),
+       Media("2024/现场 串烧"), L("现场 串烧.mp4"), 4},
+      {"no such track", "404", "20", "/m/404/", Media(""), Media(""), ".mp4", 20},
+      {"empty id", "", "20", "/m//", Media(""), Media(""), ".mp4", 20},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    MemoryWindow w;
+    w.track_id = c.id;
+    w.thread_count = c.threads;
+    FakeDownloader downloader(&w);
+    Text file_name;
+    DownloadTask task;
+    DownloadSession session{file_name, task, downloader};
+    site_.ClearRequests();
+    DownloadTrackById(w, sites_, program_folder_, session);
+
+    EXPECT_EQ(Targets(site_.Requests()), std::vector<std::string>{"GET " + c.page_target});
+    const Text target = folder_ + "/" + c.file_name;
+    EXPECT_EQ(w.writes, (std::vector<Text>{"address " + c.media_url, "bar 0", "timer 100",
+                                           "start " + target}));
+    EXPECT_EQ(w.address_box, c.media_url);  // never the replaced source
+    EXPECT_EQ(file_name, c.file_name);
+    ASSERT_EQ(downloader.tasks.size(), 1u);
+    EXPECT_EQ(Fields(downloader.tasks[0]), Fields(StartedTask(c.source, target, c.thread_count)));
+    EXPECT_EQ(w.player_url, "");  // downloading plays nothing
+    EXPECT_TRUE(w.rows.empty());
+    EXPECT_TRUE(w.messages.empty());
+  }
+}
+
+// A right click: the selected row's play page; two rows in a row, each
+// started; no row selected fetches nothing and still starts ".mp4".
+TEST_F(DownloadHandlerTest, DownloadSelectedTrackStartsTheSelectedRowsDownload) {
+  MemoryWindow w;
+  w.category = 2;
+  LoadCategoryListing(w, sites_);
+  ASSERT_EQ(w.rows.size(), 7u);
+  const auto rows_before = w.rows;
+  const std::vector<SiteTrack>& tracks = site_.Categories()[2].tracks;
+  auto row_of = [&](const std::string& id) {
+    for (std::size_t r = 0; r < tracks.size(); ++r) {
+      if (tracks[r].id == id) return static_cast<int>(r);
+    }
+    return -1;
+  };
+  const SiteTrack& listed = tracks.back();
+  const std::string listed_name = listed.file_value.substr(listed.file_value.rfind('/') + 1);
+  FakeDownloader downloader(&w);
+  Text file_name;
+  DownloadTask task;
+  DownloadSession session{file_name, task, downloader};
+
+  const struct {
+    int selected;
+    std::vector<std::string> targets;
+    Text media_url;
+    Text file_name;
+  } cases[] = {
+      {row_of("900001"), {"GET /m/900001/"}, Media("a/b"), "b.mp4"},
+      {row_of(listed.id),
+       {"GET /" + listed.href},
+       Media(listed.file_value),
+       L(listed_name) + ".mp4"},
+      {row_of("900004"), {"GET /m/900004/"}, Media("2024/现场 串烧"), L("现场 串烧.mp4")},
+      {-1, {}, Media(""), ".mp4"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.selected);
+    site_.ClearRequests();
+    w.writes.clear();
+    w.selected_row = c.selected;
+    DownloadSelectedTrack(w, sites_, program_folder_, session);
+    EXPECT_EQ(Targets(site_.Requests()), c.targets);
+    const Text target = folder_ + "/" + c.file_name;
+    EXPECT_EQ(w.writes, (std::vector<Text>{"address " + c.media_url, "bar 0", "timer 100",
+                                           "start " + target}));
+    EXPECT_EQ(file_name, c.file_name);
+    EXPECT_EQ(Fields(downloader.tasks.back()), Fields(StartedTask(c.media_url, target, 20)));
+  }
+  EXPECT_EQ(downloader.tasks.size(), 4u);
+  EXPECT_EQ(w.rows, rows_before);
+  EXPECT_EQ(w.player_url, "");
+  EXPECT_TRUE(w.messages.empty());
+}
+
+// What the address box holds when the handler reads it back is what gets
+// downloaded: a box that keeps only part of a long address (as a real edit
+// box may) still leaves a file name inside the folder.
+TEST_F(DownloadHandlerTest, TheAddressIsReadBackFromTheBox) {
+  struct CuttingBox final : TextBoxControl {
+    Text GetText() const override { return text.substr(0, text.find("/..") + 3); }
+    void SetText(const Text& t) override { text = t; }
+    Text text;
+  } cutting_box;
+  MemoryWindow w;
+  CatalogueWindow window = w.Window();
+  CatalogueWindow cut{window.track_list, window.category_box,     window.track_id_box,
+                      cutting_box,       window.player,           window.error_box,
+                      window.pump,       window.thread_count_box, window.progress_bar,
+                      window.timer,      window.status_label};
+  w.track_id = "900003";  // x/..\..\evil
+  FakeDownloader downloader;
+  Text file_name;
+  DownloadTask task;
+  DownloadSession session{file_name, task, downloader};
+  DownloadTrackById(cut, sites_, program_folder_, session);
+  EXPECT_EQ(cutting_box.text, Media("x/..\\..\\evil\x01"));
+  EXPECT_EQ(file_name, "__");
+  ASSERT_EQ(downloader.tasks.size(), 1u);
+  EXPECT_EQ(downloader.tasks[0].source_address, sites_.media_base_url + "x/..");
+  EXPECT_EQ(downloader.tasks[0].target_path, folder_ + "/__");
+}
+
+}  // namespace
+}  // namespace wuqu::catalogue
