@@ -1,0 +1,381 @@
+// Downloads on the real window, offscreen, against the demo site running in
+// this process: real mouse clicks, the real downloader on loopback, the real
+// timer driving the bar and the status line, and real files in a download
+// folder beside a scratch "program folder".
+#include <gtest/gtest.h>
+
+#include <QAbstractItemView>
+#include <QApplication>
+#include <QDir>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <algorithm>
+#include <cmath>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <regex>
+#include <set>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "app/bindings.h"
+#include "app/catalogue_events.h"
+#include "app/gui_wait.h"
+#include "app/main_window.h"
+#include "catalogue/download_state.h"
+#include "catalogue/downloader.h"
+#include "platform/files.h"
+#include "site/demo_site.h"
+#include "text/codepage.h"
+
+namespace wuqu {
+namespace {
+
+namespace fs = std::filesystem;
+
+Text L(const std::string& utf8) {
+  return Utf8ToLocalText(std::string_view(utf8));
+}
+
+std::string FileSha256(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream bytes;
+  bytes << in.rdbuf();
+  return Sha256Hex(bytes.str());
+}
+
+// Every name inside `folder`, sub-folders and all, relative to it.
+std::vector<std::string> Contents(const std::string& folder) {
+  std::vector<std::string> names;
+  std::error_code error;
+  for (const auto& entry : fs::recursive_directory_iterator(folder, error)) {
+    names.push_back(fs::relative(entry.path(), folder).string());
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+// What the window showed after one tick of 时钟1.
+struct Tick {
+  std::string caption;  // 标签EX3, UTF-8
+  int bar = 0;
+  int interval = 0;
+  std::int64_t size_on_disk = -1;
+  // Only for the tick that shows the finished line: the file then held
+  // exactly the bytes of the source.
+  bool file_was_complete = false;
+};
+
+const std::regex kRunningLine("正在下载\\.\\.\\.  已下载 (\\d+)%   (\\d+)KB");
+const std::regex kFinishedLine("下载完成\\.\\.\\.  已下载 100%   (\\d+)KB");
+
+class DownloadWindowTest : public testing::Test {
+ protected:
+  void Open(DemoSiteOptions options) {
+    site_ = std::make_unique<DemoSite>(std::move(options));
+    ASSERT_TRUE(site_->Start()) << site_->Error();
+    ASSERT_TRUE(program_folder_.isValid());
+    state_ = catalogue::CreateDownloadState();
+    window_ = std::make_unique<MainWindow>();
+    events_ = std::make_unique<CatalogueEvents>(
+        *window_, *state_,
+        catalogue::SiteAddresses{site_->CatalogueBaseUrl(), site_->MediaBaseUrl()},
+        L(ScratchProgramFolder()));
+    BindEvents(*window_, *events_);
+    window_->CompleteCreation();
+    window_->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(window_.get()));
+    // After the handler of each tick (bound first), note what it showed.
+    QObject::connect(&window_->clock1(), &Clock::tick, window_.get(), [this] { NoteTick(); });
+  }
+
+  void TearDown() override {
+    window_.reset();
+    events_.reset();
+    if (state_) catalogue::ReleaseDownloadState(*state_);
+  }
+
+  // Stands for the folder of the program file.
+  std::string ScratchProgramFolder() const { return program_folder_.path().toStdString(); }
+  std::string DownloadFolder() const { return ScratchProgramFolder() + "/下载"; }
+
+  void NoteTick() {
+    Tick t;
+    t.caption = LocalTextToUtf8(window_->label_ex3().GetText());
+    t.bar = window_->progress_bar1().Position();
+    t.interval = window_->clock1().Interval();
+    t.size_on_disk = FileSize(LocalTextToUtf8(state_->task->target_path));
+    if (std::regex_match(t.caption, kFinishedLine)) {
+      t.file_was_complete = FileSha256(LocalTextToUtf8(state_->task->target_path)) == source_sha_;
+    }
+    ticks_.push_back(t);
+  }
+
+  // Picks category `index` from 组合框1's list with the mouse.
+  void ChooseFromTheBox(int index) {
+    CategoryBox& box = window_->combo_box1();
+    box.showPopup();
+    QAbstractItemView* view = box.view();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(view->window()));
+    const QRect item = view->visualRect(view->model()->index(index, 0));
+    QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, item.center());
+  }
+
+  void RightClickRow(int row) {
+    TrackList& list = window_->super_list_box1();
+    const QPoint centre = list.visualItemRect(list.topLevelItem(row)).center();
+    QTest::mouseClick(list.viewport(), Qt::RightButton, {}, centre);
+  }
+
+  int RowOf(std::size_t category, const std::string& id) const {
+    const auto& tracks = site_->Categories().at(category).tracks;
+    for (std::size_t r = 0; r < tracks.size(); ++r) {
+      if (tracks[r].id == id) return static_cast<int>(r);
+    }
+    return -1;
+  }
+
+  void TypeInto(SkinnedEdit& box, const char* text) {
+    box.selectAll();
+    QTest::keyClick(&box, Qt::Key_Delete);
+    QTest::keyClicks(&box, text);
+  }
+
+  // Waits for the tick that stops the timer.
+  bool WaitForTheFinish(int timeout_ms = 60000) {
+    return WaitFor([&] { return window_->clock1().Interval() == 0; }, timeout_ms);
+  }
+
+  // Waits until the downloader has no transfer left (its resume records are
+  // gone by then).
+  bool WaitForTheDownloader() {
+    return WaitFor([&] { return state_->downloader->ActiveTasks() == 0; }, 30000);
+  }
+
+  // The ticks of one download, from its start to its finish: running lines
+  // whose percentage is the bar's and never goes back, whose file on disk
+  // has its full size from the first tick that finds it, then exactly one
+  // finished line, shown only once the file was the source's to the byte,
+  // with the bar back at 0 and the timer stopped.
+  void ExpectTruthfulTicks(const std::vector<Tick>& ticks, std::int64_t size, int min_running) {
+    ASSERT_FALSE(ticks.empty());
+    int running = 0;
+    int last_percent = 0;
+    for (std::size_t i = 0; i + 1 < ticks.size(); ++i) {
+      const Tick& t = ticks[i];
+      SCOPED_TRACE("tick " + std::to_string(i) + ": " + t.caption);
+      // The moment the downloader has made the file but not yet sized it.
+      if (t.caption == "   0KB") continue;
+      std::smatch m;
+      ASSERT_TRUE(std::regex_match(t.caption, m, kRunningLine));
+      const int percent = std::stoi(m[1]);
+      EXPECT_EQ(percent, t.bar);
+      EXPECT_GE(percent, last_percent);
+      last_percent = percent;
+      EXPECT_EQ(t.interval, 100);
+      EXPECT_TRUE(t.size_on_disk == -1 || t.size_on_disk == 0 || t.size_on_disk == size)
+          << t.size_on_disk;
+      if (percent > 0 && percent < 100) ++running;
+    }
+    EXPECT_GE(running, min_running);
+    const Tick& last = ticks.back();
+    std::smatch m;
+    ASSERT_TRUE(std::regex_match(last.caption, m, kFinishedLine)) << last.caption;
+    EXPECT_EQ(std::stoll(m[1]), std::llround(static_cast<double>(size) / 1000));
+    EXPECT_TRUE(last.file_was_complete);
+    EXPECT_EQ(last.bar, 0);
+    EXPECT_EQ(last.interval, 0);
+  }
+
+  QTemporaryDir program_folder_;
+  std::unique_ptr<DemoSite> site_;
+  std::unique_ptr<catalogue::DownloadState> state_;
+  std::unique_ptr<MainWindow> window_;
+  std::unique_ptr<CatalogueEvents> events_;
+  std::string source_sha_;
+  std::vector<Tick> ticks_;
+};
+
+// A right click on a row saves that track into 下载 beside the program, its
+// name the last piece of the address; the bar and 标签EX3 follow it tick by
+// tick and say it is finished only once the file is the source's.
+TEST_F(DownloadWindowTest, RightClickOnARowDownloadsItIntoTheFolder) {
+  constexpr std::uint64_t kSize = 3 * 1000 * 1000 + 17;
+  Open({.tracks_per_category = 4,
+        .track_media_size = kSize,
+        // 4 connections of 300 kB/s: about two and a half seconds.
+        .faults = {.rate_limit = 300 * 1000}});
+  ChooseFromTheBox(5);
+  const SiteTrack& track = site_->Categories()[5].tracks[2];
+  const std::string media_path = track.MediaPath();
+  source_sha_ = *site_->MediaSha256(media_path);
+  TypeInto(window_->edit_box_ex2(), "4");
+  site_->ClearRequests();
+
+  RightClickRow(2);
+  const Text media_url = site_->MediaBaseUrl() + L(track.file_value) + ".mp4";
+  EXPECT_EQ(window_->edit_box_ex3().GetText(), media_url);
+  ASSERT_TRUE(WaitForTheFinish());
+
+  const std::string name = track.file_value.substr(track.file_value.rfind('/') + 1) + ".mp4";
+  const std::string file = DownloadFolder() + "/" + name;
+  EXPECT_EQ(FileSize(file), static_cast<std::int64_t>(kSize));
+  EXPECT_EQ(FileSha256(file), source_sha_);
+  ExpectTruthfulTicks(ticks_, kSize, 3);
+  // The play page once, then the media file over several connections.
+  const std::vector<SiteRequest> requests = site_->Requests();
+  ASSERT_FALSE(requests.empty());
+  EXPECT_EQ(requests[0].target, "/" + track.href);
+  std::set<int> connections;
+  for (std::size_t i = 1; i < requests.size(); ++i) {
+    EXPECT_EQ(requests[i].path, media_path);
+    if (!requests[i].range.empty()) connections.insert(requests[i].remote_port);
+  }
+  EXPECT_GE(connections.size(), 2u);
+  ASSERT_TRUE(WaitForTheDownloader());
+  EXPECT_EQ(Contents(ScratchProgramFolder()), (std::vector<std::string>{"下载", "下载/" + name}));
+  // The finished line stays; no more ticks come.
+  const std::size_t ticks = ticks_.size();
+  QTest::qWait(300);
+  EXPECT_EQ(ticks_.size(), ticks);
+  EXPECT_EQ(window_->progress_bar1().Position(), 0);
+}
+
+// The Download button downloads the id typed into 编辑框EX1; the Chinese
+// name of the file is stored in UTF-8.
+TEST_F(DownloadWindowTest, DownloadButtonDownloadsTheTypedId) {
+  Open({.tracks_per_category = 2,
+        .extra_tracks = {{.category = 0,
+                          .id = "900001",
+                          .title = "现场",
+                          .file_value = "2024/现场 串烧",
+                          .synthetic_size = 2 * 1000 * 1000,
+                          .synthetic_seed = 7}},
+        .faults = {.rate_limit = 400 * 1000}});
+  const SiteTrack* track = site_->FindTrack("900001");
+  ASSERT_NE(track, nullptr);
+  source_sha_ = *site_->MediaSha256(track->MediaPath());
+  SkinnedEdit& id_box = window_->edit_box_ex1();
+  QTest::mouseClick(&id_box, Qt::LeftButton);  // empties the box
+  QTest::keyClicks(&id_box, "900001");
+  TypeInto(window_->edit_box_ex2(), "2");
+  site_->ClearRequests();
+
+  QTest::mouseClick(&window_->button_ex2(), Qt::LeftButton);
+  EXPECT_EQ(window_->edit_box_ex3().GetText(), site_->MediaBaseUrl() + L("2024/现场 串烧.mp4"));
+  ASSERT_TRUE(WaitForTheFinish());
+  const std::string file = DownloadFolder() + "/现场 串烧.mp4";
+  EXPECT_EQ(FileSha256(file), source_sha_);
+  ExpectTruthfulTicks(ticks_, 2 * 1000 * 1000, 2);
+  EXPECT_EQ(site_->Requests().at(0).target, "/m/900001/");
+}
+
+// File values from the site that would put the file elsewhere: its last
+// piece alone names the file, directly inside the download folder, with
+// backslashes replaced; nothing is written anywhere else. The site refuses
+// to serve a path that climbs, so that download fails, and the display goes
+// on showing nothing received rather than a finish. (Control characters,
+// which the site refuses as well, are left to the file name rule's tests.)
+TEST_F(DownloadWindowTest, HostileFileValuesStayInsideTheFolder) {
+  Open({.tracks_per_category = 2,
+        .extra_tracks = {{.category = 0,
+                          .id = "900002",
+                          .title = "climbs",
+                          .file_value = "../../../escape",
+                          .synthetic_size = 300 * 1000,
+                          .synthetic_seed = 4},
+                         {.category = 0,
+                          .id = "900001",
+                          .title = "backslashes",
+                          .file_value = "x/C:\\Windows\\System32\\evil",
+                          .synthetic_size = 300 * 1000,
+                          .synthetic_seed = 3}}});
+  ChooseFromTheBox(0);
+  const std::string parent = fs::path(ScratchProgramFolder()).parent_path().string();
+
+  RightClickRow(RowOf(0, "900002"));
+  EXPECT_EQ(LocalTextToUtf8(state_->task->target_path), DownloadFolder() + "/escape.mp4");
+  ASSERT_TRUE(WaitFor(
+      [&] { return state_->downloader->Report().status == catalogue::DownloadStatus::kFailed; },
+      30000));
+  QTest::qWait(300);  // a few more ticks
+  ASSERT_FALSE(ticks_.empty());
+  EXPECT_EQ(ticks_.back().caption, "正在下载...  已下载 0%   0KB");
+  EXPECT_EQ(window_->clock1().Interval(), 100);
+  EXPECT_EQ(FileSize(DownloadFolder() + "/escape.mp4"), -1);
+  EXPECT_EQ(FileSize(parent + "/escape.mp4"), -1);
+
+  ticks_.clear();
+  const SiteTrack* track = site_->FindTrack("900001");
+  ASSERT_NE(track, nullptr);
+  source_sha_ = *site_->MediaSha256(track->MediaPath());
+  RightClickRow(RowOf(0, "900001"));
+  ASSERT_TRUE(WaitForTheFinish());
+  const std::string name = "C:_Windows_System32_evil.mp4";
+  EXPECT_EQ(LocalTextToUtf8(state_->task->target_path), DownloadFolder() + "/" + name);
+  EXPECT_EQ(FileSha256(DownloadFolder() + "/" + name), source_sha_);
+  EXPECT_TRUE(ticks_.back().file_was_complete);
+  ASSERT_TRUE(WaitForTheDownloader());
+  const std::vector<std::string> contents = Contents(ScratchProgramFolder());
+  EXPECT_EQ(contents, (std::vector<std::string>{"下载", "下载/" + name}));
+}
+
+// A second right click while the first download runs: the bar is back at 0
+// at once, the ticks follow the second file to its finish, and the first
+// still ends complete.
+TEST_F(DownloadWindowTest, SecondDownloadDuringAFirst) {
+  constexpr std::uint64_t kFirst = 4 * 1000 * 1000;
+  constexpr std::uint64_t kSecond = 1500 * 1000;
+  Open({.tracks_per_category = 2,
+        .extra_tracks = {{.category = 0,
+                          .id = "900002",
+                          .title = "second",
+                          .file_value = "b/second",
+                          .synthetic_size = kSecond,
+                          .synthetic_seed = 2},
+                         {.category = 0,
+                          .id = "900001",
+                          .title = "first",
+                          .file_value = "a/first",
+                          .synthetic_size = kFirst,
+                          .synthetic_seed = 1}},
+        .faults = {.rate_limit = 250 * 1000}});
+  ChooseFromTheBox(0);
+  TypeInto(window_->edit_box_ex2(), "2");
+  const std::string first_sha = *site_->MediaSha256("/mp4/djmusic/a/first.mp4");
+  source_sha_ = *site_->MediaSha256("/mp4/djmusic/b/second.mp4");
+
+  RightClickRow(RowOf(0, "900001"));
+  ASSERT_TRUE(WaitFor([&] { return window_->progress_bar1().Position() >= 5; }, 30000));
+  const std::size_t first_ticks = ticks_.size();
+  RightClickRow(RowOf(0, "900002"));
+  EXPECT_EQ(window_->progress_bar1().Position(), 0);
+  EXPECT_EQ(window_->clock1().Interval(), 100);
+  ASSERT_TRUE(WaitForTheFinish());
+
+  const std::vector<Tick> second(ticks_.begin() + static_cast<std::ptrdiff_t>(first_ticks),
+                                 ticks_.end());
+  ExpectTruthfulTicks(second, kSecond, 2);
+  EXPECT_EQ(FileSha256(DownloadFolder() + "/second.mp4"), source_sha_);
+  ASSERT_TRUE(WaitForTheDownloader());
+  EXPECT_EQ(FileSha256(DownloadFolder() + "/first.mp4"), first_sha);
+}
+
+// The program's own handlers put downloads beside the program file.
+TEST(ProgramFolderText, TheProgramsHandlersDownloadBesideTheProgram) {
+  EXPECT_EQ(LocalTextToUtf8(ProgramFolderText()), ProgramFolder());
+  EXPECT_EQ(ProgramFolder(), QDir(QApplication::applicationDirPath()).absolutePath().toStdString());
+  auto state = catalogue::CreateDownloadState();
+  MainWindow window;
+  const std::unique_ptr<WindowEvents> events = MakeWindowEvents(window, *state);
+  const auto* catalogue_events = dynamic_cast<const CatalogueEvents*>(events.get());
+  ASSERT_NE(catalogue_events, nullptr);
+  EXPECT_EQ(catalogue_events->Folder(), ProgramFolderText());
+  catalogue::ReleaseDownloadState(*state);
+}
+
+}  // namespace
+}  // namespace wuqu
