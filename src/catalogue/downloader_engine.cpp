@@ -81,15 +81,18 @@ bool WriteAll(int fd, const char* data, std::size_t n, std::uint64_t offset) {
   return true;
 }
 
-// Creates every missing folder above `path`.
-bool MakeParentFolders(const std::string& path) {
+// Creates the folder that holds `path` when it is missing, but only that one:
+// its own parent must exist. A target whose folders are not there (an address
+// mangled on its way into program text, say) fails instead of planting a tree
+// of folders somewhere else.
+bool MakeTargetFolder(const std::string& path) {
   const auto slash = path.rfind('/');
   if (slash == std::string::npos || slash == 0) return true;
-  const std::string parent = path.substr(0, slash);
+  const std::string folder = path.substr(0, slash);
   struct stat st {};
-  if (::stat(parent.c_str(), &st) == 0) return S_ISDIR(st.st_mode);
-  if (!MakeParentFolders(parent)) return false;
-  return ::mkdir(parent.c_str(), 0777) == 0 || errno == EEXIST;
+  if (::stat(folder.c_str(), &st) == 0) return S_ISDIR(st.st_mode);
+  return ::mkdir(folder.c_str(), 0777) == 0 ||
+         (errno == EEXIST && ::stat(folder.c_str(), &st) == 0 && S_ISDIR(st.st_mode));
 }
 
 // A name that is the same for two spellings of one path ("a/./b", "/x/../a/b"
@@ -685,7 +688,7 @@ struct DownloadEngine::Worker {
   // without a record is always a finished one.
   bool Create(Task& t, Conn& c) {
     DropRecord(t);
-    if (!MakeParentFolders(t.order.target)) {
+    if (!MakeTargetFolder(t.order.target)) {
       c.stop = StopReason::kDisk;
       return false;
     }
@@ -739,7 +742,7 @@ struct DownloadEngine::Worker {
   // A download of unknown length cannot be given its length up front; it
   // grows beside the target and takes its place once complete.
   bool CreateSide(Task& t, Conn& c) {
-    if (!MakeParentFolders(t.order.target)) {
+    if (!MakeTargetFolder(t.order.target)) {
       c.stop = StopReason::kDisk;
       return false;
     }

@@ -176,16 +176,25 @@ TEST_F(DownloaderTransferTest, ServerFileChangingMidwayStartsOverRatherThanMixin
   EXPECT_EQ(dir_.Names(), std::vector<std::string>{"track.mp4"});
 }
 
-TEST_F(DownloaderTransferTest, TargetInFoldersThatDoNotExistYet) {
+// The download folder is made when it is missing; folders above it are not:
+// a target under missing folders fails and creates nothing.
+TEST_F(DownloaderTransferTest, MakesAMissingDownloadFolderButNoFoldersAboveIt) {
   StartSite();
-  Fetch(500000, 8, 2, QuickSettings(), "a");  // warm-up: a plain name works
   const std::string path = DemoSite::SyntheticMediaPath(500000, 8);
-  const std::string target = dir_ / "new/deeper/track.mp4";
+
+  const std::string target = dir_ / "new/track.mp4";
   auto d = CreateDownloader(QuickSettings());
   d->StartTask(MakeTask(site_->Url(path), target, 3));
   ASSERT_TRUE(WaitIdle(*d));
   EXPECT_EQ(d->Report().status, DownloadStatus::kCompleted);
   EXPECT_EQ(FileSha256(target), site_->MediaSha256(path));
+
+  const std::string too_deep = dir_ / "missing/deeper/track.mp4";
+  d->StartTask(MakeTask(site_->Url(path), too_deep, 3));
+  ASSERT_TRUE(WaitIdle(*d));
+  EXPECT_EQ(d->Report().status, DownloadStatus::kFailed);
+  EXPECT_EQ(d->Report().failure, DownloadFailure::kDisk);
+  EXPECT_EQ(dir_.Names(), std::vector<std::string>{"new"});
 }
 
 TEST_F(DownloaderTransferTest, FailedStartLeavesNoFileAndKeepsAnOlderOne) {
