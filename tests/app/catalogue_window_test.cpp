@@ -20,6 +20,7 @@
 #include "app/catalogue_events.h"
 #include "app/gui_wait.h"
 #include "app/main_window.h"
+#include "app/window_actions.h"
 #include "app/qt_text.h"
 #include "catalogue/download_state.h"
 #include "site/demo_site.h"
@@ -90,22 +91,7 @@ class CatalogueWindowTest : public testing::Test {
     if (state_) catalogue::ReleaseDownloadState(*state_);
   }
 
-  // Picks item `index` from 组合框1's list with the mouse, as the user does.
-  // Returns when the handler has returned.
-  void ChooseFromTheBox(int index) {
-    CategoryBox& box = window_->combo_box1();
-    box.showPopup();
-    QAbstractItemView* view = box.view();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(view->window()));
-    const QRect item = view->visualRect(view->model()->index(index, 0));
-    QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, item.center());
-  }
 
-  void ClickRow(int row) {
-    TrackList& list = window_->super_list_box1();
-    const QPoint centre = list.visualItemRect(list.topLevelItem(row)).center();
-    QTest::mouseClick(list.viewport(), Qt::LeftButton, {}, centre);
-  }
 
   std::vector<std::array<Text, 2>> Rows() {
     TrackList& list = window_->super_list_box1();
@@ -188,7 +174,7 @@ TEST_F(CatalogueWindowTest, EveryCategoryOfTheBoxFillsTheList) {
     const SiteCategory& category = site_->Categories()[static_cast<std::size_t>(index)];
     EXPECT_EQ(window_->combo_box1().itemText(index), QString::fromStdString(category.caption));
     site_->ClearRequests();
-    ChooseFromTheBox(index);
+    ChooseFromTheBox(*window_, index);
     EXPECT_EQ(window_->combo_box1().SelectedIndex(), index);
     std::vector<std::string> targets;
     for (const SiteRequest& r : site_->Requests()) targets.push_back(r.method + " " + r.target);
@@ -204,7 +190,7 @@ TEST_F(CatalogueWindowTest, UnreachableSiteEmptiesTheListAndSaysSoOnce) {
   stopped.Stop();
   OpenWindow({stopped.CatalogueBaseUrl(), stopped.MediaBaseUrl()});
   window_->super_list_box1().AppendRow();
-  ChooseFromTheBox(2);
+  ChooseFromTheBox(*window_, 2);
   EXPECT_EQ(window_->super_list_box1().RowCount(), 0);
   EXPECT_EQ(messages_, std::vector<std::string>{"匹配失败，请检检查正则语句是否有误，数量：0"});
   EXPECT_EQ(icons_, std::vector<QMessageBox::Icon>{QMessageBox::Critical});
@@ -219,13 +205,13 @@ TEST_F(CatalogueWindowTest, LeftClickOnARowPlaysItsTrack) {
                           .id = "900001",
                           .title = "现场 <b>串烧</b>",
                           .file_value = "2024/现场 串烧/900001"}}});
-  ChooseFromTheBox(1);
+  ChooseFromTheBox(*window_, 1);
   for (int row : {0, 3, 3}) {
     SCOPED_TRACE(row);
     const SiteTrack& track = site_->Categories()[1].tracks[static_cast<std::size_t>(row)];
     const Text media_url = site_->MediaBaseUrl() + L(track.file_value) + ".mp4";
     site_->ClearRequests();
-    ClickRow(row);
+    ClickRow(*window_, row);
     EXPECT_EQ(window_->edit_box_ex3().GetText(), media_url);
     EXPECT_EQ(window_->player1().Url(), media_url);
     ExpectPlayPageThenMedia("/" + track.href, track.MediaPath());
@@ -285,7 +271,7 @@ TEST_F(CatalogueWindowTest, CategoryChosenDuringAFillReplacesIt) {
                    rows_when_chosen = list.RowCount();
                    QTest::keyClick(&window_->combo_box1(), Qt::Key_Down);  // 3 -> 4
                  });
-  ChooseFromTheBox(3);
+  ChooseFromTheBox(*window_, 3);
   ASSERT_TRUE(user.done());
   EXPECT_LT(rows_when_chosen, 400);
   EXPECT_EQ(window_->combo_box1().SelectedIndex(), 4);
@@ -298,8 +284,8 @@ TEST_F(CatalogueWindowTest, CategoryChosenDuringAFillReplacesIt) {
 TEST_F(CatalogueWindowTest, LeftClickDuringAFillPlaysThatRow) {
   Open({.tracks_per_category = 300});
   TrackList& list = window_->super_list_box1();
-  WhenReady user([&] { return list.RowCount() >= 40; }, [&] { ClickRow(5); });
-  ChooseFromTheBox(0);
+  WhenReady user([&] { return list.RowCount() >= 40; }, [&] { ClickRow(*window_, 5); });
+  ChooseFromTheBox(*window_, 0);
   ASSERT_TRUE(user.done());
   const SiteTrack& track = site_->Categories()[0].tracks[5];
   EXPECT_EQ(window_->edit_box_ex3().GetText(),
@@ -319,7 +305,7 @@ TEST_F(CatalogueWindowTest, ClosingTheWindowDuringAFillStopsIt) {
                    rows_when_closed = list.RowCount();
                    QTest::mouseClick(&window_->close_button(), Qt::LeftButton);
                  });
-  ChooseFromTheBox(6);
+  ChooseFromTheBox(*window_, 6);
   ASSERT_TRUE(user.done());
   EXPECT_FALSE(window_->isVisible());
   EXPECT_EQ(list.RowCount(), rows_when_closed);

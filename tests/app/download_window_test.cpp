@@ -25,6 +25,7 @@
 #include "app/catalogue_events.h"
 #include "app/gui_wait.h"
 #include "app/main_window.h"
+#include "app/window_actions.h"
 #include "catalogue/download_state.h"
 #include "catalogue/downloader.h"
 #include "platform/files.h"
@@ -114,21 +115,7 @@ class DownloadWindowTest : public testing::Test {
     ticks_.push_back(t);
   }
 
-  // Picks category `index` from 组合框1's list with the mouse.
-  void ChooseFromTheBox(int index) {
-    CategoryBox& box = window_->combo_box1();
-    box.showPopup();
-    QAbstractItemView* view = box.view();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(view->window()));
-    const QRect item = view->visualRect(view->model()->index(index, 0));
-    QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, item.center());
-  }
 
-  void RightClickRow(int row) {
-    TrackList& list = window_->super_list_box1();
-    const QPoint centre = list.visualItemRect(list.topLevelItem(row)).center();
-    QTest::mouseClick(list.viewport(), Qt::RightButton, {}, centre);
-  }
 
   int RowOf(std::size_t category, const std::string& id) const {
     const auto& tracks = site_->Categories().at(category).tracks;
@@ -208,14 +195,14 @@ TEST_F(DownloadWindowTest, RightClickOnARowDownloadsItIntoTheFolder) {
         .track_media_size = kSize,
         // 4 connections of 300 kB/s: about two and a half seconds.
         .faults = {.rate_limit = 300 * 1000}});
-  ChooseFromTheBox(5);
+  ChooseFromTheBox(*window_, 5);
   const SiteTrack& track = site_->Categories()[5].tracks[2];
   const std::string media_path = track.MediaPath();
   source_sha_ = *site_->MediaSha256(media_path);
   TypeInto(window_->edit_box_ex2(), "4");
   site_->ClearRequests();
 
-  RightClickRow(2);
+  ClickRow(*window_, 2, Qt::RightButton);
   const Text media_url = site_->MediaBaseUrl() + L(track.file_value) + ".mp4";
   EXPECT_EQ(window_->edit_box_ex3().GetText(), media_url);
   ASSERT_TRUE(WaitForTheFinish());
@@ -293,10 +280,10 @@ TEST_F(DownloadWindowTest, HostileFileValuesStayInsideTheFolder) {
                           .file_value = "x/C:\\Windows\\System32\\evil",
                           .synthetic_size = 300 * 1000,
                           .synthetic_seed = 3}}});
-  ChooseFromTheBox(0);
+  ChooseFromTheBox(*window_, 0);
   const std::string parent = fs::path(ScratchProgramFolder()).parent_path().string();
 
-  RightClickRow(RowOf(0, "900002"));
+  ClickRow(*window_, RowOf(0, "900002"), Qt::RightButton);
   EXPECT_EQ(LocalTextToUtf8(state_->task->target_path), DownloadFolder() + "/escape.mp4");
   ASSERT_TRUE(WaitFor(
       [&] { return state_->downloader->Report().status == catalogue::DownloadStatus::kFailed; },
@@ -312,7 +299,7 @@ TEST_F(DownloadWindowTest, HostileFileValuesStayInsideTheFolder) {
   const SiteTrack* track = site_->FindTrack("900001");
   ASSERT_NE(track, nullptr);
   source_sha_ = *site_->MediaSha256(track->MediaPath());
-  RightClickRow(RowOf(0, "900001"));
+  ClickRow(*window_, RowOf(0, "900001"), Qt::RightButton);
   ASSERT_TRUE(WaitForTheFinish());
   const std::string name = "C:_Windows_System32_evil.mp4";
   EXPECT_EQ(LocalTextToUtf8(state_->task->target_path), DownloadFolder() + "/" + name);
@@ -343,15 +330,15 @@ TEST_F(DownloadWindowTest, SecondDownloadDuringAFirst) {
                           .synthetic_size = kFirst,
                           .synthetic_seed = 1}},
         .faults = {.rate_limit = 250 * 1000}});
-  ChooseFromTheBox(0);
+  ChooseFromTheBox(*window_, 0);
   TypeInto(window_->edit_box_ex2(), "2");
   const std::string first_sha = *site_->MediaSha256("/mp4/djmusic/a/first.mp4");
   source_sha_ = *site_->MediaSha256("/mp4/djmusic/b/second.mp4");
 
-  RightClickRow(RowOf(0, "900001"));
+  ClickRow(*window_, RowOf(0, "900001"), Qt::RightButton);
   ASSERT_TRUE(WaitFor([&] { return window_->progress_bar1().Position() >= 5; }, 30000));
   const std::size_t first_ticks = ticks_.size();
-  RightClickRow(RowOf(0, "900002"));
+  ClickRow(*window_, RowOf(0, "900002"), Qt::RightButton);
   EXPECT_EQ(window_->progress_bar1().Position(), 0);
   EXPECT_EQ(window_->clock1().Interval(), 100);
   ASSERT_TRUE(WaitForTheFinish());
