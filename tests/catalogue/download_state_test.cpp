@@ -5,20 +5,15 @@
 #include <string>
 #include <variant>
 
+#include "catalogue/catalogue_testing.h"
 #include "catalogue/download_state.h"
 
 namespace wuqu::catalogue {
 namespace {
 
-using FieldValue = std::variant<std::int64_t, std::optional<Text>>;
+using testing::Fields;
+using testing::FieldValue;
 
-// The twenty fields in the downloader's order, each read out of the record.
-std::vector<FieldValue> Fields(const DownloadTask& t) {
-  return {t.option_1,     t.source_address, t.target_path,    t.login_name, t.password,
-          t.thread_count, t.option_7,       t.option_8,       t.option_9,   t.option_10,
-          t.option_11,    t.option_12,      t.option_13,      t.option_14,  t.option_15,
-          t.option_16,    t.option_17,      t.extension_list, t.option_19,  t.option_20};
-}
 
 TEST(DownloadState, StartUpValuesFieldByField) {
   const FieldValue none = std::optional<Text>();

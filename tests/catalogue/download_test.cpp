@@ -9,6 +9,7 @@
 #include <variant>
 #include <vector>
 
+#include "catalogue/catalogue_testing.h"
 #include "catalogue/download_testing.h"
 #include "catalogue/listing.h"
 #include "catalogue/media_url.h"
@@ -19,28 +20,16 @@
 namespace wuqu::catalogue {
 namespace {
 
+using testing::L;
+using testing::Targets;
+using testing::Fields;
+using testing::FieldValue;
+
 using testing::FakeDownloader;
 using testing::MemoryWindow;
 
-Text L(const std::string& utf8) {
-  return Utf8ToLocalText(std::string_view(utf8));
-}
 
-std::vector<std::string> Targets(const std::vector<SiteRequest>& requests) {
-  std::vector<std::string> out;
-  for (const SiteRequest& r : requests) out.push_back(r.method + " " + r.target);
-  return out;
-}
 
-using FieldValue = std::variant<std::int64_t, std::optional<Text>>;
-
-// The twenty fields of a record in the downloader's order.
-std::vector<FieldValue> Fields(const DownloadTask& t) {
-  return {t.option_1,     t.source_address, t.target_path,    t.login_name, t.password,
-          t.thread_count, t.option_7,       t.option_8,       t.option_9,   t.option_10,
-          t.option_11,    t.option_12,      t.option_13,      t.option_14,  t.option_15,
-          t.option_16,    t.option_17,      t.extension_list, t.option_19,  t.option_20};
-}
 
 // A record as a start leaves it: the start-up values but for fields 1, 2, 3, 6.
 DownloadTask StartedTask(const Text& source, const Text& target, std::int32_t thread_count) {

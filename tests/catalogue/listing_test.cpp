@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "catalogue/catalogue_testing.h"
 #include "catalogue/memory_window.h"
 #include "site/demo_site.h"
 #include "text/codepage.h"
@@ -12,12 +13,12 @@
 namespace wuqu::catalogue {
 namespace {
 
+using testing::L;
+using testing::Targets;
+
 using testing::MemoryWindow;
 using Rows = std::vector<MemoryWindow::Row>;
 
-Text L(const std::string& utf8) {
-  return Utf8ToLocalText(std::string_view(utf8));
-}
 
 // The rows the site's listing of `category` must give.
 Rows SiteRows(const DemoSite& site, std::size_t category) {
@@ -32,11 +33,6 @@ SiteAddresses Addresses(const DemoSite& site) {
   return {site.CatalogueBaseUrl(), site.MediaBaseUrl()};
 }
 
-std::vector<std::string> Targets(const std::vector<SiteRequest>& requests) {
-  std::vector<std::string> out;
-  for (const SiteRequest& r : requests) out.push_back(r.method + " " + r.target);
-  return out;
-}
 
 TEST(CatalogueTexts, ReadAsTheirChineseText) {
   EXPECT_EQ(LocalTextToUtf8(TrackListPattern),

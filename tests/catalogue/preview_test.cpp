@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "catalogue/catalogue_testing.h"
 #include "catalogue/listing.h"
 #include "catalogue/media_url.h"
 #include "catalogue/memory_window.h"
@@ -14,17 +15,12 @@
 namespace wuqu::catalogue {
 namespace {
 
+using testing::L;
+using testing::Targets;
+
 using testing::MemoryWindow;
 
-Text L(const std::string& utf8) {
-  return Utf8ToLocalText(std::string_view(utf8));
-}
 
-std::vector<std::string> Targets(const std::vector<SiteRequest>& requests) {
-  std::vector<std::string> out;
-  for (const SiteRequest& r : requests) out.push_back(r.method + " " + r.target);
-  return out;
-}
 
 TEST(PlayPageUrl, TheIdAsTyped) {
   const struct {
