@@ -42,7 +42,7 @@ int main(int argc, char** argv) {
   const std::int64_t bytes = downloader->GetTransferredBytes();
   ReleaseDownloader(downloader);
 
-  const bool ok = report.status == DownloadStatus::kCompleted;
+  const bool ok = report.phase == wuqu::download::TaskPhase::kComplete;
   std::printf("%s: %lld bytes in %.3f s, %.1f MB/s, %d connections at most, %lld requests\n",
               ok ? "completed" : "FAILED", static_cast<long long>(bytes), seconds,
               static_cast<double>(bytes) / seconds / 1e6, report.peak_connections,

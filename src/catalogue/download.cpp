@@ -42,8 +42,8 @@ void Download(CatalogueWindow& window, const Text& play_page_url, const SiteAddr
 
 }  // namespace
 
-void ProgramDownloader::StartTask(const DownloadTask& task) {
-  if (downloader_) downloader_->StartTask(task);
+download::TaskId ProgramDownloader::StartTask(const DownloadTask& task) {
+  return downloader_ ? downloader_->StartTask(task) : download::kNoTask;
 }
 
 std::int64_t ProgramDownloader::GetTransferredBytes() const {
@@ -52,6 +52,10 @@ std::int64_t ProgramDownloader::GetTransferredBytes() const {
 
 std::int64_t ProgramDownloader::GetAmountFigure() const {
   return downloader_ ? downloader_->GetAmountFigure() : 0;
+}
+
+download::TaskState ProgramDownloader::State(download::TaskId task) const {
+  return downloader_ ? downloader_->State(task) : download::TaskState{};
 }
 
 Text DownloadFolder(const Text& program_folder) {

@@ -7,6 +7,7 @@
 #include "catalogue/catalogue_window.h"
 #include "catalogue/download_task.h"
 #include "catalogue/site_addresses.h"
+#include "download/task_state.h"
 #include "text/text.h"
 
 // Track download: the media address of a track goes into 编辑框EX3 and from
@@ -36,11 +37,14 @@ class DownloaderPort {
  public:
   virtual ~DownloaderPort() = default;
   // Hands over a task; returns at once, the transfer runs in the background.
-  virtual void StartTask(const DownloadTask& task) = 0;
+  // The result names the download for State.
+  virtual download::TaskId StartTask(const DownloadTask& task) = 0;
   // Bytes of the newest download's target file received so far.
   virtual std::int64_t GetTransferredBytes() const = 0;
   // A whole number the status line shows divided by 250, as "KB".
   virtual std::int64_t GetAmountFigure() const = 0;
+  // Where the download named `task` stands; phase kNone for an unknown id.
+  virtual download::TaskState State(download::TaskId task) const = 0;
 };
 
 // The program's downloader behind the port. `downloader` is the download
@@ -50,9 +54,10 @@ class ProgramDownloader final : public DownloaderPort {
  public:
   explicit ProgramDownloader(const std::unique_ptr<Downloader>& downloader)
       : downloader_(downloader) {}
-  void StartTask(const DownloadTask& task) override;
+  download::TaskId StartTask(const DownloadTask& task) override;
   std::int64_t GetTransferredBytes() const override;
   std::int64_t GetAmountFigure() const override;
+  download::TaskState State(download::TaskId task) const override;
 
  private:
   const std::unique_ptr<Downloader>& downloader_;

@@ -1,6 +1,7 @@
 #include "catalogue/downloader.h"
 
 #include <algorithm>
+#include <unordered_map>
 
 #include "catalogue/downloader_engine.h"
 #include "net/wire_url.h"
@@ -19,7 +20,27 @@ struct Downloader::Impl {
   DownloaderSettings settings;
   std::unique_ptr<DownloadEngine> engine;  // made at the first start
   std::shared_ptr<TaskFigures> newest;
+  // Every download started, by the id StartTask gave it.
+  std::unordered_map<download::TaskId, std::shared_ptr<TaskFigures>> tasks;
+  download::TaskId last_id = download::kNoTask;
 };
+
+namespace {
+
+download::TaskState StateOf(const TaskFigures& f) {
+  download::TaskState s;
+  s.phase = static_cast<download::TaskPhase>(f.status.load(std::memory_order_acquire));
+  s.cause = static_cast<download::FailureCause>(f.failure.load(std::memory_order_relaxed));
+  s.http_status = f.http_status.load(std::memory_order_relaxed);
+  s.size = f.size.load(std::memory_order_relaxed);
+  s.file_bytes = f.file_bytes.load(std::memory_order_relaxed);
+  s.written = f.written.load(std::memory_order_relaxed);
+  s.peak_connections = f.peak_connections.load(std::memory_order_relaxed);
+  s.requests = f.requests.load(std::memory_order_relaxed);
+  return s;
+}
+
+}  // namespace
 
 Downloader::Downloader(const DownloaderSettings& settings) : impl_(std::make_unique<Impl>()) {
   impl_->settings = settings;
@@ -29,7 +50,7 @@ Downloader::~Downloader() {
   if (impl_->engine) impl_->engine->Stop();
 }
 
-int Downloader::StartTask(const DownloadTask& task) {
+download::TaskId Downloader::StartTask(const DownloadTask& task) {
   TaskOrder order;
   order.source = task.source_address;
   order.wire_url = WireUrl(task.source_address);
@@ -39,9 +60,11 @@ int Downloader::StartTask(const DownloadTask& task) {
   // From here on the figures are the new download's, starting at 0, even
   // before the worker has looked at it.
   impl_->newest = order.figures;
+  const download::TaskId id = ++impl_->last_id;
+  impl_->tasks.emplace(id, order.figures);
   if (!impl_->engine) impl_->engine = std::make_unique<DownloadEngine>(impl_->settings);
   impl_->engine->Submit(std::move(order));
-  return 0;
+  return id;
 }
 
 std::int64_t Downloader::GetTransferredBytes() const {
@@ -53,16 +76,12 @@ std::int64_t Downloader::GetAmountFigure() const {
 }
 
 DownloadReport Downloader::Report() const {
-  DownloadReport r;
-  if (!impl_->newest) return r;
-  const TaskFigures& f = *impl_->newest;
-  r.status = static_cast<DownloadStatus>(f.status.load(std::memory_order_acquire));
-  r.failure = static_cast<DownloadFailure>(f.failure.load(std::memory_order_relaxed));
-  r.http_status = f.http_status.load(std::memory_order_relaxed);
-  r.size = f.size.load(std::memory_order_relaxed);
-  r.peak_connections = f.peak_connections.load(std::memory_order_relaxed);
-  r.requests = f.requests.load(std::memory_order_relaxed);
-  return r;
+  return impl_->newest ? StateOf(*impl_->newest) : DownloadReport{};
+}
+
+download::TaskState Downloader::State(download::TaskId task) const {
+  const auto found = impl_->tasks.find(task);
+  return found == impl_->tasks.end() ? download::TaskState{} : StateOf(*found->second);
 }
 
 int Downloader::ActiveTasks() const {

@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "catalogue/download_task.h"
+#include "download/task_state.h"
 
 namespace wuqu::catalogue {
 
@@ -31,32 +32,9 @@ struct DownloaderSettings {
   long receive_buffer = 512 * 1024;
 };
 
-enum class DownloadStatus {
-  kNone,       // no download started yet
-  kRunning,    // waiting for its turn, asking the server, or transferring
-  kCompleted,  // the file holds every byte; no resume record is left
-  kFailed,     // ended for good (see DownloadReport)
-  kStopped,    // released, or replaced by a newer download to the same file
-};
-
-enum class DownloadFailure {
-  kNone,
-  kAddress,  // not an http or https address
-  kHttp,     // the server answered 4xx (or with something that is not the file)
-  kNetwork,  // retries ran out without a byte
-  kDisk,     // the file could not be made or written
-  kChanged,  // the server's file kept changing under the download
-};
-
-// What became of the newest download, for tests and the command-line driver.
-struct DownloadReport {
-  DownloadStatus status = DownloadStatus::kNone;
-  DownloadFailure failure = DownloadFailure::kNone;
-  int http_status = 0;        // last final status the server answered with
-  std::int64_t size = -1;     // the file's size once known
-  int peak_connections = 0;   // most transfers open at once
-  std::int64_t requests = 0;  // requests sent, retries included
-};
+// What became of a download, for the window side, tests and the command-line
+// driver.
+using DownloadReport = download::TaskState;
 
 // The multi-connection file downloader. One object serves every download of a
 // run. All operations are called on the GUI thread and return at once; the
@@ -73,8 +51,9 @@ class Downloader {
   // count (the caller refills the record for the next start and releases its
   // texts at shutdown) and returns at once. An earlier download keeps running
   // unless it writes the same file, which the new one then takes over. The
-  // figures follow the newest download from now on. The result means nothing.
-  int StartTask(const DownloadTask& task);
+  // figures follow the newest download from now on. The result names the
+  // download for State.
+  download::TaskId StartTask(const DownloadTask& task);
 
   // Bytes of the newest download's target file written so far (bytes already
   // on disk from an earlier, resumed run included). 64 bits: files pass 2 GiB.
@@ -84,7 +63,11 @@ class Downloader {
   // line's figure / 250 reads as kilobytes.
   std::int64_t GetAmountFigure() const;
 
+  // The newest download's state.
   DownloadReport Report() const;
+  // The state of the download StartTask named `task`; phase kNone for an id
+  // it never gave.
+  download::TaskState State(download::TaskId task) const;
   // Downloads started and not yet ended.
   int ActiveTasks() const;
 

@@ -268,7 +268,7 @@ struct DownloadEngine::Worker {
     t.order.figures->written.store(t.written, std::memory_order_relaxed);
   }
 
-  void End(Task& t, DownloadStatus status, DownloadFailure failure = DownloadFailure::kNone) {
+  void End(Task& t, download::TaskPhase status, download::FailureCause failure = download::FailureCause::kNone) {
     StopTransfers(t);
     if (t.fd >= 0) {
       SaveRecord(t);
@@ -287,7 +287,7 @@ struct DownloadEngine::Worker {
     engine.active_tasks_.fetch_sub(1, std::memory_order_acq_rel);
   }
 
-  void Fail(Task& t, DownloadFailure failure) { End(t, DownloadStatus::kFailed, failure); }
+  void Fail(Task& t, download::FailureCause failure) { End(t, download::TaskPhase::kFailed, failure); }
 
   // ---- starting a download ----
 
@@ -300,11 +300,11 @@ struct DownloadEngine::Worker {
     // A download that writes the same file stops first; its writes are over
     // before this one makes or opens the file, and its record is saved.
     for (auto& other : tasks)
-      if (!other->ended && other->key == t.key) End(*other, DownloadStatus::kStopped);
+      if (!other->ended && other->key == t.key) End(*other, download::TaskPhase::kStopped);
     tasks.push_back(std::move(owned));
 
     if (!IsHttpAddress(t.order.wire_url) || t.order.target.empty()) {
-      Fail(t, DownloadFailure::kAddress);
+      Fail(t, download::FailureCause::kAddressRefused);
       return;
     }
     t.record_path = ResumeRecordPath(t.order.target);
@@ -803,7 +803,7 @@ struct DownloadEngine::Worker {
 
     switch (c.stop) {
       case StopReason::kDisk:
-        Fail(t, DownloadFailure::kDisk);
+        Fail(t, download::FailureCause::kDisk);
         return;
       case StopReason::kChanged:
       case StopReason::kRecordStale:
@@ -820,7 +820,7 @@ struct DownloadEngine::Worker {
         Retry(c);
         return;
       case StopReason::kUnusable:
-        Fail(t, DownloadFailure::kHttp);
+        Fail(t, download::FailureCause::kHttpStatus);
         return;
       case StopReason::kHttpStatus:
       case StopReason::kNone:
@@ -857,23 +857,23 @@ struct DownloadEngine::Worker {
           RemoveConn(c);
           CheckFinished(t);
         } else {
-          Fail(t, DownloadFailure::kDisk);
+          Fail(t, download::FailureCause::kDisk);
         }
         return;
       }
     }
     if (code >= 400 && code <= 499) {
-      Fail(t, DownloadFailure::kHttp);
+      Fail(t, download::FailureCause::kHttpStatus);
       return;
     }
     if (result == CURLE_UNSUPPORTED_PROTOCOL || result == CURLE_URL_MALFORMAT) {
-      Fail(t, DownloadFailure::kAddress);
+      Fail(t, download::FailureCause::kAddressRefused);
       return;
     }
     // A final 3xx: a redirect without a place to go, or one too many.
     if (result == CURLE_TOO_MANY_REDIRECTS ||
         ((result == CURLE_OK || c.stop == StopReason::kHttpStatus) && code >= 300 && code <= 399)) {
-      Fail(t, DownloadFailure::kHttp);
+      Fail(t, download::FailureCause::kHttpStatus);
       return;
     }
     Retry(c);  // 5xx, connection errors, cut-off answers
@@ -884,7 +884,7 @@ struct DownloadEngine::Worker {
   void Retry(Conn& c) {
     Task& t = *c.task;
     if (++c.attempts >= settings.max_attempts) {
-      Fail(t, DownloadFailure::kNetwork);
+      Fail(t, download::FailureCause::kNetwork);
       return;
     }
     auto delay = settings.retry_delay;
@@ -906,7 +906,7 @@ struct DownloadEngine::Worker {
   // from nothing, a limited number of times.
   void StartOver(Task& t, bool count) {
     if (count && ++t.restarts > kMaxRestarts) {
-      Fail(t, DownloadFailure::kChanged);
+      Fail(t, download::FailureCause::kChanged);
       return;
     }
     StopTransfers(t);
@@ -932,11 +932,11 @@ struct DownloadEngine::Worker {
     const int fd = t.fd;
     t.fd = -1;
     if (fd >= 0 && ::close(fd) != 0) {
-      Fail(t, DownloadFailure::kDisk);
+      Fail(t, download::FailureCause::kDisk);
       return;
     }
     ::unlink(t.record_path.c_str());
-    End(t, DownloadStatus::kCompleted);
+    End(t, download::TaskPhase::kComplete);
   }
 
   void FinishSide(Task& t) {
@@ -944,7 +944,7 @@ struct DownloadEngine::Worker {
     t.fd = -1;
     const bool ok = ::close(fd) == 0 && ::rename(t.side_path.c_str(), t.order.target.c_str()) == 0;
     if (!ok) {
-      Fail(t, DownloadFailure::kDisk);
+      Fail(t, download::FailureCause::kDisk);
       return;
     }
     // The file in place is complete: a record of an older, unfinished one is void.
@@ -955,7 +955,7 @@ struct DownloadEngine::Worker {
     t.order.figures->size.store(t.written, std::memory_order_relaxed);
     Publish(t);
     StopTransfers(t);
-    End(t, DownloadStatus::kCompleted);
+    End(t, download::TaskPhase::kComplete);
   }
 
   // ---- sharing the work ----
@@ -1071,7 +1071,7 @@ struct DownloadEngine::Worker {
       }
       if (stopping) {
         for (auto& order : orders) {
-          order.figures->status.store(static_cast<int>(DownloadStatus::kStopped),
+          order.figures->status.store(static_cast<int>(download::TaskPhase::kStopped),
                                       std::memory_order_release);
           engine.active_tasks_.fetch_sub(1, std::memory_order_acq_rel);
         }
@@ -1095,7 +1095,7 @@ struct DownloadEngine::Worker {
                       nullptr);
     }
     for (auto& t : tasks)
-      if (!t->ended) End(*t, DownloadStatus::kStopped);
+      if (!t->ended) End(*t, download::TaskPhase::kStopped);
     tasks.clear();
   }
 };
@@ -1120,9 +1120,9 @@ void DownloadEngine::Submit(TaskOrder order) {
   {
     std::lock_guard lock(mutex_);
     if (stopping_ || multi_ == nullptr) {
-      order.figures->failure.store(static_cast<int>(DownloadFailure::kNetwork));
+      order.figures->failure.store(static_cast<int>(download::FailureCause::kNetwork));
       order.figures->status.store(
-          static_cast<int>(stopping_ ? DownloadStatus::kStopped : DownloadStatus::kFailed));
+          static_cast<int>(stopping_ ? download::TaskPhase::kStopped : download::TaskPhase::kFailed));
       active_tasks_.fetch_sub(1, std::memory_order_acq_rel);
       return;
     }

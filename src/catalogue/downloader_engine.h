@@ -23,8 +23,8 @@ namespace wuqu::catalogue {
 struct TaskFigures {
   std::atomic<std::int64_t> file_bytes{0};  // bytes of the target file written
   std::atomic<std::int64_t> written{0};     // every byte written for the download
-  std::atomic<int> status{static_cast<int>(DownloadStatus::kRunning)};
-  std::atomic<int> failure{static_cast<int>(DownloadFailure::kNone)};
+  std::atomic<int> status{static_cast<int>(download::TaskPhase::kRunning)};
+  std::atomic<int> failure{static_cast<int>(download::FailureCause::kNone)};
   std::atomic<int> http_status{0};
   std::atomic<std::int64_t> size{-1};
   std::atomic<int> peak_connections{0};

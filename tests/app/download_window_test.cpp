@@ -286,7 +286,7 @@ TEST_F(DownloadWindowTest, HostileFileValuesStayInsideTheFolder) {
   ClickRow(*window_, RowOf(0, "900002"), Qt::RightButton);
   EXPECT_EQ(LocalTextToUtf8(state_->task->target_path), DownloadFolder() + "/escape.mp4");
   ASSERT_TRUE(WaitFor(
-      [&] { return state_->downloader->Report().status == catalogue::DownloadStatus::kFailed; },
+      [&] { return state_->downloader->Report().phase == download::TaskPhase::kFailed; },
       30000));
   QTest::qWait(300);  // a few more ticks
   ASSERT_FALSE(ticks_.empty());

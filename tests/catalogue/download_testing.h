@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -22,9 +23,10 @@ class FakeDownloader final : public DownloaderPort {
   // With a window, each start is logged into its writes as "start <target path>".
   explicit FakeDownloader(MemoryWindow* window = nullptr) : window_(window) {}
 
-  void StartTask(const DownloadTask& task) override {
+  download::TaskId StartTask(const DownloadTask& task) override {
     tasks.push_back(task);
     if (window_ != nullptr) window_->writes.push_back("start " + task.target_path);
+    return tasks.size();
   }
   std::int64_t GetTransferredBytes() const override {
     ++figure_reads;
@@ -34,11 +36,23 @@ class FakeDownloader final : public DownloaderPort {
     ++figure_reads;
     return amount;
   }
+  // The state a test set for a task id; running with the figures above
+  // when it set none.
+  download::TaskState State(download::TaskId task) const override {
+    if (const auto found = states.find(task); found != states.end()) return found->second;
+    download::TaskState running;
+    running.phase = task >= 1 && task <= tasks.size() ? download::TaskPhase::kRunning
+                                                      : download::TaskPhase::kNone;
+    running.file_bytes = transferred;
+    running.written = amount * 4;
+    return running;
+  }
 
   std::vector<DownloadTask> tasks;  // copies, as handed over
   std::int64_t transferred = 0;
   std::int64_t amount = 0;
   mutable int figure_reads = 0;
+  std::map<download::TaskId, download::TaskState> states;
 
  private:
   MemoryWindow* window_;

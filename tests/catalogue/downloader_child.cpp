@@ -59,7 +59,7 @@ int main(int argc, char** argv) {
   }
   const DownloadReport report = downloader->Report();
   ReleaseDownloader(downloader);
-  std::printf("status %d failure %d\n", static_cast<int>(report.status),
-              static_cast<int>(report.failure));
+  std::printf("status %d failure %d\n", static_cast<int>(report.phase),
+              static_cast<int>(report.cause));
   return 0;
 }

@@ -124,7 +124,7 @@ class DownloaderResumeTest : public ::testing::Test {
     auto d = CreateDownloader(settings);
     d->StartTask(MakeTask(url(), target_, 4));
     ASSERT_TRUE(WaitIdle(*d));
-    EXPECT_EQ(d->Report().status, DownloadStatus::kCompleted);
+    EXPECT_EQ(d->Report().phase, download::TaskPhase::kComplete);
     EXPECT_EQ(d->GetTransferredBytes(), static_cast<std::int64_t>(size_));
     EXPECT_EQ(FileSha256(target_), site_->MediaSha256(path_));
     EXPECT_EQ(dir_.Names(), std::vector<std::string>{"track.mp4"});  // no record left
@@ -171,7 +171,7 @@ TEST_F(DownloaderResumeTest, StartingTheSameDownloadAgainContinuesIt) {
   // The bytes on disk count at once (well, as soon as the server has answered).
   ASSERT_TRUE(WaitUntil([&] { return d->GetTransferredBytes() >= 1 << 20; }));
   ASSERT_TRUE(WaitIdle(*d));
-  EXPECT_EQ(d->Report().status, DownloadStatus::kCompleted);
+  EXPECT_EQ(d->Report().phase, download::TaskPhase::kComplete);
   EXPECT_EQ(FileSha256(target_), site_->MediaSha256(path_));
   EXPECT_EQ(dir_.Names(), std::vector<std::string>{"track.mp4"});
   for (const auto& r : MediaRequests()) EXPECT_NE(RangeStart(r), 0u) << r.range;
@@ -292,8 +292,8 @@ TEST_F(DownloaderResumeTest, FullDiskFailsWithoutClaimingCompletion) {
     child.Wait();
     const std::string out = child.Output();
     EXPECT_EQ(out.find("claimed complete"), std::string::npos) << out;
-    EXPECT_NE(out.find("status " + std::to_string(static_cast<int>(DownloadStatus::kFailed)) +
-                       " failure " + std::to_string(static_cast<int>(DownloadFailure::kDisk))),
+    EXPECT_NE(out.find("status " + std::to_string(static_cast<int>(download::TaskPhase::kFailed)) +
+                       " failure " + std::to_string(static_cast<int>(download::FailureCause::kDisk))),
               std::string::npos)
         << out;
     if (older_file) {
@@ -335,7 +335,7 @@ TEST_F(DownloaderResumeTest, ResumesPastFourGibibytes) {
   auto d = CreateDownloader(QuickSettings());
   d->StartTask(MakeTask(site_->Url(path), target_, 4));
   ASSERT_TRUE(WaitIdle(*d));
-  EXPECT_EQ(d->Report().status, DownloadStatus::kCompleted);
+  EXPECT_EQ(d->Report().phase, download::TaskPhase::kComplete);
   EXPECT_EQ(d->GetTransferredBytes(), static_cast<std::int64_t>(size));
   EXPECT_EQ(d->GetAmountFigure(), static_cast<std::int64_t>(size / 4));
   EXPECT_EQ(FileSize(target_), static_cast<std::int64_t>(size));

@@ -36,7 +36,7 @@ class DownloaderTransferTest : public ::testing::Test {
     d->StartTask(MakeTask(site_->Url(path), target, threads));
     EXPECT_TRUE(WaitIdle(*d)) << "download did not end";
     const DownloadReport report = d->Report();
-    EXPECT_EQ(report.status, DownloadStatus::kCompleted);
+    EXPECT_EQ(report.phase, download::TaskPhase::kComplete);
     EXPECT_EQ(FileSha256(target), site_->MediaSha256(path));
     EXPECT_EQ(d->GetTransferredBytes(), static_cast<std::int64_t>(size));
     EXPECT_EQ(d->GetAmountFigure(), static_cast<std::int64_t>(size / 4));
@@ -168,7 +168,7 @@ TEST_F(DownloaderTransferTest, ServerFileChangingMidwayStartsOverRatherThanMixin
   ASSERT_TRUE(WaitUntil([&] { return d->GetTransferredBytes() >= 600000; }));
   site_->SetFaults({.drop_after = 300000, .media_revision = 1});
   ASSERT_TRUE(WaitIdle(*d));
-  EXPECT_EQ(d->Report().status, DownloadStatus::kCompleted);
+  EXPECT_EQ(d->Report().phase, download::TaskPhase::kComplete);
   const std::string second_version = *site_->MediaSha256(path);
   ASSERT_NE(first_version, second_version);
   EXPECT_EQ(FileSha256(dir_ / "track.mp4"), second_version);
@@ -186,14 +186,14 @@ TEST_F(DownloaderTransferTest, MakesAMissingDownloadFolderButNoFoldersAboveIt) {
   auto d = CreateDownloader(QuickSettings());
   d->StartTask(MakeTask(site_->Url(path), target, 3));
   ASSERT_TRUE(WaitIdle(*d));
-  EXPECT_EQ(d->Report().status, DownloadStatus::kCompleted);
+  EXPECT_EQ(d->Report().phase, download::TaskPhase::kComplete);
   EXPECT_EQ(FileSha256(target), site_->MediaSha256(path));
 
   const std::string too_deep = dir_ / "missing/deeper/track.mp4";
   d->StartTask(MakeTask(site_->Url(path), too_deep, 3));
   ASSERT_TRUE(WaitIdle(*d));
-  EXPECT_EQ(d->Report().status, DownloadStatus::kFailed);
-  EXPECT_EQ(d->Report().failure, DownloadFailure::kDisk);
+  EXPECT_EQ(d->Report().phase, download::TaskPhase::kFailed);
+  EXPECT_EQ(d->Report().cause, download::FailureCause::kDisk);
   EXPECT_EQ(dir_.Names(), std::vector<std::string>{"new"});
 }
 
@@ -206,15 +206,15 @@ TEST_F(DownloaderTransferTest, FailedStartLeavesNoFileAndKeepsAnOlderOne) {
   struct Case {
     std::string path;
     bool older_file;
-    DownloadFailure failure;
+    download::FailureCause failure;
     int status;
   };
   const Case cases[] = {
-      {missing, false, DownloadFailure::kHttp, 404},
-      {missing, true, DownloadFailure::kHttp, 404},
-      {gone, true, DownloadFailure::kHttp, 410},
-      {busy, false, DownloadFailure::kNetwork, 503},  // retried, then given up
-      {busy, true, DownloadFailure::kNetwork, 503},
+      {missing, false, download::FailureCause::kHttpStatus, 404},
+      {missing, true, download::FailureCause::kHttpStatus, 404},
+      {gone, true, download::FailureCause::kHttpStatus, 410},
+      {busy, false, download::FailureCause::kNetwork, 503},  // retried, then given up
+      {busy, true, download::FailureCause::kNetwork, 503},
   };
   DownloaderSettings settings = QuickSettings();
   settings.max_attempts = 3;
@@ -227,8 +227,8 @@ TEST_F(DownloaderTransferTest, FailedStartLeavesNoFileAndKeepsAnOlderOne) {
     d->StartTask(MakeTask(site_->Url(c.path), target, 4));
     ASSERT_TRUE(WaitIdle(*d));
     const DownloadReport report = d->Report();
-    EXPECT_EQ(report.status, DownloadStatus::kFailed);
-    EXPECT_EQ(report.failure, c.failure);
+    EXPECT_EQ(report.phase, download::TaskPhase::kFailed);
+    EXPECT_EQ(report.cause, c.failure);
     EXPECT_EQ(report.http_status, c.status);
     EXPECT_EQ(d->GetTransferredBytes(), 0);
     EXPECT_EQ(d->GetAmountFigure(), 0);
@@ -246,9 +246,17 @@ TEST_F(DownloaderTransferTest, TwoDownloadsAtOnceBothFinishAndFiguresFollowTheNe
   const std::string first = DemoSite::SyntheticMediaPath(6000000, 1);
   const std::string second = DemoSite::SyntheticMediaPath(1000000, 2);
   auto d = CreateDownloader(QuickSettings());
-  d->StartTask(MakeTask(site_->Url(first), dir_ / "first.mp4", 2));
+  const download::TaskId first_id =
+      d->StartTask(MakeTask(site_->Url(first), dir_ / "first.mp4", 2));
   ASSERT_TRUE(WaitUntil([&] { return d->GetTransferredBytes() > 200000; }));
-  d->StartTask(MakeTask(site_->Url(second), dir_ / "second.mp4", 2));
+  const download::TaskId second_id =
+      d->StartTask(MakeTask(site_->Url(second), dir_ / "second.mp4", 2));
+  EXPECT_NE(first_id, second_id);
+  // Each download keeps its own state beside the newest one's figures.
+  EXPECT_EQ(d->State(first_id).phase, download::TaskPhase::kRunning);
+  EXPECT_GT(d->State(first_id).file_bytes, 200000);
+  EXPECT_EQ(d->State(download::kNoTask).phase, download::TaskPhase::kNone);
+  EXPECT_EQ(d->State(second_id + 1).phase, download::TaskPhase::kNone);
   // At once the figures are the second download's, which has written nothing yet.
   EXPECT_EQ(d->GetTransferredBytes(), 0);
   EXPECT_EQ(d->ActiveTasks(), 2);
@@ -259,10 +267,16 @@ TEST_F(DownloaderTransferTest, TwoDownloadsAtOnceBothFinishAndFiguresFollowTheNe
   }));
   EXPECT_LE(seen_max, 1000000);
   EXPECT_EQ(d->GetTransferredBytes(), 1000000);
-  EXPECT_EQ(d->Report().status, DownloadStatus::kCompleted);
+  EXPECT_EQ(d->Report().phase, download::TaskPhase::kComplete);
   EXPECT_EQ(FileSha256(dir_ / "first.mp4"), site_->MediaSha256(first));
   EXPECT_EQ(FileSha256(dir_ / "second.mp4"), site_->MediaSha256(second));
   EXPECT_EQ(dir_.Names(), (std::vector<std::string>{"first.mp4", "second.mp4"}));
+  for (const auto& [id, size] : {std::pair{first_id, 6000000}, std::pair{second_id, 1000000}}) {
+    const download::TaskState state = d->State(id);
+    EXPECT_EQ(state.phase, download::TaskPhase::kComplete) << id;
+    EXPECT_EQ(state.file_bytes, size) << id;
+    EXPECT_EQ(state.size, size) << id;
+  }
 }
 
 TEST_F(DownloaderTransferTest, NewDownloadToTheSameFileTakesItsPlace) {
@@ -274,13 +288,14 @@ TEST_F(DownloaderTransferTest, NewDownloadToTheSameFileTakesItsPlace) {
   const std::string older = DemoSite::SyntheticMediaPath(4000000, 1);
   const std::string newer = DemoSite::SyntheticMediaPath(1500000, 2);
   auto d = CreateDownloader(patient);
-  d->StartTask(MakeTask(site_->Url(older), dir_ / "same.mp4", 4));
+  const download::TaskId older_id = d->StartTask(MakeTask(site_->Url(older), dir_ / "same.mp4", 4));
   ASSERT_TRUE(WaitUntil([&] { return d->GetTransferredBytes() >= 400000; }));
   site_->SetFaults({});
   // The same file spelt another way is still the same file.
   d->StartTask(MakeTask(site_->Url(newer), dir_ / "./same.mp4", 4));
   ASSERT_TRUE(WaitIdle(*d)) << "the older download is still running";
-  EXPECT_EQ(d->Report().status, DownloadStatus::kCompleted);
+  EXPECT_EQ(d->Report().phase, download::TaskPhase::kComplete);
+  EXPECT_EQ(d->State(older_id).phase, download::TaskPhase::kStopped);
   EXPECT_EQ(FileSha256(dir_ / "same.mp4"), site_->MediaSha256(newer));
   EXPECT_EQ(dir_.Names(), std::vector<std::string>{"same.mp4"});
   // The older download sent nothing once the newer one had begun.
@@ -367,7 +382,7 @@ TEST_F(DownloaderTransferTest, UnknownLengthGrowsBesideTheFileAndReplacesItWhenC
   server.Open();
   ASSERT_TRUE(WaitIdle(*d));
   const DownloadReport report = d->Report();
-  EXPECT_EQ(report.status, DownloadStatus::kCompleted);
+  EXPECT_EQ(report.phase, download::TaskPhase::kComplete);
   EXPECT_EQ(report.peak_connections, 1);
   EXPECT_TRUE(ReadAll(target) == body);
   EXPECT_EQ(d->GetTransferredBytes(), static_cast<std::int64_t>(body.size()));
@@ -381,20 +396,22 @@ TEST_F(DownloaderTransferTest, OnlyHttpAndHttpsAlsoOnRedirects) {
   const std::string media = DemoSite::SyntheticMediaPath(300000, 6);
   struct Case {
     std::string url;
-    DownloadStatus status;
-    DownloadFailure failure;
+    download::TaskPhase status;
+    download::FailureCause failure;
   };
   const Case cases[] = {
-      {server.Url("/to?where=" + site_->Url(media)), DownloadStatus::kCompleted,
-       DownloadFailure::kNone},
-      {server.Url("/to?where=file:///etc/hostname"), DownloadStatus::kFailed,
-       DownloadFailure::kAddress},
-      {server.Url("/to?where=ftp://127.0.0.1/x.mp4"), DownloadStatus::kFailed,
-       DownloadFailure::kAddress},
-      {server.Url("/nowhere"), DownloadStatus::kFailed, DownloadFailure::kHttp},
-      {"file:///etc/hostname", DownloadStatus::kFailed, DownloadFailure::kAddress},
-      {"ftp://127.0.0.1:1/x.mp4", DownloadStatus::kFailed, DownloadFailure::kAddress},
-      {"", DownloadStatus::kFailed, DownloadFailure::kAddress},
+      {server.Url("/to?where=" + site_->Url(media)), download::TaskPhase::kComplete,
+       download::FailureCause::kNone},
+      {server.Url("/to?where=file:///etc/hostname"), download::TaskPhase::kFailed,
+       download::FailureCause::kAddressRefused},
+      {server.Url("/to?where=ftp://127.0.0.1/x.mp4"), download::TaskPhase::kFailed,
+       download::FailureCause::kAddressRefused},
+      {server.Url("/nowhere"), download::TaskPhase::kFailed, download::FailureCause::kHttpStatus},
+      {"file:///etc/hostname", download::TaskPhase::kFailed,
+       download::FailureCause::kAddressRefused},
+      {"ftp://127.0.0.1:1/x.mp4", download::TaskPhase::kFailed,
+       download::FailureCause::kAddressRefused},
+      {"", download::TaskPhase::kFailed, download::FailureCause::kAddressRefused},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.url);
@@ -403,9 +420,9 @@ TEST_F(DownloaderTransferTest, OnlyHttpAndHttpsAlsoOnRedirects) {
     auto d = CreateDownloader(QuickSettings());
     d->StartTask(MakeTask(c.url, target, 4));
     ASSERT_TRUE(WaitIdle(*d));
-    EXPECT_EQ(d->Report().status, c.status);
-    EXPECT_EQ(d->Report().failure, c.failure);
-    if (c.status == DownloadStatus::kCompleted) {
+    EXPECT_EQ(d->Report().phase, c.status);
+    EXPECT_EQ(d->Report().cause, c.failure);
+    if (c.status == download::TaskPhase::kComplete) {
       EXPECT_EQ(FileSha256(target), site_->MediaSha256(media));
     } else {
       EXPECT_TRUE(dir_.Names().empty());
