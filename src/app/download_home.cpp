@@ -26,11 +26,18 @@ bool TakesDownloads(const std::string& home) {
   return CanWriteInFolder(home);
 }
 
+// /usr holds the system's read-only data: a program installed there keeps
+// no downloads beside it, even for root, who could write there.
+bool IsSystemFolder(const std::string& path) {
+  constexpr std::string_view kUsr = "/usr";
+  return path.starts_with(kUsr) && (path.size() == kUsr.size() || path[kUsr.size()] == '/');
+}
+
 }  // namespace
 
 std::string ChooseDownloadHome(const std::string& program_folder,
                                const std::vector<std::string>& user_folders) {
-  if (TakesDownloads(program_folder)) return program_folder;
+  if (!IsSystemFolder(program_folder) && TakesDownloads(program_folder)) return program_folder;
   for (const std::string& user_folder : user_folders) {
     if (user_folder.empty() || !FitsProgramText(user_folder)) continue;
     const std::string home =

@@ -19,7 +19,8 @@ namespace wuqu {
 inline constexpr std::string_view kUserDownloadHomeName = "wuqu";
 
 // The folder (UTF-8) that the download folder 下载 lies in: `program_folder`
-// when its 下载 is a folder that takes files, or could be made there; else
+// when its 下载 is a folder that takes files, or could be made there, and it
+// is not under /usr (the system's programs, /usr/bin or /usr/local/bin); else
 // the first of `user_folders` (the user's download folder, then the home
 // folder) under which kUserDownloadHomeName can be made and written. A
 // folder whose path program text (code page 936) cannot hold is passed
