@@ -10,11 +10,12 @@
 # Each file must be byte for byte one of the shipped demo tracks. The launcher
 # must start the demo site when nothing listens on its port and stop it when
 # the window closes.
-# Usage: installed_program_test.sh BUILD_DIR SOURCE_DIR SITE_PORT
+# Usage: installed_program_test.sh BUILD_DIR SOURCE_DIR SITE_PORT PROGRAM,...
 set -euo pipefail
 build=$(cd "$1" && pwd)
 source_dir=$(cd "$2" && pwd)
 port=$3
+IFS=, read -r -a programs <<<"$4"
 track_id=116717  # the track number box's content at start
 test_user=wuqu-test
 
@@ -38,7 +39,10 @@ dest=${scratch}/dest
 prefix=/usr
 DESTDIR=${dest} cmake --install "${build}" --prefix "${prefix}" >/dev/null
 root=${dest}${prefix}
-for f in bin/wuqu bin/wuqu-site bin/wuqu-fetch libexec/wuqu/start-wuqu \
+for p in "${programs[@]}"; do
+  [[ -x "${root}/bin/${p}" ]] || fail "not installed: bin/${p}"
+done
+for f in libexec/wuqu/start-wuqu \
          share/man/man1/wuqu.1.gz share/man/man1/wuqu-site.1.gz share/man/man1/wuqu-fetch.1.gz \
          share/icons/hicolor/{16x16,32x32,48x48,128x128,256x256}/apps/wuqu.png; do
   [[ -s "${root}/${f}" ]] || fail "not installed: ${f}"
@@ -76,8 +80,9 @@ fi
 as_user test -w "${root}/bin" && fail "the test user can write into the installed prefix"
 
 step "start Xvfb"
-# -ac: the test user's programs may use the display too.
-Xvfb -displayfd 3 -nolisten tcp -ac -screen 0 1024x768x24 3>"${scratch}/display" \
+# -ac: the test user's programs may use the display too. -noreset: a server
+# that resets as its last client leaves refuses the next one meanwhile.
+Xvfb -displayfd 3 -nolisten tcp -ac -noreset -screen 0 1024x768x24 3>"${scratch}/display" \
   >"${scratch}/xvfb.log" 2>&1 &
 xvfb_pid=$!
 for _ in $(seq 100); do [[ -s "${scratch}/display" ]] && break; sleep 0.1; done
@@ -103,8 +108,12 @@ run_and_download() {
   user_owns "${home}"
   local site_was_up=0
   listening && site_was_up=1
+  local keep=()
+  for v in ASAN_OPTIONS UBSAN_OPTIONS LSAN_OPTIONS; do
+    [[ -n "${!v:-}" ]] && keep+=("${v}=${!v}")
+  done
   as_user env -i PATH=/usr/bin:/bin HOME="${home}" DISPLAY="${DISPLAY}" LANG=C.UTF-8 \
-    XDG_RUNTIME_DIR="${home}/run" "$@" >"${scratch}/${name}.log" 2>&1 &
+    XDG_RUNTIME_DIR="${home}/run" "${keep[@]}" "$@" >"${scratch}/${name}.log" 2>&1 &
   local pid=$!
   local window=""
   for _ in $(seq 200); do

@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
 # The Debian package: packs the build with CPack into a temporary folder and
 # checks its fields and its contents.
-# Usage: package_test.sh BUILD_DIR APP_ID
+# Usage: package_test.sh BUILD_DIR APP_ID PROGRAM,...
 set -euo pipefail
 build=$(cd "$1" && pwd)
 app_id=$2
+IFS=, read -r -a programs <<<"$3"
 fail() { echo "FAIL: $*" >&2; exit 1; }
 
 out=$(mktemp -d /tmp/wuqu-package-test.XXXXXX)
@@ -32,7 +33,10 @@ description=$(field Description)
 
 dpkg-deb --contents "${deb}" | awk '{print $NF}' >"${out}/contents"
 cat "${out}/contents"
-for f in ./usr/bin/wuqu ./usr/bin/wuqu-site ./usr/bin/wuqu-fetch ./usr/libexec/wuqu/start-wuqu \
+for p in "${programs[@]}"; do
+  grep -qx -- "./usr/bin/${p}" "${out}/contents" || fail "the package lacks ${p}"
+done
+for f in ./usr/libexec/wuqu/start-wuqu \
          ./usr/share/applications/${app_id}.desktop \
          ./usr/share/metainfo/${app_id}.metainfo.xml \
          ./usr/share/icons/hicolor/{16x16,32x32,48x48,128x128,256x256}/apps/wuqu.png \
