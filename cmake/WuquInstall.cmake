@@ -2,11 +2,6 @@
 # name, wherever in the tree they are defined.
 include(GNUInstallDirs)
 
-# Reverse-DNS of the home page's domain, as AppStream wants it.
-set(WUQU_APP_ID "example.wuqu.wuqu" CACHE STRING "Desktop file id and AppStream component id")
-set(WUQU_HOMEPAGE_URL "https://wuqu.example/" CACHE STRING
-    "Project home page (ends with /); the AppStream screenshot is window.png below it")
-
 foreach(program wuqu wuqu-site wuqu-fetch)
   if(TARGET ${program})
     install(TARGETS ${program} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})

@@ -1,6 +1,4 @@
 # The Debian package, made by CPack from the install rules (scripts/package.sh).
-set(WUQU_MAINTAINER "wuqu maintainers <maintainers@wuqu.example>" CACHE STRING
-    "Maintainer field of the Debian package")
 
 # Installing (and so packaging) takes what is built and builds nothing
 # more: scripts/package.sh builds the installed targets first.
