@@ -11,6 +11,11 @@ packages=(
   # libraries
   qt6-base-dev qt6-multimedia-dev libcurl4-openssl-dev libpcre2-dev libssl-dev
   libcpp-httplib-dev libgtest-dev libgmock-dev libbenchmark-dev
+  # Qt's platform interface, for the accessibility test to switch the bridge on
+  qt6-base-private-dev
+  # the package and its checks: shlibdeps, the desktop entry and metainfo
+  # validators, lintian, and real input for the installed window under Xvfb
+  dpkg-dev desktop-file-utils appstream lintian file xdotool
   # run time: Chinese glyphs, AAC-in-MP4 playback, a display for machines without one
   fonts-wqy-microhei gstreamer1.0-plugins-good gstreamer1.0-libav xvfb xauth
 )

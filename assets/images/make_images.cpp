@@ -2,6 +2,7 @@
 //   caption-{minimise,close}-{normal,hot,pressed}.png  30 x 30 palette PNGs with transparency
 //   wuqu.ico  the window icon, twelve images (32 px at 1 bit; 48, 32, 16 px at 4 and 8 bits;
 //             256, 128, 48, 32, 16 px at 32 bits, the 256 px one stored as PNG)
+//   icon-{16,32,48,128,256}.png  the icon's 32-bit pictures, for the desktop's icon theme
 // Build target wuqu-make-images; run it from the source root as
 //   build/bin/wuqu-make-images assets/images
 #include <QBuffer>
@@ -281,6 +282,9 @@ int main(int argc, char** argv) {
     ok &= CaptionButton(true, s.close_ground).save(folder + "/caption-close-" + suffix, "PNG");
   }
   ok &= WriteFile(folder + "/wuqu.ico", IconFile());
+  for (int size : {16, 32, 48, 128, 256}) {
+    ok &= IconPicture(size).save(folder + QStringLiteral("/icon-%1.png").arg(size), "PNG");
+  }
   if (!ok) std::fprintf(stderr, "could not write the images into %s\n", argv[1]);
   return ok ? 0 : 1;
 }

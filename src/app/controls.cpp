@@ -1,5 +1,7 @@
 #include "app/controls.h"
 
+#include <QAccessible>
+#include <QAccessibleWidget>
 #include <QEnterEvent>
 #include <QHeaderView>
 #include <QMouseEvent>
@@ -40,6 +42,24 @@ QPushButton:hover {
 QPushButton:pressed { background: rgb(40, 70, 110); }
 )";
 
+// A status line as assistive technology sees it: the status bar role, and
+// its text for a name, so that the name change QLabel reports on every new
+// text is the status line's news.
+class StatusLineAccessible final : public QAccessibleWidget {
+ public:
+  explicit StatusLineAccessible(QLabel* label) : QAccessibleWidget(label, QAccessible::StatusBar) {}
+  QString text(QAccessible::Text t) const override {
+    if (t == QAccessible::Name) return static_cast<const QLabel*>(widget())->text();
+    return QAccessibleWidget::text(t);
+  }
+};
+
+QAccessibleInterface* StatusLineFactory(const QString&, QObject* object) {
+  auto* label = qobject_cast<SkinnedLabel*>(object);
+  if (label != nullptr && label->IsStatusLine()) return new StatusLineAccessible(label);
+  return nullptr;
+}
+
 }  // namespace
 
 SkinnedLabel::SkinnedLabel(QWidget* parent) : QLabel(parent) {
@@ -49,7 +69,19 @@ SkinnedLabel::SkinnedLabel(QWidget* parent) : QLabel(parent) {
 }
 
 void SkinnedLabel::SetText(const Text& text) {
+  // A label with no name of its own tells assistive technology of each new
+  // text as a change of its name, and of none when the text stays.
   setText(ToQString(text));
+}
+
+void SkinnedLabel::SetStatusLine() {
+  // Before any interface of the label is made: Qt keeps the first one.
+  static const bool installed = [] {
+    QAccessible::installFactory(StatusLineFactory);
+    return true;
+  }();
+  (void)installed;
+  status_line_ = true;
 }
 
 Text SkinnedLabel::GetText() const {

@@ -24,6 +24,13 @@ class SkinnedLabel : public QLabel {
   void SetText(const Text& text);
   Text GetText() const;
   void SetTextColour(const QColor& colour);
+  // A status line: assistive technology sees it as one (its name is its
+  // text) and hears of every change of its text. Set before the first text.
+  void SetStatusLine();
+  bool IsStatusLine() const { return status_line_; }
+
+ private:
+  bool status_line_ = false;
 };
 
 // Skinned single-line edit box (编辑框EX1 to 编辑框EX3).

@@ -1,5 +1,6 @@
 #include "app/main_window.h"
 
+#include <QAbstractItemView>
 #include <QApplication>
 #include <QCloseEvent>
 #include <QFont>
@@ -28,6 +29,21 @@ T* Place(QWidget* parent, const char* name, int left, int top, int width, int he
   w->setObjectName(QString::fromUtf8(name));
   w->setGeometry(left, top, width, height);
   return w;
+}
+
+// A label's text as the name of the control beside it: without the colon
+// that ends it on the screen (歌曲ID: reads 歌曲ID).
+QString NameOfLabel(const QLabel& label) {
+  QString name = label.text().trimmed();
+  while (name.endsWith(QLatin1Char(':')) || name.endsWith(QChar(0xFF1A))) name.chop(1);
+  return name;
+}
+
+// The edit box reads its label's text as its name, and the label points at
+// the box it stands for.
+void NameByLabel(QWidget& control, QLabel& label) {
+  control.setAccessibleName(NameOfLabel(label));
+  label.setBuddy(&control);
 }
 
 }  // namespace
@@ -69,6 +85,7 @@ MainWindow::MainWindow(QWidget* parent) : QWidget(parent) {
   edit_ex2_->SetText(t::kDefaultThreads);
   label_ex5_ = Place<SkinnedLabel>(this, "标签EX5", 142, 222, 136, 24);
   label_ex3_ = Place<SkinnedLabel>(this, "标签EX3", 8, 250, 273, 20);
+  label_ex3_->SetStatusLine();
   label_ex3_->SetText(t::kTrackIdHint);
   label_ex3_->SetTextColour(QColor(255, 80, 128));  // stored as 0x8050FF, red in the low byte
   progress_bar1_ = Place<ProgressBar>(this, "进度条1", 9, 277, 272, 8);
@@ -90,6 +107,25 @@ MainWindow::MainWindow(QWidget* parent) : QWidget(parent) {
   minimise_button_->move(kWidth - 1 - 60, 1);
   connect(close_button_, &QAbstractButton::clicked, this, &QWidget::close);
   connect(minimise_button_, &QAbstractButton::clicked, this, &QWidget::showMinimized);
+  NameControls();
+}
+
+void MainWindow::NameControls() {
+  namespace t = window_texts;
+  NameByLabel(*edit_ex1_, *label_ex4_);
+  NameByLabel(*edit_ex3_, *label_ex1_);
+  NameByLabel(*edit_ex2_, *label_ex2_);
+  NameByLabel(*combo_box1_, *transparent_label1_);
+  combo_box1_->view()->setAccessibleName(combo_box1_->accessibleName());  // its drop-down list
+  button_ex1_->setAccessibleName(button_ex1_->text());
+  button_ex2_->setAccessibleName(button_ex2_->text());
+  super_list_box1_->setAccessibleName(ToQString(t::kTrackListName));
+  // How the list is used, as its header tells the sighted.
+  super_list_box1_->setAccessibleDescription(ToQString(t::kTitleColumn));
+  player1_->setAccessibleName(ToQString(t::kPlayerName));
+  progress_bar1_->setAccessibleName(ToQString(t::kProgressBarName));
+  close_button_->setAccessibleName(ToQString(t::kCloseButtonName));
+  minimise_button_->setAccessibleName(ToQString(t::kMinimiseButtonName));
 }
 
 MainWindow::~MainWindow() = default;

@@ -80,6 +80,9 @@ class MainWindow : public QWidget {
   void closeEvent(QCloseEvent* event) override;
 
  private:
+  // Gives every control the name assistive technology reads out.
+  void NameControls();
+
   QtEventPump pump_;
   Text title_;
   bool dragging_ = false;

@@ -13,6 +13,8 @@
 #include <QVideoFrame>
 #include <QVideoSink>
 
+#include "app/qt_text.h"
+#include "app/window_texts.h"
 #include "net/wire_url.h"
 
 namespace wuqu {
@@ -93,6 +95,7 @@ MediaPlayer::MediaPlayer(QWidget* parent)
   play_button_->setFixedSize(22, 20);
   play_button_->setFocusPolicy(Qt::NoFocus);
   position_->setObjectName(QStringLiteral("position"));
+  position_->setAccessibleName(ToQString(window_texts::kPlayerPositionName));
   position_->setRange(0, 0);
   position_->setFocusPolicy(Qt::NoFocus);
   time_->setObjectName(QStringLiteral("time"));
@@ -101,6 +104,7 @@ MediaPlayer::MediaPlayer(QWidget* parent)
   small.setPixelSize(10);
   time_->setFont(small);
   volume_->setObjectName(QStringLiteral("volume"));
+  volume_->setAccessibleName(ToQString(window_texts::kPlayerVolumeName));
   volume_->setRange(0, 100);
   volume_->setValue(80);
   volume_->setFixedWidth(44);
@@ -162,6 +166,9 @@ Text MediaPlayer::Url() const {
 void MediaPlayer::SyncPlayButton() {
   const bool playing = player_->playbackState() == QMediaPlayer::PlayingState;
   play_button_->setIcon(BarIcon(playing));
+  // The button shows only an icon: its name says what a press does.
+  play_button_->setAccessibleName(
+      ToQString(playing ? window_texts::kPlayerPauseName : window_texts::kPlayerPlayName));
 }
 
 void MediaPlayer::SyncPosition() {

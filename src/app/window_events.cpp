@@ -1,6 +1,7 @@
 #include "app/window_events.h"
 
 #include "app/catalogue_events.h"
+#include "app/download_home.h"
 #include "app/program_addresses.h"
 #include "text/codepage.h"
 
@@ -14,7 +15,7 @@ catalogue::SiteAddresses ProgramSiteAddresses() {
 std::unique_ptr<WindowEvents> MakeWindowEvents(MainWindow& window,
                                                catalogue::DownloadState& state) {
   return std::make_unique<CatalogueEvents>(window, state, ProgramSiteAddresses(),
-                                           ProgramFolderText());
+                                           ProgramDownloadHome());
 }
 
 }  // namespace wuqu

@@ -46,4 +46,16 @@ inline const Text kTitleColumn =
     "\xD3\xD2\xBC\xFC\xB5\xA5\xBB\xF7\xCF\xC2\xD4\xD8";
 inline const Text kAddressColumn = "\xB5\xD8\xD6\xB7";  // 地址
 
+// Names that assistive technology reads for the controls that show no text
+// of their own.
+inline const Text kTrackListName = "\xCE\xE8\xC7\xFA\xC1\xD0\xB1\xED";    // 舞曲列表
+inline const Text kPlayerName = "\xB2\xA5\xB7\xC5\xC6\xF7";               // 播放器
+inline const Text kProgressBarName = "\xCF\xC2\xD4\xD8\xBD\xF8\xB6\xC8";  // 下载进度
+inline const Text kCloseButtonName = "\xB9\xD8\xB1\xD5";                  // 关闭
+inline const Text kMinimiseButtonName = "\xD7\xEE\xD0\xA1\xBB\xAF";       // 最小化
+inline const Text kPlayerPlayName = "\xB2\xA5\xB7\xC5\xCA\xD4\xCC\xFD";   // 播放试听
+inline const Text kPlayerPauseName = "\xD4\xDD\xCD\xA3\xCA\xD4\xCC\xFD";  // 暂停试听
+inline const Text kPlayerPositionName = "\xBD\xF8\xB6\xC8";               // 进度
+inline const Text kPlayerVolumeName = "\xD2\xF4\xC1\xBF";                 // 音量
+
 }  // namespace wuqu::window_texts

@@ -46,5 +46,29 @@ TEST(Files, ProgramFolderHoldsThisTest) {
   EXPECT_TRUE(std::filesystem::exists(folder + "/platform_test"));
 }
 
+TEST(Files, FoldersAreMadeAndProbedWithoutLeavingAnything) {
+  namespace fs = std::filesystem;
+  const fs::path dir = fs::temp_directory_path() / "wuqu_platform_folders";
+  fs::remove_all(dir);
+  const std::string deep = (dir / "a" / "\xE4\xB8\x8B\xE8\xBD\xBD" / "c").string();
+  EXPECT_TRUE(MakeFolders(deep));
+  EXPECT_TRUE(IsFolder(deep));
+  EXPECT_TRUE(MakeFolders(deep + "/"));  // already there
+  EXPECT_TRUE(CanWriteInFolder(deep));
+  EXPECT_TRUE(fs::is_empty(deep));  // the probe's file is gone again
+
+  std::ofstream((dir / "file").string()) << "x";
+  EXPECT_FALSE(MakeFolders((dir / "file" / "below").string()));
+  EXPECT_FALSE(MakeFolders((dir / "file").string()));
+  EXPECT_FALSE(IsFolder((dir / "file").string()));
+  EXPECT_FALSE(CanWriteInFolder((dir / "file").string()));
+  EXPECT_FALSE(CanWriteInFolder((dir / "missing").string()));
+  EXPECT_FALSE(MakeFolders(""));
+  // Takes no files, whoever asks.
+  EXPECT_FALSE(CanWriteInFolder("/proc"));
+  EXPECT_FALSE(MakeFolders("/proc/wuqu"));
+  fs::remove_all(dir);
+}
+
 }  // namespace
 }  // namespace wuqu
