@@ -72,28 +72,31 @@ std::size_t EncodeUtf8(std::uint32_t cp, char* out) {
   return 4;
 }
 
-// Code page 936 bytes of each code point of the Basic Multilingual Plane:
-// 0 when it has none, a value below 0x100 for one byte, else two bytes (lead
-// byte high). Code page 936 holds nothing beyond this plane.
-using LocalTable = std::array<std::uint16_t, 0x10000>;
+// Code page 936 bytes of each code point of the Basic Multilingual Plane,
+// "?" for those it has none for. Code page 936 holds nothing beyond this
+// plane.
+struct LocalForm {
+  char bytes[2];
+  std::uint8_t length;
+};
+
+using LocalTable = std::array<LocalForm, 0x10000>;
 
 std::unique_ptr<LocalTable> BuildLocalTable() {
   auto table = std::make_unique<LocalTable>();
-  table->fill(0);
-  for (std::uint32_t cp = 0; cp < 0x80; ++cp) (*table)[cp] = static_cast<std::uint16_t>(cp);
+  table->fill(LocalForm{{'?', 0}, 1});
+  for (std::uint32_t cp = 1; cp < 0x80; ++cp) (*table)[cp] = {{static_cast<char>(cp), 0}, 1};
   Iconv iconv("CP936", "UTF-8");
   if (!iconv.ok()) return table;
   for (std::uint32_t cp = 0x80; cp < 0x10000; ++cp) {
     if (cp >= 0xD800 && cp <= 0xDFFF) continue;  // no UTF-8 form
     char utf8[4];
     const std::size_t length = EncodeUtf8(cp, utf8);
-    unsigned char local[8];
-    const int written =
-        iconv.ConvertWhole(utf8, length, reinterpret_cast<char*>(local), sizeof local);
-    if (written == 1 && local[0] != 0) {
-      (*table)[cp] = local[0];
-    } else if (written == 2) {
-      (*table)[cp] = static_cast<std::uint16_t>(local[0] << 8 | local[1]);
+    char local[8];
+    const int written = iconv.ConvertWhole(utf8, length, local, sizeof local);
+    if ((written == 1 && local[0] != 0) || written == 2) {
+      (*table)[cp] = {{local[0], written == 2 ? local[1] : '\0'},
+                      static_cast<std::uint8_t>(written)};
     }
   }
   return table;
@@ -117,44 +120,50 @@ bool IsGbkTrail(unsigned char c) {
   return c >= 0x40 && c != 0x7F && c != 0xFF;
 }
 
-// UTF-8 of each byte sequence of program text above ASCII: one entry per
-// single byte (index 0 to 0x7F for 0x80 to 0xFF) and one per lead and any
-// following byte. Length 0 when iconv does not map it.
+// UTF-8 of each piece of program text above ASCII, "?" for those iconv does
+// not map, and how many bytes the piece takes: one entry per single byte
+// (0x80 to 0xFF) and one per lead byte and whatever byte follows it.
 struct Utf8Form {
   char bytes[3];
   std::uint8_t length;
+  std::uint8_t advance;
 };
 
 struct Utf8Table {
-  std::array<Utf8Form, 0x80> single;
-  std::array<Utf8Form, 0x7E * 0x100> pair;  // (lead - 0x81) * 0x100 + trail
+  std::array<Utf8Form, 0x80> single;        // byte - 0x80
+  std::array<Utf8Form, 0x7E * 0x100> pair;  // (lead - 0x81) * 0x100 + next byte
 };
 
-Utf8Form Utf8Of(Iconv& iconv, const char* local, std::size_t length) {
-  Utf8Form form{};
+Utf8Form Utf8Of(Iconv& iconv, const char* local, std::size_t length,
+                std::uint8_t unmapped_advance) {
+  Utf8Form form{{'?', 0, 0}, 1, unmapped_advance};
   char utf8[8];
   const int written = iconv.ConvertWhole(local, length, utf8, sizeof utf8);
   if (written > 0 && written <= 3) {
     std::memcpy(form.bytes, utf8, static_cast<std::size_t>(written));
     form.length = static_cast<std::uint8_t>(written);
+    form.advance = static_cast<std::uint8_t>(length);
   }
   return form;
 }
 
 std::unique_ptr<Utf8Table> BuildUtf8Table() {
   auto table = std::make_unique<Utf8Table>();
-  std::memset(table.get(), 0, sizeof *table);
   Iconv iconv("UTF-8", "CP936");
-  if (!iconv.ok()) return table;
   for (int byte = 0x80; byte <= 0xFF; ++byte) {
     const char local = static_cast<char>(byte);
-    table->single[static_cast<std::size_t>(byte - 0x80)] = Utf8Of(iconv, &local, 1);
+    table->single[static_cast<std::size_t>(byte - 0x80)] =
+        iconv.ok() ? Utf8Of(iconv, &local, 1, 1) : Utf8Form{{'?', 0, 0}, 1, 1};
   }
   for (int lead = 0x81; lead <= 0xFE; ++lead) {
-    for (int trail = 0; trail <= 0xFF; ++trail) {
-      const char local[2] = {static_cast<char>(lead), static_cast<char>(trail)};
-      table->pair[static_cast<std::size_t>((lead - 0x81) * 0x100 + trail)] =
-          Utf8Of(iconv, local, 2);
+    for (int next = 0; next <= 0xFF; ++next) {
+      const char local[2] = {static_cast<char>(lead), static_cast<char>(next)};
+      // An unmapped pair goes as a whole; a lead byte without a proper trail
+      // goes alone, so an ASCII byte after it survives.
+      const std::uint8_t unmapped_advance = IsGbkTrail(static_cast<unsigned char>(next)) ? 2 : 1;
+      table->pair[static_cast<std::size_t>((lead - 0x81) * 0x100 + next)] =
+          iconv.ok() ? Utf8Of(iconv, local, 2, unmapped_advance)
+                     : Utf8Form{{'?', 0, 0}, 1, unmapped_advance};
     }
   }
   return table;
@@ -226,16 +235,13 @@ bool IsContinuation(unsigned char c) {
   return (c & 0xC0) == 0x80;
 }
 
-char* PutLocal(std::uint16_t local, char* out) {
-  if (local == 0) {
-    *out++ = '?';
-  } else if (local < 0x100) {
-    *out++ = static_cast<char>(local);
-  } else {
-    *out++ = static_cast<char>(local >> 8);
-    *out++ = static_cast<char>(local & 0xFF);
-  }
-  return out;
+// Copies the ASCII bytes at p, eight at a time while no zero is among them;
+// stops at the first byte at or above 0x80 or the first zero.
+void CopyAscii(const unsigned char*& p, const unsigned char* end, char*& o, bool stop_at_zero) {
+  const auto* run = p;
+  p = AsciiRunEnd(p, end, stop_at_zero);
+  std::memcpy(o, run, static_cast<std::size_t>(p - run));
+  o += p - run;
 }
 
 }  // namespace
@@ -250,32 +256,34 @@ Text Utf8ToLocalText(std::string_view utf8) {
   char* o = out.data();
   const auto* p = reinterpret_cast<const unsigned char*>(utf8.data());
   const auto* end = p + utf8.size();
+  const auto put = [&o](const LocalForm& form) {
+    std::memcpy(o, form.bytes, sizeof form.bytes);  // room: its UTF-8 took two bytes or more
+    o += form.length;
+  };
   while (p < end) {
-    const auto* run = p;
-    p = AsciiRunEnd(p, end, /*stop_at_zero=*/true);
-    std::memcpy(o, run, static_cast<std::size_t>(p - run));
-    o += p - run;
-    if (p == end || *p == 0) break;  // the text ends at the first zero
-    while (p < end && !IsAscii(*p)) {
-      const unsigned char c = *p;
-      // Most Chinese characters: a lead byte E1 to EF (not ED) and two
-      // continuation bytes, well formed whatever they hold.
-      if (c >= 0xE1 && c <= 0xEF && c != 0xED && end - p >= 3 && IsContinuation(p[1]) &&
-          IsContinuation(p[2])) {
-        o = PutLocal(table[(c & 0x0Fu) << 12 | (p[1] & 0x3Fu) << 6 | (p[2] & 0x3Fu)], o);
-        p += 3;
-        continue;
-      }
-      const Utf8Sequence sequence = ReadUtf8Sequence(p, end);
-      if (!sequence.valid || sequence.length == 4) {
-        *o++ = '?';  // a broken piece, or a character beyond code page 936
-      } else if (sequence.length == 2) {
-        o = PutLocal(table[(c & 0x1Fu) << 6 | (p[1] & 0x3Fu)], o);
-      } else {
-        o = PutLocal(table[(c & 0x0Fu) << 12 | (p[1] & 0x3Fu) << 6 | (p[2] & 0x3Fu)], o);
-      }
-      p += sequence.length;
+    const unsigned char c = *p;
+    if (c < 0x80) {
+      if (c == 0) break;  // the text ends at the first zero
+      CopyAscii(p, end, o, /*stop_at_zero=*/true);
+      continue;
     }
+    // Most Chinese characters: a lead byte E1 to EF (not ED) and two
+    // continuation bytes, well formed whatever they hold.
+    if (c >= 0xE1 && c <= 0xEF && c != 0xED && end - p >= 3 && IsContinuation(p[1]) &&
+        IsContinuation(p[2])) {
+      put(table[(c & 0x0Fu) << 12 | (p[1] & 0x3Fu) << 6 | (p[2] & 0x3Fu)]);
+      p += 3;
+      continue;
+    }
+    const Utf8Sequence sequence = ReadUtf8Sequence(p, end);
+    if (!sequence.valid || sequence.length == 4) {
+      *o++ = '?';  // a broken piece, or a character beyond code page 936
+    } else if (sequence.length == 2) {
+      put(table[(c & 0x1Fu) << 6 | (p[1] & 0x3Fu)]);
+    } else {
+      put(table[(c & 0x0Fu) << 12 | (p[1] & 0x3Fu) << 6 | (p[2] & 0x3Fu)]);
+    }
+    p += sequence.length;
   }
   out.resize(static_cast<std::size_t>(o - out.data()));
   return out;
@@ -295,38 +303,30 @@ std::string LocalTextToUtf8(std::string_view local) {
   char* o = out.data();
   const auto* p = reinterpret_cast<const unsigned char*>(local.data());
   const auto* end = p + local.size();
-  const auto put = [&o](const Utf8Form& form) {
+  while (p < end) {
+    const unsigned char c = *p;
+    if (c < 0x80) {
+      CopyAscii(p, end, o, /*stop_at_zero=*/false);
+      continue;
+    }
+    // Branches rather than the entry's own advance: the next byte's place
+    // then waits for no table load, and real text takes the same way each
+    // time.
+    if (IsGbkLead(c) && end - p >= 2) {
+      const Utf8Form& form = table.pair[static_cast<std::size_t>((c - 0x81) * 0x100 + p[1])];
+      std::memcpy(o, form.bytes, sizeof form.bytes);
+      o += form.length;
+      if (form.advance == 2) {
+        p += 2;
+      } else {
+        ++p;
+      }
+      continue;
+    }
+    const Utf8Form& form = table.single[c - 0x80u];
     std::memcpy(o, form.bytes, sizeof form.bytes);
     o += form.length;
-  };
-  while (p < end) {
-    const auto* run = p;
-    p = AsciiRunEnd(p, end, /*stop_at_zero=*/false);
-    std::memcpy(o, run, static_cast<std::size_t>(p - run));
-    o += p - run;
-    while (p < end && !IsAscii(*p)) {
-      const unsigned char c = *p;
-      if (IsGbkLead(c) && end - p >= 2) {
-        const Utf8Form& form = table.pair[static_cast<std::size_t>((c - 0x81) * 0x100 + p[1])];
-        if (form.length != 0) {
-          put(form);
-          p += 2;
-          continue;
-        }
-        // An unmapped pair goes as a whole; a lead byte without a proper
-        // trail goes alone, so an ASCII byte after it survives.
-        *o++ = '?';
-        p += IsGbkTrail(p[1]) ? 2 : 1;
-        continue;
-      }
-      const Utf8Form& form = table.single[c - 0x80u];
-      if (form.length != 0) {
-        put(form);
-      } else {
-        *o++ = '?';
-      }
-      ++p;
-    }
+    ++p;
   }
   out.resize(static_cast<std::size_t>(o - out.data()));
   return out;
