@@ -123,9 +123,10 @@ struct RegexWrapper::Engine {
   pcre2_match_data* data = nullptr;
   pcre2_jit_stack* jit_stack = nullptr;
   bool jit = false;
-  StepCount steps;              // the interpreter's
-  std::size_t jit_spent = 0;    // JIT work paid for in the running Compile
-  std::uint32_t jit_limit = 0;  // the match limit of the search running now
+  StepCount steps;                  // the interpreter's
+  std::size_t jit_spent = 0;        // JIT work paid for in the running Compile
+  std::uint32_t jit_limit = 0;      // the match limit of the search running now
+  std::size_t failed_distance = 0;  // from its search's offset to the start that last failed
 
   Engine() = default;
   Engine(const Engine&) = delete;
@@ -200,22 +201,38 @@ struct RegexWrapper::Engine {
   // The start position at which the search from `offset` just reached a
   // bound. The interpreter's count knows it; for JIT code it is the least
   // last start for which the same search, from the same offset and so with
-  // the same work, reaches the bound again: found by doubling, then halving.
+  // the same work, reaches the bound again. The first guess is as far on as
+  // last time (starts that reach the bound tend to come at one distance, as
+  // in a line of unclosed links); then doubling, then halving.
   std::size_t FailedStart(const Text& subject, std::size_t offset) {
     if (!jit) return std::max(steps.start, offset);
+    bool reached_again = false;
     const auto reaches_bound = [&](std::size_t last_start) {
       const int rc = Search(subject, offset, last_start);
-      if (IsBoundReached(rc)) jit_spent += jit_limit;
-      return IsBoundReached(rc);
+      if (!IsBoundReached(rc)) return false;
+      jit_spent += jit_limit;
+      reached_again = true;
+      return true;
     };
     std::size_t low = offset, high = subject.size();  // the answer lies in [low, high]
-    for (std::size_t step = 1; low + step - 1 < high; step *= 2) {
-      const std::size_t probe = low + step - 1;
-      if (reaches_bound(probe)) {
-        high = probe;
-        break;
+    const std::size_t guess = std::min(offset + failed_distance, high);
+    if (reaches_bound(guess)) {
+      high = guess;
+      if (guess > low && reaches_bound(guess - 1)) {
+        high = guess - 1;
+      } else {
+        low = guess;
       }
-      low = probe + 1;
+    } else {
+      low = guess + 1;
+      for (std::size_t step = 1; low + step - 1 < high; step *= 2) {
+        const std::size_t probe = low + step - 1;
+        if (reaches_bound(probe)) {
+          high = probe;
+          break;
+        }
+        low = probe + 1;
+      }
     }
     while (low < high) {
       const std::size_t middle = low + (high - low) / 2;
@@ -226,6 +243,10 @@ struct RegexWrapper::Engine {
       }
     }
     pcre2_set_offset_limit(context, PCRE2_UNSET);
+    // Should the bound not come back, only the first start is given up:
+    // never a stretch of the subject that was not searched.
+    if (!reached_again && high == subject.size()) high = offset;
+    failed_distance = high - offset;
     return high;
   }
 };
