@@ -44,6 +44,15 @@ constexpr std::uint32_t kJitSmallestLimit = 256;
 constexpr std::size_t kInterpreterCreditPerByte = 4;
 constexpr std::size_t kInterpreterFreeSteps = 64;
 
+// Some work escapes both counts: a greedy repeat runs over its bytes as one
+// step, and JIT code may run out of stack only after a long way. So with the
+// credit low the engine sees only a window of the subject beyond the offset,
+// as many bytes as the credit holds and never fewer than this; a start that
+// runs into the window's end is given the whole window once more and, if it
+// needs more still, counts as a start that reached the bound. The window's
+// bytes are paid for each time.
+constexpr std::size_t kSmallestWindow = 256;
+
 // The interpreter's count: credit and the start position being tried.
 struct StepCount {
   std::size_t credit = kBaseCredit;
@@ -127,6 +136,8 @@ struct RegexWrapper::Engine {
   std::size_t jit_spent = 0;        // JIT work paid for in the running Compile
   std::uint32_t jit_limit = 0;      // the match limit of the search running now
   std::size_t failed_distance = 0;  // from its search's offset to the start that last failed
+  std::size_t window_end = 0;       // of the search running now
+  std::uint32_t window_options = 0;
 
   Engine() = default;
   Engine(const Engine&) = delete;
@@ -153,7 +164,7 @@ struct RegexWrapper::Engine {
     // with a limit on the start positions.
     code = compile(PCRE2_USE_OFFSET_LIMIT);
     if (code != nullptr && interpreter_only == 0 &&
-        pcre2_jit_compile(code, PCRE2_JIT_COMPLETE) == 0) {
+        pcre2_jit_compile(code, PCRE2_JIT_COMPLETE | PCRE2_JIT_PARTIAL_HARD) == 0) {
       jit = true;
     } else if (code != nullptr) {
       pcre2_code_free(code);
@@ -177,24 +188,44 @@ struct RegexWrapper::Engine {
     return true;
   }
 
-  int Search(const Text& subject, std::size_t offset, std::size_t last_start = PCRE2_UNSET) {
-    pcre2_set_offset_limit(context, last_start);
-    return pcre2_match(code, reinterpret_cast<PCRE2_SPTR>(subject.data()), subject.size(), offset,
-                       0, data, context);
+  // The credit left, in the units of the engine's own count.
+  std::size_t Credit(std::size_t offset) const {
+    if (!jit) return steps.credit;
+    const std::size_t earned = kBaseCredit + offset * kJitCreditPerByte;
+    return earned > jit_spent ? earned - jit_spent : 0;
   }
 
-  // Searches from `offset`; a JIT search gets the match limit its credit
-  // allows.
-  int SearchFrom(const Text& subject, std::size_t offset) {
+  void Pay(std::size_t work) {
     if (jit) {
-      const std::size_t earned = kBaseCredit + offset * kJitCreditPerByte;
-      const std::size_t credit = earned > jit_spent ? earned - jit_spent : 0;
+      jit_spent += work;
+    } else {
+      steps.credit -= std::min(steps.credit, work);
+    }
+  }
+
+  int Search(const Text& subject, std::size_t offset, std::size_t last_start = PCRE2_UNSET) {
+    pcre2_set_offset_limit(context, last_start);
+    return pcre2_match(code, reinterpret_cast<PCRE2_SPTR>(subject.data()), window_end, offset,
+                       window_options, data, context);
+  }
+
+  // Searches from `offset` within the window the credit allows; JIT code
+  // gets the match limit it allows too.
+  int SearchFrom(const Text& subject, std::size_t offset) {
+    const std::size_t credit = Credit(offset);
+    const std::size_t window = std::max(credit, kSmallestWindow);
+    window_end = subject.size() - offset > window ? offset + window : subject.size();
+    // Running into the window's end, rather than the subject's, stops the
+    // search at once (a partial match).
+    window_options = window_end < subject.size() ? PCRE2_PARTIAL_HARD : 0;
+    if (window_options != 0) Pay(window);
+    if (jit) {
       jit_limit = static_cast<std::uint32_t>(
           std::clamp<std::size_t>(credit, kJitSmallestLimit, kMatchLimit));
       pcre2_set_match_limit(context, jit_limit);
     }
     const int rc = Search(subject, offset);
-    if (jit && IsBoundReached(rc)) jit_spent += jit_limit;
+    if (IsBoundReached(rc)) Pay(jit ? jit_limit : kMatchLimit);
     return rc;
   }
 
@@ -214,7 +245,7 @@ struct RegexWrapper::Engine {
       reached_again = true;
       return true;
     };
-    std::size_t low = offset, high = subject.size();  // the answer lies in [low, high]
+    std::size_t low = offset, high = window_end;  // the answer lies in [low, high]
     const std::size_t guess = std::min(offset + failed_distance, high);
     if (reaches_bound(guess)) {
       high = guess;
@@ -245,7 +276,7 @@ struct RegexWrapper::Engine {
     pcre2_set_offset_limit(context, PCRE2_UNSET);
     // Should the bound not come back, only the first start is given up:
     // never a stretch of the subject that was not searched.
-    if (!reached_again && high == subject.size()) high = offset;
+    if (!reached_again && high == window_end) high = offset;
     failed_distance = high - offset;
     return high;
   }
@@ -289,7 +320,20 @@ bool RegexWrapper::Compile(std::string_view pattern, Text subject, bool case_sen
   std::size_t offset = 0;
   while (offset <= length) {
     const int rc = engine_->SearchFrom(subject_, offset);
-    if (rc == PCRE2_ERROR_NOMATCH) break;
+    if (rc == PCRE2_ERROR_NOMATCH) {
+      // Every start short of the window's end failed without reaching it.
+      if (engine_->window_end == length) break;
+      offset = engine_->window_end;
+      continue;
+    }
+    if (rc == PCRE2_ERROR_PARTIAL) {
+      // A start ran into the end of the window: once more with the whole
+      // window for itself, or, if it had that, no match there.
+      const std::size_t start =
+          std::max<std::size_t>(pcre2_get_ovector_pointer(engine_->data)[0], offset);
+      offset = start > offset ? start : start + CharacterLength(subject_, start);
+      continue;
+    }
     if (IsBoundReached(rc)) {
       // No match at that start; the matches before it stand, and the search
       // goes on one character later.

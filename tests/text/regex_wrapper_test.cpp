@@ -411,6 +411,14 @@ TEST_P(RegexWrapperTest, StartsThatReachTheBoundGiveNoMatchAndTheSearchGoesOn) {
     cases.back().links.push_back(GoodRow(i));
   }
   cases.back().page += dangling + long_run;
+  // Once a line of unclosed links has spent the engine's credit, links on
+  // one long line still come through whole, one after another.
+  Case after_spent{"minified page after a line of unclosed links", unclosed_line + "\n", {}};
+  for (int i = 0; i < 3000; ++i) {
+    after_spent.page += GoodLink(i) + "<td>x</td>";
+    after_spent.links.push_back(GoodRow(i));
+  }
+  cases.push_back(std::move(after_spent));
   // Lines that each hold a good link and then twenty unclosed ones, 1 MB.
   Case lines{"good link and twenty unclosed ones on each line", {}, {}};
   for (int i = 0; lines.page.size() < 1'000'000; ++i) {
@@ -451,6 +459,29 @@ TEST_P(RegexWrapperTest, BoundAtSomeStartsOtherPatterns) {
   ASSERT_TRUE(regex.Compile("(a+)+b", run + "! aab ab", false, true, /*global=*/false));
   ASSERT_EQ(regex.MatchCount(), 1);
   EXPECT_EQ(regex.MatchText(1), "aab");
+
+  // Work that escapes the step counts: a greedy repeat over a long run, a
+  // group repeated until the stack runs out. Every start in the run gives
+  // up; what follows the run is still found.
+  const Text long_run(100'000, 'a');
+  struct Case {
+    const char* pattern;
+    std::vector<Text> matches;
+  };
+  const Case deep_cases[] = {
+      {"(?:(a)|b)*c", {"aac"}},
+      {"(a|aa)*c", {"aac"}},
+      {"(?:a|b)*?c", {"aac"}},
+      {"(a+)+$", {}},
+      // Without backtracking the first start's match is found whole.
+      {"(a+)+!", {long_run + "!"}},
+  };
+  for (const auto& c : deep_cases) {
+    ASSERT_TRUE(regex.Compile(c.pattern, long_run + "! aac", true)) << c.pattern;
+    std::vector<Text> found;
+    for (int i = 1; i <= regex.MatchCount(); ++i) found.push_back(regex.MatchText(i));
+    EXPECT_EQ(found, c.matches) << c.pattern;
+  }
 
   // From the start at 中's first byte the bound is reached; the next start
   // is after 中, so its trail byte "a" (as in 乤, 81 61) is not read as a
