@@ -111,10 +111,14 @@ void StdRegexLineByLine(benchmark::State& state) {
 }
 
 // The worst pages found for the engine's bound: one long line of unclosed
-// links, and short lines full of them (quadratic and cubic work for the
-// interpreter). Each should end quickly, by failing or by finding nothing.
-wuqu::Text HostilePage(std::size_t bytes, std::string_view unit, int units_per_line) {
-  std::string line;
+// links (every start reaches the bound), short lines full of them (quadratic
+// and cubic work for the interpreter), and lines that each hold a good link
+// among twenty unclosed ones. Each should end quickly and keep its good
+// links; the label gives the links found.
+wuqu::Text HostilePage(std::size_t bytes, std::string_view unit, int units_per_line,
+                       bool good_link_per_line = false) {
+  std::string line =
+      good_link_per_line ? "<tr><td><a href=\"/m/1/\" id=\"1\" target=\"play\">t</a>" : "";
   for (int i = 0; i < units_per_line && line.size() + unit.size() < bytes; ++i) line += unit;
   line += "\n";
   wuqu::Text page;
@@ -123,22 +127,48 @@ wuqu::Text HostilePage(std::size_t bytes, std::string_view unit, int units_per_l
 }
 
 void RegexWrapperHostile(benchmark::State& state, bool interpreter, std::string_view unit,
-                         int units_per_line) {
+                         int units_per_line, bool good_link_per_line) {
   std::optional<wuqu::RegexInterpreterOnly> interpreter_only;
   if (interpreter) interpreter_only.emplace();
-  const wuqu::Text page =
-      HostilePage(static_cast<std::size_t>(state.range(0)), unit, units_per_line);
-  bool compiled = false;
+  const wuqu::Text page = HostilePage(static_cast<std::size_t>(state.range(0)), unit,
+                                      units_per_line, good_link_per_line);
+  int links = -1;
   for (auto _ : state) {
     state.PauseTiming();
     wuqu::Text subject = page;
     state.ResumeTiming();
     wuqu::RegexWrapper regex;
-    compiled = regex.Compile(kListingPattern, std::move(subject), false, false, true, true);
-    benchmark::DoNotOptimize(regex.MatchCount());
+    links = regex.Compile(kListingPattern, std::move(subject), false, false, true, true)
+                ? regex.MatchCount()
+                : -1;
   }
+  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * page.size()));
   state.SetLabel(std::string(interpreter || !wuqu::RegexUsesJit() ? "interpreter" : "JIT") +
-                 (compiled ? ", no match" : ", bound reached"));
+                 (links < 0 ? ", Compile failed" : ", " + std::to_string(links) + " links"));
+}
+
+// A good link, a dangling one followed by a million bytes on its line, and
+// another good link, repeated to the page's size.
+void RegexWrapperDanglingBetweenGood(benchmark::State& state, bool interpreter) {
+  std::optional<wuqu::RegexInterpreterOnly> interpreter_only;
+  if (interpreter) interpreter_only.emplace();
+  const std::string good = "<td><a href=\"/m/1/\" id=\"1\" target=\"play\">t</a>\n";
+  const std::string block = good + "<td><a href=\"" + std::string(1'000'000, 'x') + "\n" + good;
+  wuqu::Text page;
+  while (page.size() + block.size() <= static_cast<std::size_t>(state.range(0))) page += block;
+  int links = -1;
+  for (auto _ : state) {
+    state.PauseTiming();
+    wuqu::Text subject = page;
+    state.ResumeTiming();
+    wuqu::RegexWrapper regex;
+    links = regex.Compile(kListingPattern, std::move(subject), false, false, true, true)
+                ? regex.MatchCount()
+                : -1;
+  }
+  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * page.size()));
+  state.SetLabel(std::string(interpreter || !wuqu::RegexUsesJit() ? "interpreter" : "JIT") +
+                 (links < 0 ? ", Compile failed" : ", " + std::to_string(links) + " links"));
 }
 
 BENCHMARK_CAPTURE(RegexWrapperListing, jit, false)->Unit(benchmark::kMillisecond);
@@ -147,28 +177,28 @@ BENCHMARK(StdRegexWholePage)->Unit(benchmark::kMillisecond);
 BENCHMARK(StdRegexLineByLine)->Unit(benchmark::kMillisecond);
 
 constexpr int kOneLine = 1 << 30;
-BENCHMARK_CAPTURE(RegexWrapperHostile, one_line_jit, false, "<td><a href=\"x", kOneLine)
-    ->Arg(2'000'000)
+#define WUQU_HOSTILE(name, unit, units_per_line, good)                                         \
+  BENCHMARK_CAPTURE(RegexWrapperHostile, name##_jit, false, unit, units_per_line, good)        \
+      ->Arg(2'000'000)                                                                         \
+      ->Arg(5'000'000)                                                                         \
+      ->Unit(benchmark::kMillisecond);                                                         \
+  BENCHMARK_CAPTURE(RegexWrapperHostile, name##_interpreter, true, unit, units_per_line, good) \
+      ->Arg(2'000'000)                                                                         \
+      ->Arg(5'000'000)                                                                         \
+      ->Unit(benchmark::kMillisecond)
+
+WUQU_HOSTILE(one_line, "<td><a href=\"x", kOneLine, false);
+WUQU_HOSTILE(one_line_dense, "<td><a href=\"", kOneLine, false);
+WUQU_HOSTILE(one_line_cubic, "<td><a href=\"\" id=\"", kOneLine, false);
+WUQU_HOSTILE(short_lines, "<td><a href=\"", 70, false);
+WUQU_HOSTILE(cubic_lines, "<td><a href=\"\" id=\"", 97, false);
+WUQU_HOSTILE(good_among_unclosed_lines, "<td><a href=\"", 20, true);
+WUQU_HOSTILE(good_among_long_unclosed_lines, "<td><a href=\"", 200, true);
+
+BENCHMARK_CAPTURE(RegexWrapperDanglingBetweenGood, jit, false)
     ->Arg(5'000'000)
     ->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(RegexWrapperHostile, one_line_interpreter, true, "<td><a href=\"x", kOneLine)
-    ->Arg(2'000'000)
-    ->Arg(5'000'000)
-    ->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(RegexWrapperHostile, short_lines_jit, false, "<td><a href=\"", 70)
-    ->Arg(2'000'000)
-    ->Arg(5'000'000)
-    ->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(RegexWrapperHostile, short_lines_interpreter, true, "<td><a href=\"", 70)
-    ->Arg(2'000'000)
-    ->Arg(5'000'000)
-    ->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(RegexWrapperHostile, cubic_lines_jit, false, "<td><a href=\"\" id=\"", 97)
-    ->Arg(2'000'000)
-    ->Arg(5'000'000)
-    ->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(RegexWrapperHostile, cubic_lines_interpreter, true, "<td><a href=\"\" id=\"", 97)
-    ->Arg(2'000'000)
+BENCHMARK_CAPTURE(RegexWrapperDanglingBetweenGood, interpreter, true)
     ->Arg(5'000'000)
     ->Unit(benchmark::kMillisecond);
 

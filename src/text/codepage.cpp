@@ -2,63 +2,176 @@
 
 #include <iconv.h>
 
-#include <cerrno>
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <memory>
 
 namespace wuqu {
 namespace {
 
-// One conversion descriptor per direction and thread: opening one loads a
-// gconv module, far too slow to do per call.
-class Converter {
+// Both directions convert through tables filled once from iconv, one
+// character per call, so iconv stays the only source of the mapping while
+// the conversion itself never stops at a character iconv refuses: restarting
+// iconv after each refusal costs it a fresh decode of the rest of the run,
+// quadratic work on a page of Thai or emoji. The tables also catch what iconv
+// drops without an error (the tag characters U+E0000 to U+E007F): whatever
+// does not come out as code page 936 bytes becomes "?".
+
+class Iconv {
  public:
-  Converter(const char* to, const char* from) : cd_(::iconv_open(to, from)) {}
-  ~Converter() {
+  Iconv(const char* to, const char* from) : cd_(::iconv_open(to, from)) {}
+  ~Iconv() {
     if (ok()) ::iconv_close(cd_);
   }
-  Converter(const Converter&) = delete;
-  Converter& operator=(const Converter&) = delete;
+  Iconv(const Iconv&) = delete;
+  Iconv& operator=(const Iconv&) = delete;
 
   bool ok() const { return cd_ != reinterpret_cast<iconv_t>(-1); }
 
-  // Converts as much of [*in, *in + *in_left) as it can, appending to `out`.
-  // Returns 0 when everything was converted, else the errno that stopped it
-  // (EILSEQ or EINVAL); *in then points at the offending bytes. The output
-  // goes straight into `out`, with room for `bytes_per_input_byte` times the
-  // input: a full output buffer makes glibc redo its intermediate step.
-  int Convert(const char** in, std::size_t* in_left, std::string& out,
-              std::size_t bytes_per_input_byte) {
+  // The whole of `in` converted in one go, into `out` (at most `capacity`
+  // bytes); the number of bytes written, or -1 when iconv refuses any of it.
+  int ConvertWhole(const char* in, std::size_t in_size, char* out, std::size_t capacity) {
     ::iconv(cd_, nullptr, nullptr, nullptr, nullptr);
-    while (*in_left > 0) {
-      const std::size_t used = out.size();
-      out.resize(used + *in_left * bytes_per_input_byte + 16);
-      char* dst = out.data() + used;
-      std::size_t dst_left = out.size() - used;
-      char* src = const_cast<char*>(*in);
-      const std::size_t rc = ::iconv(cd_, &src, in_left, &dst, &dst_left);
-      const int error = rc == static_cast<std::size_t>(-1) ? errno : 0;
-      *in = src;
-      out.resize(static_cast<std::size_t>(dst - out.data()));
-      if (error == E2BIG) continue;
-      if (error != 0) return error;
+    char* src = const_cast<char*>(in);
+    char* dst = out;
+    std::size_t src_left = in_size, dst_left = capacity;
+    if (::iconv(cd_, &src, &src_left, &dst, &dst_left) == static_cast<std::size_t>(-1) ||
+        src_left != 0 ||
+        ::iconv(cd_, nullptr, nullptr, &dst, &dst_left) == static_cast<std::size_t>(-1)) {
+      return -1;
     }
-    return 0;
+    return static_cast<int>(capacity - dst_left);
   }
 
  private:
   iconv_t cd_;
 };
 
-Converter& Utf8ToGbk() {
-  thread_local Converter converter("CP936", "UTF-8");
-  return converter;
+std::size_t EncodeUtf8(std::uint32_t cp, char* out) {
+  if (cp < 0x80) {
+    out[0] = static_cast<char>(cp);
+    return 1;
+  }
+  if (cp < 0x800) {
+    out[0] = static_cast<char>(0xC0 | (cp >> 6));
+    out[1] = static_cast<char>(0x80 | (cp & 0x3F));
+    return 2;
+  }
+  if (cp < 0x10000) {
+    out[0] = static_cast<char>(0xE0 | (cp >> 12));
+    out[1] = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+    out[2] = static_cast<char>(0x80 | (cp & 0x3F));
+    return 3;
+  }
+  out[0] = static_cast<char>(0xF0 | (cp >> 18));
+  out[1] = static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+  out[2] = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+  out[3] = static_cast<char>(0x80 | (cp & 0x3F));
+  return 4;
 }
 
-Converter& GbkToUtf8() {
-  thread_local Converter converter("UTF-8", "CP936");
-  return converter;
+// Code page 936 bytes of each code point of the Basic Multilingual Plane,
+// "?" for those it has none for. Code page 936 holds nothing beyond this
+// plane.
+struct LocalForm {
+  char bytes[2];
+  std::uint8_t length;
+};
+
+using LocalTable = std::array<LocalForm, 0x10000>;
+
+std::unique_ptr<LocalTable> BuildLocalTable() {
+  auto table = std::make_unique<LocalTable>();
+  table->fill(LocalForm{{'?', 0}, 1});
+  for (std::uint32_t cp = 1; cp < 0x80; ++cp) (*table)[cp] = {{static_cast<char>(cp), 0}, 1};
+  Iconv iconv("CP936", "UTF-8");
+  if (!iconv.ok()) return table;
+  for (std::uint32_t cp = 0x80; cp < 0x10000; ++cp) {
+    if (cp >= 0xD800 && cp <= 0xDFFF) continue;  // no UTF-8 form
+    char utf8[4];
+    const std::size_t length = EncodeUtf8(cp, utf8);
+    char local[8];
+    const int written = iconv.ConvertWhole(utf8, length, local, sizeof local);
+    if ((written == 1 && local[0] != 0) || written == 2) {
+      (*table)[cp] = {{local[0], written == 2 ? local[1] : '\0'},
+                      static_cast<std::uint8_t>(written)};
+    }
+  }
+  return table;
+}
+
+const LocalTable& LocalBytes() {
+  static const std::unique_ptr<LocalTable> table = BuildLocalTable();
+  return *table;
+}
+
+// A code page 936 lead byte takes the next byte as its trail, which may lie
+// in the ASCII range (0x40 to 0x7E).
+bool IsGbkLead(unsigned char c) {
+  return c >= 0x81 && c <= 0xFE;
+}
+
+// A trail byte that makes a pair of a lead byte even when the pair is
+// unmapped: that pair becomes one "?", where a lead byte before anything
+// else becomes "?" alone and the byte after it is read afresh.
+bool IsGbkTrail(unsigned char c) {
+  return c >= 0x40 && c != 0x7F && c != 0xFF;
+}
+
+// UTF-8 of each piece of program text above ASCII, "?" for those iconv does
+// not map, and how many bytes the piece takes: one entry per single byte
+// (0x80 to 0xFF) and one per lead byte and whatever byte follows it.
+struct Utf8Form {
+  char bytes[3];
+  std::uint8_t length;
+  std::uint8_t advance;
+};
+
+struct Utf8Table {
+  std::array<Utf8Form, 0x80> single;        // byte - 0x80
+  std::array<Utf8Form, 0x7E * 0x100> pair;  // (lead - 0x81) * 0x100 + next byte
+};
+
+Utf8Form Utf8Of(Iconv& iconv, const char* local, std::size_t length,
+                std::uint8_t unmapped_advance) {
+  Utf8Form form{{'?', 0, 0}, 1, unmapped_advance};
+  char utf8[8];
+  const int written = iconv.ConvertWhole(local, length, utf8, sizeof utf8);
+  if (written > 0 && written <= 3) {
+    std::memcpy(form.bytes, utf8, static_cast<std::size_t>(written));
+    form.length = static_cast<std::uint8_t>(written);
+    form.advance = static_cast<std::uint8_t>(length);
+  }
+  return form;
+}
+
+std::unique_ptr<Utf8Table> BuildUtf8Table() {
+  auto table = std::make_unique<Utf8Table>();
+  Iconv iconv("UTF-8", "CP936");
+  for (int byte = 0x80; byte <= 0xFF; ++byte) {
+    const char local = static_cast<char>(byte);
+    table->single[static_cast<std::size_t>(byte - 0x80)] =
+        iconv.ok() ? Utf8Of(iconv, &local, 1, 1) : Utf8Form{{'?', 0, 0}, 1, 1};
+  }
+  for (int lead = 0x81; lead <= 0xFE; ++lead) {
+    for (int next = 0; next <= 0xFF; ++next) {
+      const char local[2] = {static_cast<char>(lead), static_cast<char>(next)};
+      // An unmapped pair goes as a whole; a lead byte without a proper trail
+      // goes alone, so an ASCII byte after it survives.
+      const std::uint8_t unmapped_advance = IsGbkTrail(static_cast<unsigned char>(next)) ? 2 : 1;
+      table->pair[static_cast<std::size_t>((lead - 0x81) * 0x100 + next)] =
+          iconv.ok() ? Utf8Of(iconv, local, 2, unmapped_advance)
+                     : Utf8Form{{'?', 0, 0}, 1, unmapped_advance};
+    }
+  }
+  return table;
+}
+
+const Utf8Table& Utf8Forms() {
+  static const std::unique_ptr<Utf8Table> table = BuildUtf8Table();
+  return *table;
 }
 
 bool IsAscii(unsigned char c) {
@@ -118,54 +231,17 @@ Utf8Sequence ReadUtf8Sequence(const unsigned char* p, const unsigned char* end) 
   return {n, true};
 }
 
-// Most Chinese characters: a lead byte E1 to EF (not ED) and two continuation
-// bytes, well formed whatever they hold.
-bool IsCommonThreeByteCharacter(const unsigned char* p, const unsigned char* end) {
-  return end - p >= 3 && p[0] >= 0xE1 && p[0] <= 0xEF && p[0] != 0xED && (p[1] & 0xC0) == 0x80 &&
-         (p[2] & 0xC0) == 0x80;
+bool IsContinuation(unsigned char c) {
+  return (c & 0xC0) == 0x80;
 }
 
-// Converts well-formed UTF-8 in one iconv call where it can. A character that
-// code page 936 cannot hold becomes one "?".
-void ConvertWellFormedUtf8(const unsigned char* p, const unsigned char* end, Text& out) {
-  Converter& converter = Utf8ToGbk();
-  const char* in = reinterpret_cast<const char*>(p);
-  std::size_t left = static_cast<std::size_t>(end - p);
-  while (left > 0) {
-    if (converter.ok() && converter.Convert(&in, &left, out, 1) == 0) break;
-    const auto* at = reinterpret_cast<const unsigned char*>(in);
-    const std::size_t skip = ReadUtf8Sequence(at, end).length;
-    out.push_back('?');
-    in += skip;
-    left -= skip;
-  }
-}
-
-// A code page 936 lead byte takes the next byte as its trail, which may lie
-// in the ASCII range (0x40 to 0x7E).
-bool IsGbkLead(unsigned char c) {
-  return c >= 0x81 && c <= 0xFE;
-}
-
-void ConvertGbkRun(const unsigned char* p, const unsigned char* end, std::string& out) {
-  Converter& converter = GbkToUtf8();
-  const char* in = reinterpret_cast<const char*>(p);
-  std::size_t left = static_cast<std::size_t>(end - p);
-  while (left > 0) {
-    if (converter.ok() && converter.Convert(&in, &left, out, 3) == 0) break;
-    const auto* at = reinterpret_cast<const unsigned char*>(in);
-    std::size_t skip = 1;
-    // An unmapped pair goes as a whole; a lead byte without a proper trail
-    // goes alone, so an ASCII byte after it survives.
-    if (converter.ok() && IsGbkLead(at[0]) && left >= 2 && at[1] >= 0x40 && at[1] != 0x7F &&
-        at[1] != 0xFF) {
-      skip = 2;
-    }
-    if (!converter.ok()) skip = left;
-    out.push_back('?');
-    in += skip;
-    left -= skip;
-  }
+// Copies the ASCII bytes at p, eight at a time while no zero is among them;
+// stops at the first byte at or above 0x80 or the first zero.
+void CopyAscii(const unsigned char*& p, const unsigned char* end, char*& o, bool stop_at_zero) {
+  const auto* run = p;
+  p = AsciiRunEnd(p, end, stop_at_zero);
+  std::memcpy(o, run, static_cast<std::size_t>(p - run));
+  o += p - run;
 }
 
 }  // namespace
@@ -173,32 +249,43 @@ void ConvertGbkRun(const unsigned char* p, const unsigned char* end, std::string
 Text Utf8ToLocalText(std::string_view utf8) {
   Text out;
   if (utf8.empty()) return out;
-  out.reserve(utf8.size());
+  const LocalTable& table = LocalBytes();
+  // No character gives more bytes than its UTF-8 form, and each broken piece
+  // gives one "?" for one or more bytes: the input's size is room enough.
+  out.resize(utf8.size());
+  char* o = out.data();
   const auto* p = reinterpret_cast<const unsigned char*>(utf8.data());
   const auto* end = p + utf8.size();
+  const auto put = [&o](const LocalForm& form) {
+    std::memcpy(o, form.bytes, sizeof form.bytes);  // room: its UTF-8 took two bytes or more
+    o += form.length;
+  };
   while (p < end) {
-    const auto* run = p;
-    p = AsciiRunEnd(p, end, /*stop_at_zero=*/true);
-    out.append(reinterpret_cast<const char*>(run), static_cast<std::size_t>(p - run));
-    if (p == end || *p == 0) break;  // the text ends at the first zero
-    // Well-formed characters up to the next ASCII byte go to iconv together;
-    // each broken piece becomes one "?" without troubling iconv.
-    run = p;
-    while (p < end && !IsAscii(*p)) {
-      if (IsCommonThreeByteCharacter(p, end)) {
-        p += 3;
-        continue;
-      }
-      const Utf8Sequence sequence = ReadUtf8Sequence(p, end);
-      if (!sequence.valid) {
-        ConvertWellFormedUtf8(run, p, out);
-        out.push_back('?');
-        run = p + sequence.length;
-      }
-      p += sequence.length;
+    const unsigned char c = *p;
+    if (c < 0x80) {
+      if (c == 0) break;  // the text ends at the first zero
+      CopyAscii(p, end, o, /*stop_at_zero=*/true);
+      continue;
     }
-    ConvertWellFormedUtf8(run, p, out);
+    // Most Chinese characters: a lead byte E1 to EF (not ED) and two
+    // continuation bytes, well formed whatever they hold.
+    if (c >= 0xE1 && c <= 0xEF && c != 0xED && end - p >= 3 && IsContinuation(p[1]) &&
+        IsContinuation(p[2])) {
+      put(table[(c & 0x0Fu) << 12 | (p[1] & 0x3Fu) << 6 | (p[2] & 0x3Fu)]);
+      p += 3;
+      continue;
+    }
+    const Utf8Sequence sequence = ReadUtf8Sequence(p, end);
+    if (!sequence.valid || sequence.length == 4) {
+      *o++ = '?';  // a broken piece, or a character beyond code page 936
+    } else if (sequence.length == 2) {
+      put(table[(c & 0x1Fu) << 6 | (p[1] & 0x3Fu)]);
+    } else {
+      put(table[(c & 0x0Fu) << 12 | (p[1] & 0x3Fu) << 6 | (p[2] & 0x3Fu)]);
+    }
+    p += sequence.length;
   }
+  out.resize(static_cast<std::size_t>(o - out.data()));
   return out;
 }
 
@@ -208,20 +295,40 @@ Text Utf8ToLocalText(const ByteArray& utf8) {
 
 std::string LocalTextToUtf8(std::string_view local) {
   std::string out;
-  out.reserve(local.size() + local.size() / 2);
+  if (local.empty()) return out;
+  const Utf8Table& table = Utf8Forms();
+  // Each byte gives at most three: two bytes of a pair, or 0x80, give one
+  // three-byte character.
+  out.resize(local.size() * 3);
+  char* o = out.data();
   const auto* p = reinterpret_cast<const unsigned char*>(local.data());
   const auto* end = p + local.size();
   while (p < end) {
-    const auto* run = p;
-    p = AsciiRunEnd(p, end, /*stop_at_zero=*/false);
-    out.append(reinterpret_cast<const char*>(run), static_cast<std::size_t>(p - run));
-    if (p == end) break;
-    run = p;
-    while (p < end && !IsAscii(*p)) {
-      p += (IsGbkLead(*p) && end - p >= 2) ? 2 : 1;
+    const unsigned char c = *p;
+    if (c < 0x80) {
+      CopyAscii(p, end, o, /*stop_at_zero=*/false);
+      continue;
     }
-    ConvertGbkRun(run, p, out);
+    // Branches rather than the entry's own advance: the next byte's place
+    // then waits for no table load, and real text takes the same way each
+    // time.
+    if (IsGbkLead(c) && end - p >= 2) {
+      const Utf8Form& form = table.pair[static_cast<std::size_t>((c - 0x81) * 0x100 + p[1])];
+      std::memcpy(o, form.bytes, sizeof form.bytes);
+      o += form.length;
+      if (form.advance == 2) {
+        p += 2;
+      } else {
+        ++p;
+      }
+      continue;
+    }
+    const Utf8Form& form = table.single[c - 0x80u];
+    std::memcpy(o, form.bytes, sizeof form.bytes);
+    o += form.length;
+    ++p;
   }
+  out.resize(static_cast<std::size_t>(o - out.data()));
   return out;
 }
 

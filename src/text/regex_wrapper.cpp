@@ -3,6 +3,7 @@
 #define PCRE2_CODE_UNIT_WIDTH 8
 #include <pcre2.h>
 
+#include <algorithm>
 #include <cstdint>
 
 #include "platform/com.h"
@@ -13,27 +14,77 @@ namespace {
 
 thread_local int interpreter_only = 0;
 
-// The bounds on the engine's work. The first three hold for each start
-// position in the subject: lazy groups may span about a million bytes
-// between them before a start gives up. JIT code needs no more: a lazy repeat
-// that failed from one start is not run over the same bytes again from the
-// next (PCRE2's fast fail), so its work stays near linear. The interpreter
-// retries every start position, quadratic work on lines full of unclosed
-// links; there a budget for the whole Compile, counted in automatic callouts
-// (one per pattern item tried), keeps the total linear in the subject's
-// length. A listing page takes about 0.55 steps per byte.
+// The bounds on the engine's work. Each holds for one start position in the
+// subject: a start that reaches one gives no match there, and the search goes
+// on one character further. Lazy groups may span about a million bytes from
+// one start before it gives up.
 constexpr std::uint32_t kMatchLimit = 1'000'000;
 constexpr std::uint32_t kDepthLimit = 100'000;
 constexpr std::uint32_t kHeapLimitKib = 64 * 1024;
-constexpr std::size_t kInterpreterStepsPerByte = 3;
-constexpr std::size_t kInterpreterBaseSteps = 1'000'000;
 constexpr std::size_t kJitStackBytes = 1024 * 1024;
 
-int CountStep(pcre2_callout_block*, void* steps_left) {
-  auto& left = *static_cast<std::size_t*>(steps_left);
-  if (left == 0) return PCRE2_ERROR_CALLOUT;
-  --left;
-  return 0;
+// A page full of starts that each reach the bound (one long line of unclosed
+// links) would still take a million steps per start. So the work of every
+// start beyond its first few steps is paid from a credit of the whole
+// Compile: a base plus a share per byte the search has moved on, enough for
+// any real page many times over. Once the credit is spent, each start gets a
+// small allowance, still enough for an ordinary link, until the search has
+// moved far enough on to earn more. The total stays linear in the subject's
+// length.
+//
+// JIT code counts its work in match-limit units, about one per byte a group
+// spans, and fails fast where a lazy repeat already failed from an earlier
+// start, so only starts that reach the limit are paid for. The interpreter
+// retries every start in full, quadratic work on lines full of unclosed
+// links; there every step is counted, in automatic callouts (one per pattern
+// item tried), and a start's steps are paid as they go.
+constexpr std::size_t kBaseCredit = 16'000'000;
+constexpr std::size_t kJitCreditPerByte = 8;
+constexpr std::uint32_t kJitSmallestLimit = 256;
+constexpr std::size_t kInterpreterCreditPerByte = 4;
+constexpr std::size_t kInterpreterFreeSteps = 64;
+
+// Some work escapes both counts: a greedy repeat runs over its bytes as one
+// step, and JIT code may run out of stack only after a long way. So with the
+// credit low the engine sees only a window of the subject beyond the offset,
+// as many bytes as the credit holds and never fewer than this; a start that
+// runs into the window's end is given the whole window once more and, if it
+// needs more still, counts as a start that reached the bound. The window's
+// bytes are paid for each time.
+constexpr std::size_t kSmallestWindow = 256;
+
+// The interpreter's count: credit and the start position being tried.
+struct StepCount {
+  std::size_t credit = kBaseCredit;
+  std::size_t furthest_start = 0;
+  std::size_t start = 0;
+  std::size_t start_steps = 0;
+};
+
+int CountStep(pcre2_callout_block* block, void* data) {
+  auto& count = *static_cast<StepCount*>(data);
+  if ((block->callout_flags & PCRE2_CALLOUT_STARTMATCH) != 0) {
+    count.start = block->start_match;
+    count.start_steps = 0;
+    if (count.start > count.furthest_start) {
+      count.credit += (count.start - count.furthest_start) * kInterpreterCreditPerByte;
+      count.furthest_start = count.start;
+    }
+  }
+  ++count.start_steps;
+  if (count.credit > 0) {
+    --count.credit;
+    return 0;
+  }
+  return count.start_steps <= kInterpreterFreeSteps ? 0 : PCRE2_ERROR_CALLOUT;
+}
+
+// A bound reached at one start position, as opposed to a failure of the
+// engine as a whole.
+bool IsBoundReached(int rc) {
+  return rc == PCRE2_ERROR_MATCHLIMIT || rc == PCRE2_ERROR_DEPTHLIMIT ||
+         rc == PCRE2_ERROR_HEAPLIMIT || rc == PCRE2_ERROR_JIT_STACKLIMIT ||
+         rc == PCRE2_ERROR_CALLOUT;
 }
 
 Text ExpandQuotePlaceholders(std::string_view pattern) {
@@ -81,7 +132,12 @@ struct RegexWrapper::Engine {
   pcre2_match_data* data = nullptr;
   pcre2_jit_stack* jit_stack = nullptr;
   bool jit = false;
-  std::size_t steps_left = 0;  // interpreter budget of the running Compile
+  StepCount steps;                  // the interpreter's
+  std::size_t jit_spent = 0;        // JIT work paid for in the running Compile
+  std::uint32_t jit_limit = 0;      // the match limit of the search running now
+  std::size_t failed_distance = 0;  // from its search's offset to the start that last failed
+  std::size_t window_end = 0;       // of the search running now
+  std::uint32_t window_options = 0;
 
   Engine() = default;
   Engine(const Engine&) = delete;
@@ -104,9 +160,11 @@ struct RegexWrapper::Engine {
       return pcre2_compile(reinterpret_cast<PCRE2_SPTR>(pattern.data()), pattern.size(),
                            options | extra, &error, &error_offset, compile_context);
     };
-    code = compile(0);
+    // JIT code finds where a search reached its bound by searching again
+    // with a limit on the start positions.
+    code = compile(PCRE2_USE_OFFSET_LIMIT);
     if (code != nullptr && interpreter_only == 0 &&
-        pcre2_jit_compile(code, PCRE2_JIT_COMPLETE) == 0) {
+        pcre2_jit_compile(code, PCRE2_JIT_COMPLETE | PCRE2_JIT_PARTIAL_HARD) == 0) {
       jit = true;
     } else if (code != nullptr) {
       pcre2_code_free(code);
@@ -125,9 +183,102 @@ struct RegexWrapper::Engine {
       jit_stack = pcre2_jit_stack_create(32 * 1024, kJitStackBytes, nullptr);
       if (jit_stack != nullptr) pcre2_jit_stack_assign(context, nullptr, jit_stack);
     } else {
-      pcre2_set_callout(context, CountStep, &steps_left);
+      pcre2_set_callout(context, CountStep, &steps);
     }
     return true;
+  }
+
+  // The credit left, in the units of the engine's own count.
+  std::size_t Credit(std::size_t offset) const {
+    if (!jit) return steps.credit;
+    const std::size_t earned = kBaseCredit + offset * kJitCreditPerByte;
+    return earned > jit_spent ? earned - jit_spent : 0;
+  }
+
+  void Pay(std::size_t work) {
+    if (jit) {
+      jit_spent += work;
+    } else {
+      steps.credit -= std::min(steps.credit, work);
+    }
+  }
+
+  int Search(const Text& subject, std::size_t offset, std::size_t last_start = PCRE2_UNSET) {
+    pcre2_set_offset_limit(context, last_start);
+    return pcre2_match(code, reinterpret_cast<PCRE2_SPTR>(subject.data()), window_end, offset,
+                       window_options, data, context);
+  }
+
+  // Searches from `offset` within the window the credit allows; JIT code
+  // gets the match limit it allows too.
+  int SearchFrom(const Text& subject, std::size_t offset) {
+    const std::size_t credit = Credit(offset);
+    const std::size_t window = std::max(credit, kSmallestWindow);
+    window_end = subject.size() - offset > window ? offset + window : subject.size();
+    // Running into the window's end, rather than the subject's, stops the
+    // search at once (a partial match).
+    window_options = window_end < subject.size() ? PCRE2_PARTIAL_HARD : 0;
+    if (window_options != 0) Pay(window);
+    if (jit) {
+      jit_limit = static_cast<std::uint32_t>(
+          std::clamp<std::size_t>(credit, kJitSmallestLimit, kMatchLimit));
+      pcre2_set_match_limit(context, jit_limit);
+    }
+    const int rc = Search(subject, offset);
+    if (IsBoundReached(rc)) Pay(jit ? jit_limit : kMatchLimit);
+    return rc;
+  }
+
+  // The start position at which the search from `offset` just reached a
+  // bound. The interpreter's count knows it; for JIT code it is the least
+  // last start for which the same search, from the same offset and so with
+  // the same work, reaches the bound again. The first guess is as far on as
+  // last time (starts that reach the bound tend to come at one distance, as
+  // in a line of unclosed links); then doubling, then halving.
+  std::size_t FailedStart(const Text& subject, std::size_t offset) {
+    if (!jit) return std::max(steps.start, offset);
+    bool reached_again = false;
+    const auto reaches_bound = [&](std::size_t last_start) {
+      const int rc = Search(subject, offset, last_start);
+      if (!IsBoundReached(rc)) return false;
+      jit_spent += jit_limit;
+      reached_again = true;
+      return true;
+    };
+    std::size_t low = offset, high = window_end;  // the answer lies in [low, high]
+    const std::size_t guess = std::min(offset + failed_distance, high);
+    if (reaches_bound(guess)) {
+      high = guess;
+      if (guess > low && reaches_bound(guess - 1)) {
+        high = guess - 1;
+      } else {
+        low = guess;
+      }
+    } else {
+      low = guess + 1;
+      for (std::size_t step = 1; low + step - 1 < high; step *= 2) {
+        const std::size_t probe = low + step - 1;
+        if (reaches_bound(probe)) {
+          high = probe;
+          break;
+        }
+        low = probe + 1;
+      }
+    }
+    while (low < high) {
+      const std::size_t middle = low + (high - low) / 2;
+      if (reaches_bound(middle)) {
+        high = middle;
+      } else {
+        low = middle + 1;
+      }
+    }
+    pcre2_set_offset_limit(context, PCRE2_UNSET);
+    // Should the bound not come back, only the first start is given up:
+    // never a stretch of the subject that was not searched.
+    if (!reached_again && high == window_end) high = offset;
+    failed_distance = high - offset;
+    return high;
   }
 };
 
@@ -164,16 +315,33 @@ bool RegexWrapper::Compile(std::string_view pattern, Text subject, bool case_sen
   std::uint32_t captures = 0;
   pcre2_pattern_info(engine_->code, PCRE2_INFO_CAPTURECOUNT, &captures);
   const std::size_t pairs = captures + 1;
-  const auto* subject_bytes = reinterpret_cast<PCRE2_SPTR>(subject_.data());
   const std::size_t length = subject_.size();
-  engine_->steps_left = kInterpreterBaseSteps + kInterpreterStepsPerByte * length;
 
   std::size_t offset = 0;
   while (offset <= length) {
-    const int rc = pcre2_match(engine_->code, subject_bytes, length, offset, 0, engine_->data,
-                               engine_->context);
-    if (rc == PCRE2_ERROR_NOMATCH) break;
-    if (rc <= 0) {  // a bound reached, or the engine gave up otherwise
+    const int rc = engine_->SearchFrom(subject_, offset);
+    if (rc == PCRE2_ERROR_NOMATCH) {
+      // Every start short of the window's end failed without reaching it.
+      if (engine_->window_end == length) break;
+      offset = engine_->window_end;
+      continue;
+    }
+    if (rc == PCRE2_ERROR_PARTIAL) {
+      // A start ran into the end of the window: once more with the whole
+      // window for itself, or, if it had that, no match there.
+      const std::size_t start =
+          std::max<std::size_t>(pcre2_get_ovector_pointer(engine_->data)[0], offset);
+      offset = start > offset ? start : start + CharacterLength(subject_, start);
+      continue;
+    }
+    if (IsBoundReached(rc)) {
+      // No match at that start; the matches before it stand, and the search
+      // goes on one character later.
+      const std::size_t failed = engine_->FailedStart(subject_, offset);
+      offset = failed + CharacterLength(subject_, failed);
+      continue;
+    }
+    if (rc <= 0) {  // the engine gave up otherwise
       matches_.clear();
       matches_.shrink_to_fit();
       return false;

@@ -20,8 +20,10 @@ inline constexpr std::string_view kQuotePlaceholder = "#\xD2\xFD\xBA\xC5";  // #
 // and a global run takes matches left to right without overlap (after an
 // empty match the next search starts one character further on).
 //
-// A hostile subject cannot hold the program: the engine's work is bounded,
-// and a subject that reaches the bound makes Compile fail.
+// A hostile subject cannot hold the program: the engine's work is bounded at
+// each start position and over the whole subject. A start that reaches the
+// bound gives no match there and the search goes on one character later, so
+// the matches before and after it are all found.
 //
 // COM is initialised for the object's life on the thread that creates it.
 class RegexWrapper {
@@ -33,8 +35,8 @@ class RegexWrapper {
 
   // Starts from scratch: compiles `pattern` (with every kQuotePlaceholder
   // turned into a double quote when quote_placeholders is set) and finds its
-  // matches in `subject`, all of them when global, else the first. False when
-  // the pattern does not compile or the subject reaches the work bound; a
+  // matches in `subject`, all of them when global, else the first. False only
+  // when the pattern does not compile (or the engine cannot run at all); a
   // valid pattern that matches nothing gives true.
   bool Compile(std::string_view pattern, Text subject, bool case_sensitive = false,
                bool multi_line = true, bool global = true, bool quote_placeholders = false);

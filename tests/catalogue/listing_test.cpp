@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -9,6 +10,7 @@
 #include "catalogue/memory_window.h"
 #include "site/demo_site.h"
 #include "text/codepage.h"
+#include "text/regex_testing.h"
 
 namespace wuqu::catalogue {
 namespace {
@@ -101,15 +103,80 @@ TEST(FillTrackList, ListingPatternOverSmallPages) {
   }
 }
 
-// A page that keeps the engine busy past its bound cannot be searched: the
-// user is told the pattern failed, once, and the list stays as it was.
-TEST(FillTrackList, PageBeyondTheEnginesBoundShowsThePatternFailedMessage) {
-  Text hostile;
-  while (hostile.size() < 2'000'000) hostile += "<td><a href=\"x";
-  MemoryWindow w;
-  EXPECT_EQ(FillTrackList(w, hostile, "http://h/"), 0);
-  EXPECT_EQ(w.messages, std::vector<Text>{Text(kPatternFailedMessage)});
-  EXPECT_TRUE(w.rows.empty());
+std::string LinkLine(int n, const std::string& title) {
+  const std::string id = std::to_string(n);
+  return "<td><a href=\"m/" + id + "/\" id=\"" + id + "\" target=\"play\">" + title + "</a>";
+}
+
+MemoryWindow::Row LinkRow(int n, const Text& title) {
+  return {title, "http://h/m/" + std::to_string(n) + "/"};
+}
+
+// Hostile pages: some starts keep the engine busy past its bound, yet every
+// good link before and after them becomes a row, in page order, with JIT and
+// without; a page with nothing of the pattern's form shows the no-match
+// message, never the pattern-failed one.
+TEST(FillTrackList, HostilePagesKeepTheirGoodRows) {
+  const std::string dangling = "<td><a href=\"";
+  const std::string thai = "\xE0\xB8\x81\xE0\xB8\xB2\xE0\xB8\xA3";  // การ
+  const std::string emoji = "\xF0\x9F\x8E\xB5";
+  struct Case {
+    std::string name;
+    std::string page;  // UTF-8, as the site sends it
+    Rows rows;
+    std::vector<Text> messages;
+  };
+  std::vector<Case> cases;
+
+  cases.push_back({"dangling link on a long line between good links",
+                   LinkLine(1, "one") + "\n" + dangling + std::string(1'000'000, 'x') + "\n" +
+                       LinkLine(2, "two") + "\n",
+                   {LinkRow(1, "one"), LinkRow(2, "two")},
+                   {}});
+
+  Case minified{"minified single-line page ending in a dangling link", {}, {}, {}};
+  for (int i = 0; i < 3000; ++i) {
+    minified.page += "<tr>" + LinkLine(i, "t" + std::to_string(i)) + "</tr>";
+    minified.rows.push_back(LinkRow(i, "t" + std::to_string(i)));
+  }
+  minified.page += dangling + std::string(2'000'000, 'x') + "</table>";
+  cases.push_back(std::move(minified));
+
+  Case unmappable{"5 MB of runs outside code page 936 around links", {}, {}, {}};
+  std::string run;
+  while (run.size() < 10'000) run += thai + emoji;
+  for (int i = 0; unmappable.page.size() < 5'000'000; ++i) {
+    unmappable.page += "<tr>" + run + LinkLine(i, thai + "\xE4\xB8\xAD") + run + "</tr>\n";
+    unmappable.rows.push_back(LinkRow(i, "???\xD6\xD0"));
+  }
+  cases.push_back(std::move(unmappable));
+
+  Case unclosed_lines{"1 MB of lines with a good link and twenty unclosed ones", {}, {}, {}};
+  for (int i = 0; unclosed_lines.page.size() < 1'000'000; ++i) {
+    unclosed_lines.page += "<tr>" + LinkLine(i, "t" + std::to_string(i));
+    for (int k = 0; k < 20; ++k) unclosed_lines.page += dangling;
+    unclosed_lines.page += "</tr>\n";
+    unclosed_lines.rows.push_back(LinkRow(i, "t" + std::to_string(i)));
+  }
+  cases.push_back(std::move(unclosed_lines));
+
+  std::string one_line;
+  while (one_line.size() < 5'000'000) one_line += dangling + "x";
+  cases.push_back({"5 MB line of unclosed links", one_line, {}, {Text(kNoMatchMessage)}});
+
+  for (const bool jit : {true, false}) {
+    std::optional<RegexInterpreterOnly> interpreter;
+    if (!jit) interpreter.emplace();
+    for (const auto& c : cases) {
+      SCOPED_TRACE(c.name + (jit ? " (JIT where available)" : " (interpreter)"));
+      MemoryWindow w;
+      const int added = FillTrackList(w, L(c.page), "http://h/");
+      EXPECT_EQ(added, static_cast<int>(c.rows.size()));
+      EXPECT_EQ(w.rows.size(), c.rows.size());
+      EXPECT_TRUE(w.rows == c.rows);
+      EXPECT_EQ(w.messages, c.messages);
+    }
+  }
 }
 
 class LoadCategoryListingTest : public ::testing::Test {

@@ -8,6 +8,7 @@
 #include <optional>
 #include <random>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace wuqu {
@@ -53,6 +54,33 @@ const std::vector<Character>& CodePageCharacters() {
   return table;
 }
 
+std::string Repeat(std::string_view piece, int times) {
+  std::string out;
+  out.reserve(piece.size() * static_cast<std::size_t>(times));
+  for (int i = 0; i < times; ++i) out += piece;
+  return out;
+}
+
+std::string EncodeUtf8(std::uint32_t cp) {
+  std::string out;
+  if (cp < 0x80) {
+    out.push_back(static_cast<char>(cp));
+  } else if (cp < 0x800) {
+    out.push_back(static_cast<char>(0xC0 | cp >> 6));
+    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+  } else if (cp < 0x10000) {
+    out.push_back(static_cast<char>(0xE0 | cp >> 12));
+    out.push_back(static_cast<char>(0x80 | (cp >> 6 & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+  } else {
+    out.push_back(static_cast<char>(0xF0 | cp >> 18));
+    out.push_back(static_cast<char>(0x80 | (cp >> 12 & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | (cp >> 6 & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+  }
+  return out;
+}
+
 struct Case {
   const char* name;
   std::string utf8;
@@ -81,6 +109,20 @@ TEST(Utf8ToLocalText, KnownCases) {
       {"byte order mark is kept as a character", "\xEF\xBB\xBFx", "?x"},
       {"mixed run", "<a>\xE4\xB8\xAD\xE6\x96\x87</a>", "<a>\xD6\xD0\xCE\xC4</a>"},
       {"trail byte in the ASCII range", "\xE4\xB8\x82", "\x81\x40"},  // 丂
+      // iconv drops the tag characters U+E0000 to U+E007F without an error.
+      {"tag character", "a\xF3\xA0\x81\x81z", "a?z"},  // U+E0041
+      {"first and last tag characters", "\xF3\xA0\x80\x80\xF3\xA0\x81\xBF", "??"},
+      {"tag sequence of a flag", "\xF0\x9F\x8F\xB4\xF3\xA0\x81\xA7\xF3\xA0\x81\xA2\xF3\xA0\x81\xBF",
+       "????"},
+      {"last code point", "\xF4\x8F\xBF\xBF", "?"},
+      {"euro among Chinese", "\xE4\xB8\xAD\xE2\x82\xAC\xE4\xB8\xAD", "\xD6\xD0\x80\xD6\xD0"},
+      {"two-byte character in code page 936", "\xC2\xB7", "\xA1\xA4"},  // ·
+      {"two-byte character outside it", "\xC4\x82", "?"},               // Ă
+      {"Thai run", Repeat("\xE0\xB8\x81", 100000), std::string(100000, '?')},
+      {"emoji run", Repeat("\xF0\x9F\x98\x80", 100000), std::string(100000, '?')},
+      {"Chinese and Thai alternating", Repeat("\xE4\xB8\xAD\xE0\xB8\x81", 50000),
+       Repeat("\xD6\xD0?", 50000)},
+      {"run of broken pieces", Repeat("\xE4\xB8\xFF", 50000), Repeat("??", 50000)},
   };
   for (const auto& c : cases) {
     EXPECT_EQ(Utf8ToLocalText(c.utf8), c.local) << c.name;
@@ -88,6 +130,44 @@ TEST(Utf8ToLocalText, KnownCases) {
     EXPECT_EQ(Utf8ToLocalText(bytes), c.local) << c.name << " (byte array)";
   }
   EXPECT_EQ(Utf8ToLocalText(ByteArray{}), "");
+}
+
+// Each code point of the Basic Multilingual Plane, alone between two
+// letters, against iconv asked about that one character: its bytes where
+// iconv gives some, else one "?" (refused, or dropped without an error).
+// Then the whole plane in one buffer, so no character disturbs the next.
+TEST(Utf8ToLocalText, EveryBmpCodePointAsIconvMapsItAlone) {
+  std::string whole_utf8, whole_local;
+  int mapped = 0;
+  for (std::uint32_t cp = 1; cp < 0x10000; ++cp) {
+    if (cp >= 0xD800 && cp <= 0xDFFF) continue;  // no UTF-8 form
+    const std::string utf8 = EncodeUtf8(cp);
+    const auto alone = IconvOnce("CP936", "UTF-8", utf8);
+    const bool has_bytes = alone.has_value() && !alone->empty();
+    const std::string local = has_bytes ? *alone : "?";
+    mapped += has_bytes && cp >= 0x80;
+    ASSERT_EQ(Utf8ToLocalText("<" + utf8 + ">"), "<" + local + ">") << std::hex << "U+" << cp;
+    whole_utf8 += utf8;
+    whole_local += local;
+  }
+  EXPECT_GT(mapped, 21000);  // the reference itself works: iconv knows code page 936
+  EXPECT_EQ(Utf8ToLocalText(whole_utf8), whole_local);
+}
+
+// Code page 936 holds nothing beyond the Basic Multilingual Plane (the
+// four-byte characters of GB 18030 are not part of it): every one of them
+// is one "?", in one buffer and inside Chinese text.
+TEST(Utf8ToLocalText, EverySupplementaryCodePointIsOneQuestionMark) {
+  std::string utf8;
+  for (std::uint32_t cp = 0x10000; cp <= 0x10FFFF; ++cp) utf8 += EncodeUtf8(cp);
+  const Text local = Utf8ToLocalText(utf8);
+  EXPECT_EQ(local.size(), 0x100000u);
+  EXPECT_EQ(local.find_first_not_of('?'), Text::npos);
+  for (std::uint32_t cp : {0x10000u, 0x1F600u, 0x20000u, 0xE0001u, 0xE007Fu, 0x10FFFFu}) {
+    EXPECT_EQ(Utf8ToLocalText("\xE4\xB8\xAD" + EncodeUtf8(cp) + "\xE4\xB8\xAD"),
+              "\xD6\xD0?\xD6\xD0")
+        << std::hex << "U+" << cp;
+  }
 }
 
 // Long inputs cross the ASCII fast path's eight-byte steps and iconv's
@@ -200,6 +280,13 @@ TEST(LocalTextToUtf8, KnownCases) {
       {"unmapped pair goes as one", "?z", "\xAA\xA1z"},
       {"lead byte before 0x7F", "?\x7F", "\x81\x7F"},
       {"zero byte kept", std::string("a\0b", 3), std::string("a\0b", 3)},
+      {"lead byte before an invalid byte", "??", "\x81\xFF"},
+      {"euro before a pair", "\xE2\x82\xAC\xE4\xB8\xAD", "\x80\xD6\xD0"},
+      {"run of 0x80", Repeat("\xE2\x82\xAC", 100000), std::string(100000, '\x80')},
+      {"run of 0xFF", std::string(100000, '?'), std::string(100000, '\xFF')},
+      {"run of unmapped pairs", std::string(50000, '?'), Repeat("\xAA\xA1", 50000)},
+      {"run of lead bytes before blanks", Repeat("? ", 50000), Repeat("\x81 ", 50000)},
+      {"run of lead bytes before 0x7F", Repeat("?\x7F", 50000), Repeat("\xFE\x7F", 50000)},
   };
   for (const auto& c : cases) EXPECT_EQ(LocalTextToUtf8(c.local), c.utf8) << c.name;
 }

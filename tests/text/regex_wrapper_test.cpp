@@ -368,25 +368,131 @@ TEST_P(RegexWrapperTest, ListingPatternOnLargePages) {
   EXPECT_EQ(regex.SubMatchText(1, 3), title);
 }
 
-// The worst pages for the engine end quickly. A line of two million bytes of
-// unclosed links reaches the bound on every engine: Compile fails. Short lines
-// full of unclosed links are quadratic work for the interpreter, which reaches
-// its budget; JIT code gets through them with the right answer, no match.
-TEST_P(RegexWrapperTest, HostilePagesReachTheBound) {
-  Text one_line;
-  while (one_line.size() < 2'000'000) one_line += "<td><a href=\"x";
-  RegexWrapper regex;
-  EXPECT_FALSE(regex.Compile(kListingPattern, one_line, false, false, true, true));
-  EXPECT_EQ(regex.MatchCount(), 0);
+Text GoodLink(int n) {
+  const std::string id = std::to_string(n);
+  return "<td><a href=\"/m/" + id + "/\" id=\"" + id + "\" target=\"play\">t" + id + "</a>";
+}
 
-  Text short_lines;
-  while (short_lines.size() < 2'000'000) {
-    for (int i = 0; i < 70; ++i) short_lines += "<td><a href=\"";
-    short_lines += "\n";
+Link GoodRow(int n) {
+  const std::string id = std::to_string(n);
+  return {"/m/" + id + "/", id, "t" + id};
+}
+
+// Pages on which some start positions reach the engine's bound: those give
+// no match, and every link before and after them is found, in order. Compile
+// succeeds; a page with nothing of the pattern's form has no match.
+TEST_P(RegexWrapperTest, StartsThatReachTheBoundGiveNoMatchAndTheSearchGoesOn) {
+  const Text dangling = "<td><a href=\"";
+  const Text long_run(1'500'000, 'x');
+  Text unclosed_line;  // as long as a start may run, and longer
+  while (unclosed_line.size() < 2'000'000) unclosed_line += dangling + "x";
+  Text line_with_unclosed_links;
+  for (int i = 0; i < 20; ++i) line_with_unclosed_links += dangling;
+  struct Case {
+    const char* name;
+    Text page;
+    std::vector<Link> links;
+  };
+  std::vector<Case> cases = {
+      {"dangling link on a long line between good links",
+       GoodLink(1) + "\n" + dangling + long_run + "\n" + GoodLink(2) + "\n",
+       {GoodRow(1), GoodRow(2)}},
+      {"dangling link and a good one after it on the same long line",
+       GoodLink(1) + dangling + long_run + GoodLink(2) + GoodLink(3),
+       {GoodRow(1), GoodRow(2), GoodRow(3)}},
+      {"one line of unclosed links", unclosed_line, {}},
+      {"good links around a line of unclosed links",
+       GoodLink(1) + "\n" + unclosed_line + "\n" + GoodLink(2),
+       {GoodRow(1), GoodRow(2)}},
+      {"minified page ending in a dangling link", {}, {}},
+  };
+  for (int i = 0; i < 2000; ++i) {
+    cases.back().page += GoodLink(i);
+    cases.back().links.push_back(GoodRow(i));
   }
-  const bool compiled = regex.Compile(kListingPattern, short_lines, false, false, true, true);
-  EXPECT_EQ(compiled, GetParam() == Engine::kJit);
-  EXPECT_EQ(regex.MatchCount(), 0);
+  cases.back().page += dangling + long_run;
+  // Once a line of unclosed links has spent the engine's credit, links on
+  // one long line still come through whole, one after another.
+  Case after_spent{"minified page after a line of unclosed links", unclosed_line + "\n", {}};
+  for (int i = 0; i < 3000; ++i) {
+    after_spent.page += GoodLink(i) + "<td>x</td>";
+    after_spent.links.push_back(GoodRow(i));
+  }
+  cases.push_back(std::move(after_spent));
+  // Lines that each hold a good link and then twenty unclosed ones, 1 MB.
+  Case lines{"good link and twenty unclosed ones on each line", {}, {}};
+  for (int i = 0; lines.page.size() < 1'000'000; ++i) {
+    lines.page += "<tr>" + GoodLink(i) + line_with_unclosed_links + "\n";
+    lines.links.push_back(GoodRow(i));
+  }
+  cases.push_back(std::move(lines));
+
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    RegexWrapper regex;
+    ASSERT_TRUE(regex.Compile(kListingPattern, c.page, false, false, true, true));
+    std::vector<Link> links;
+    for (int i = 1; i <= regex.MatchCount(); ++i) {
+      links.push_back(
+          {regex.SubMatchText(i, 1), regex.SubMatchText(i, 2), regex.SubMatchText(i, 3)});
+    }
+    EXPECT_EQ(links.size(), c.links.size());
+    EXPECT_TRUE(links == c.links);
+  }
+}
+
+// Catastrophic backtracking reaches the bound at every start in the run of
+// letters; the match after it is still found, alone without global, and the
+// next start after a failed one is one whole character on (a two-byte
+// character is never split).
+TEST_P(RegexWrapperTest, BoundAtSomeStartsOtherPatterns) {
+  const Text run(40, 'a');
+  RegexWrapper regex;
+  ASSERT_TRUE(regex.Compile("(a+)+b", run + "! aab " + run + "! ab"));
+  ASSERT_EQ(regex.MatchCount(), 2);
+  int position = -1;
+  EXPECT_EQ(regex.MatchText(1, &position), "aab");
+  EXPECT_EQ(position, 42);
+  EXPECT_EQ(regex.MatchText(2, &position), "ab");
+  EXPECT_EQ(position, 88);
+
+  ASSERT_TRUE(regex.Compile("(a+)+b", run + "! aab ab", false, true, /*global=*/false));
+  ASSERT_EQ(regex.MatchCount(), 1);
+  EXPECT_EQ(regex.MatchText(1), "aab");
+
+  // Work that escapes the step counts: a greedy repeat over a long run, a
+  // group repeated until the stack runs out. Every start in the run gives
+  // up; what follows the run is still found.
+  const Text long_run(100'000, 'a');
+  struct Case {
+    const char* pattern;
+    std::vector<Text> matches;
+  };
+  const Case deep_cases[] = {
+      {"(?:(a)|b)*c", {"aac"}},
+      {"(a|aa)*c", {"aac"}},
+      {"(?:a|b)*?c", {"aac"}},
+      {"(a+)+$", {}},
+      // Without backtracking the first start's match is found whole.
+      {"(a+)+!", {long_run + "!"}},
+  };
+  for (const auto& c : deep_cases) {
+    ASSERT_TRUE(regex.Compile(c.pattern, long_run + "! aac", true)) << c.pattern;
+    std::vector<Text> found;
+    for (int i = 1; i <= regex.MatchCount(); ++i) found.push_back(regex.MatchText(i));
+    EXPECT_EQ(found, c.matches) << c.pattern;
+  }
+
+  // From the start at 中's first byte the bound is reached; the next start
+  // is after 中, so its trail byte "a" (as in 乤, 81 61) is not read as a
+  // letter of its own.
+  const Text long_tail(1'500'000, 'x');
+  ASSERT_TRUE(regex.Compile("[\\x81-\\xFE].*?y|a.",
+                            "\x81"
+                            "a" +
+                                long_tail + "\n" + "ab"));
+  ASSERT_EQ(regex.MatchCount(), 1);
+  EXPECT_EQ(regex.MatchText(1, &position), "ab");
 }
 
 TEST_P(RegexWrapperTest, ComIsBalancedOnEveryPath) {
