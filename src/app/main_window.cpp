@@ -32,10 +32,6 @@ T* Place(QWidget* parent, const char* name, int left, int top, int width, int he
 
 }  // namespace
 
-void QtEventPump::ProcessPendingEvents() {
-  QCoreApplication::processEvents();
-}
-
 void InstallFontSubstitutions() {
   const QStringList faces = {QStringLiteral("WenQuanYi Micro Hei")};
   QFont::insertSubstitutions(QStringLiteral("宋体"), faces);
