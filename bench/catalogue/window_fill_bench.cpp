@@ -133,8 +133,7 @@ int Run(int runs, std::size_t kTracks) {
               fill.Median() - fill_quiet.Median(), "-");
   std::printf("%-44s %10.2f %10.2f\n", "    peer: an event run per row, nothing to paint",
               idle.Median(), idle.Min());
-  std::printf("%-44s %10.2f %10.2f\n", "  clearing the previous rows", clear.Median(),
-              clear.Min());
+  std::printf("%-44s %10.2f %10.2f\n", "  clearing the previous rows", clear.Median(), clear.Min());
   std::printf("%-44s %10.2f\n", "  sum of the stages",
               fetch.Median() + convert.Median() + fill.Median() + clear.Median());
   std::printf("page: %zu bytes UTF-8\n", HttpRequest(url).size());

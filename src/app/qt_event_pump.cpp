@@ -45,7 +45,8 @@ class FrameGate final : public QObject {
     std::vector<QPointer<QWidget>> held;
     held.swap(held_);
     for (const QPointer<QWidget>& w : held) {
-      if (w) QCoreApplication::postEvent(w, new QEvent(QEvent::UpdateRequest), Qt::LowEventPriority);
+      if (!w) continue;
+      QCoreApplication::postEvent(w, new QEvent(QEvent::UpdateRequest), Qt::LowEventPriority);
     }
   }
 

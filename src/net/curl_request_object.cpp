@@ -174,9 +174,9 @@ class CurlRequestObject final : public RequestObject {
         }
       }
       if (hook != nullptr) {
-        const auto to_hook = std::chrono::duration_cast<std::chrono::milliseconds>(
-                                 next_hook_call - Clock::now())
-                                 .count();
+        const auto to_hook =
+            std::chrono::duration_cast<std::chrono::milliseconds>(next_hook_call - Clock::now())
+                .count();
         wait_ms = static_cast<int>(std::min<long long>(wait_ms, std::max<long long>(to_hook, 0)));
       }
       if (curl_multi_poll(multi_, nullptr, 0, std::max(wait_ms, 1), nullptr) != CURLM_OK) {

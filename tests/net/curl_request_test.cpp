@@ -471,7 +471,8 @@ struct Outcome {
 Outcome Fetch(const std::string& url, int timeout_seconds) {
   Outcome o;
   const ByteArray body = HttpRequest(
-      url, {.response_headers = &o.headers, .status = &o.status, .timeout_seconds = timeout_seconds});
+      url,
+      {.response_headers = &o.headers, .status = &o.status, .timeout_seconds = timeout_seconds});
   o.body = AsString(body);
   return o;
 }
