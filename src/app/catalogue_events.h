@@ -22,7 +22,9 @@ struct DownloadState;
 // download folder beside `program_folder` (program text; the program passes
 // the folder of its own file). The catalogue reaches the window only through
 // Controls(), which stays safe to use after the window has closed or gone
-// (operations on a window that is gone do nothing and read empty).
+// (operations on a window that is closed or gone do nothing and read empty).
+// While it lives, the GUI thread's network waits let the window paint and
+// are given up when the window closes (app/window_wait.h).
 class CatalogueEvents : public WindowEvents {
  public:
   CatalogueEvents(MainWindow& window, catalogue::DownloadState& state,
