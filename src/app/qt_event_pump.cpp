@@ -11,7 +11,6 @@
 #include <vector>
 
 namespace wuqu {
-namespace {
 
 // Holds the window system's repaint requests (and the item views' delayed
 // relayouts, whose cost grows with the rows) back until a deadline, then
@@ -22,12 +21,16 @@ namespace {
 // therefore posted again on release, or the window would never repaint. The
 // item views' layout timers need nothing of the kind: they keep firing until
 // they are let through.
-class FrameGate final : public QObject {
+class QtEventPump::FrameGate final : public QObject {
  public:
-  static FrameGate& Instance() {
-    static auto* gate = new FrameGate;  // lives as long as the GUI thread runs events
-    return *gate;
+  FrameGate() {
+    release_.setSingleShot(true);
+    release_.setTimerType(Qt::PreciseTimer);
+    connect(&release_, &QTimer::timeout, this, [this] { ReleaseNow(); });
   }
+  ~FrameGate() override { ReleaseNow(); }
+  FrameGate(const FrameGate&) = delete;
+  FrameGate& operator=(const FrameGate&) = delete;
 
   void HoldFor(int milliseconds) {
     if (!holding_) {
@@ -40,8 +43,12 @@ class FrameGate final : public QObject {
   void ReleaseNow() {
     release_.stop();
     if (!holding_) return;
-    QCoreApplication::instance()->removeEventFilter(this);
     holding_ = false;
+    if (QCoreApplication::instance() == nullptr) {  // the application has gone, and its events
+      held_.clear();
+      return;
+    }
+    QCoreApplication::instance()->removeEventFilter(this);
     std::vector<QPointer<QWidget>> held;
     held.swap(held_);
     for (const QPointer<QWidget>& w : held) {
@@ -64,21 +71,18 @@ class FrameGate final : public QObject {
   }
 
  private:
-  FrameGate() {
-    release_.setSingleShot(true);
-    release_.setTimerType(Qt::PreciseTimer);
-    connect(&release_, &QTimer::timeout, this, [this] { ReleaseNow(); });
-  }
-
   QTimer release_;
   bool holding_ = false;
   std::vector<QPointer<QWidget>> held_;
 };
 
-}  // namespace
+QtEventPump::QtEventPump() : gate_(std::make_unique<FrameGate>()) {}
+
+QtEventPump::~QtEventPump() = default;
 
 void QtEventPump::ProcessPendingEvents() {
-  FrameGate& gate = FrameGate::Instance();
+  if (QCoreApplication::instance() == nullptr) return;
+  FrameGate& gate = *gate_;
   if (!since_frame_.isValid() || since_frame_.hasExpired(kFrameIntervalMs)) {
     gate.ReleaseNow();
     since_frame_.start();

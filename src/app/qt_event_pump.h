@@ -2,6 +2,8 @@
 
 #include <QElapsedTimer>
 
+#include <memory>
+
 #include "platform/event_pump.h"
 
 namespace wuqu {
@@ -18,9 +20,16 @@ inline constexpr int kFrameIntervalMs = 16;
 // held back is repainted at the latest one frame after the last call.
 class QtEventPump final : public EventPump {
  public:
+  QtEventPump();
+  ~QtEventPump() override;
+  QtEventPump(const QtEventPump&) = delete;
+  QtEventPump& operator=(const QtEventPump&) = delete;
+
   void ProcessPendingEvents() override;
 
  private:
+  class FrameGate;
+  std::unique_ptr<FrameGate> gate_;
   QElapsedTimer since_frame_;
 };
 
