@@ -23,7 +23,7 @@ class MainWindow;
 // starts inside another one's wait: the controls take the input when they
 // would have taken it had the request blocked the thread. Once the window
 // has closed or gone, every wait is given up at once, and input held back is
-// dropped.
+// dropped. The hook must outlive every wait it is in.
 class WindowWaitHook final : public QObject, public WaitHook {
  public:
   explicit WindowWaitHook(MainWindow& window);

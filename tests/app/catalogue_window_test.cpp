@@ -347,7 +347,8 @@ TEST_F(CatalogueWindowTest, WindowDestroyedDuringAFill) {
 }
 
 // While the listing page is on its way, the window paints, shows the busy
-// cursor, ticks the progress timer and can be dragged by its caption strip;
+// cursor, ticks the progress timer and its caption strip drags and
+// minimises it;
 // the Play button clicked meanwhile plays only once the listing handler's
 // fetch is over, after the listing page, as if the fetch had blocked.
 TEST_F(CatalogueWindowTest, WindowLivesWhileAPageIsFetched) {
@@ -362,6 +363,7 @@ TEST_F(CatalogueWindowTest, WindowLivesWhileAPageIsFetched) {
   struct {
     bool busy_cursor = false;
     QPoint moved_by;
+    bool minimised = false;
     bool play_ran_during_the_wait = true;
     int ticks = 0;
   } seen;
@@ -376,6 +378,9 @@ TEST_F(CatalogueWindowTest, WindowLivesWhileAPageIsFetched) {
                    QTest::mouseMove(window_.get(), from + QPoint(40, 0));
                    QTest::mouseRelease(window_.get(), Qt::LeftButton, {}, from + QPoint(40, 0));
                    seen.moved_by = window_->pos() - before;
+                   QTest::mouseClick(&window_->minimise_button(), Qt::LeftButton);
+                   seen.minimised = window_->isMinimized();
+                   window_->showNormal();
                    QTest::mouseClick(&window_->button_ex1(), Qt::LeftButton);
                    const int ticks_then = ticks;
                    QTest::qWait(400);
@@ -393,6 +398,7 @@ TEST_F(CatalogueWindowTest, WindowLivesWhileAPageIsFetched) {
   EXPECT_TRUE(seen.busy_cursor);
   EXPECT_EQ(QApplication::overrideCursor(), nullptr);
   EXPECT_EQ(seen.moved_by, QPoint(40, 0));
+  EXPECT_TRUE(seen.minimised);
   EXPECT_FALSE(seen.play_ran_during_the_wait);
   EXPECT_GE(seen.ticks, 2);
   EXPECT_GE(handler_ms, std::chrono::milliseconds(kStall).count());
@@ -451,6 +457,21 @@ TEST_F(CatalogueWindowTest, ClosingTheWindowDuringAFetchGivesItUp) {
     EXPECT_TRUE(messages_.empty());
     TearDown();
   }
+}
+
+// The window destroyed while a play page is on its way: the wait ends at
+// once and the handler touches nothing that is gone.
+TEST_F(CatalogueWindowTest, WindowDestroyedDuringAFetch) {
+  Open({.tracks_per_category = 8, .faults = {.first_byte_delay = 60s}});
+  WhenReady user([&] { return !site_->Requests().empty(); }, [&] { window_.reset(); });
+  QElapsedTimer handler;
+  handler.start();
+  events_->PreviewTrackById();
+  ASSERT_TRUE(user.done());
+  EXPECT_LT(handler.elapsed(), 5000);  // the page would take a minute
+  EXPECT_EQ(events_->Window(), nullptr);
+  EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+  EXPECT_TRUE(messages_.empty());
 }
 
 // A long fill: the list grows on screen at least 20 times a second, but is
