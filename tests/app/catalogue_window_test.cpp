@@ -15,9 +15,9 @@
 
 #include <chrono>
 #include <functional>
-#include <thread>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "app/bindings.h"
