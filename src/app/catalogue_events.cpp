@@ -1,6 +1,7 @@
 #include "app/catalogue_events.h"
 
 #include "app/main_window.h"
+#include "app/window_wait.h"
 #include "catalogue/download.h"
 #include "catalogue/download_state.h"
 #include "catalogue/listing.h"
@@ -11,13 +12,32 @@
 
 namespace wuqu {
 
+// The window while it is open: null once it has closed or gone. A closed
+// window stays closed: the program is ending, and a handler that was still
+// running (a fill lets events run, a fetch gives up when the window closes)
+// leaves the controls as they are and shows nothing more.
+namespace {
+class LiveWindow {
+ public:
+  explicit LiveWindow(MainWindow& window) : window_(&window) {}
+  void Close() { closed_ = true; }
+  bool Closed() const { return closed_ || window_.isNull(); }
+  explicit operator bool() const { return !Closed(); }
+  MainWindow* operator->() const { return window_.data(); }
+  MainWindow& operator*() const { return *window_; }
+
+ private:
+  QPointer<MainWindow> window_;
+  bool closed_ = false;
+};
+}  // namespace
+
 // The catalogue's view of the window, on the real controls. Each control is
-// reached through the window's guarded pointer, so a handler that outlives
-// the window (a fill lets events run, and one of them may close or destroy
-// it) touches nothing that is gone.
+// reached through the live window, so a handler that outlives the window
+// touches nothing that is gone or closed.
 struct CatalogueEvents::WindowControls {
   struct List final : catalogue::TrackListControl {
-    explicit List(const QPointer<MainWindow>& w) : w(w) {}
+    explicit List(const LiveWindow& w) : w(w) {}
     void DeleteAllRows() override {
       if (w) w->super_list_box1().DeleteAllRows();
     }
@@ -29,72 +49,79 @@ struct CatalogueEvents::WindowControls {
       return w ? w->super_list_box1().GetCellText(row, column) : Text();
     }
     int SelectedRow() const override { return w ? w->super_list_box1().SelectedRow() : -1; }
-    const QPointer<MainWindow>& w;
+    const LiveWindow& w;
   };
   struct Chooser final : catalogue::CategoryChooser {
-    explicit Chooser(const QPointer<MainWindow>& w) : w(w) {}
+    explicit Chooser(const LiveWindow& w) : w(w) {}
     int SelectedIndex() const override { return w ? w->combo_box1().SelectedIndex() : -1; }
-    const QPointer<MainWindow>& w;
+    const LiveWindow& w;
   };
   struct Box final : catalogue::TextBoxControl {
-    Box(const QPointer<MainWindow>& w, SkinnedEdit& (MainWindow::*box)()) : w(w), box(box) {}
+    Box(const LiveWindow& w, SkinnedEdit& (MainWindow::*box)()) : w(w), box(box) {}
     Text GetText() const override { return w ? ((*w).*box)().GetText() : Text(); }
     void SetText(const Text& text) override {
       if (w) ((*w).*box)().SetText(text);
     }
-    const QPointer<MainWindow>& w;
+    const LiveWindow& w;
     SkinnedEdit& (MainWindow::*box)();
   };
   struct Player final : catalogue::PlayerControl {
-    explicit Player(const QPointer<MainWindow>& w) : w(w) {}
+    explicit Player(const LiveWindow& w) : w(w) {}
     void SetUrl(const Text& url) override {
       if (w) w->player1().SetUrl(url);
     }
-    const QPointer<MainWindow>& w;
+    const LiveWindow& w;
   };
   struct Messages final : catalogue::ErrorBox {
-    explicit Messages(const QPointer<MainWindow>& w) : w(w) {}
+    explicit Messages(const LiveWindow& w) : w(w) {}
     void ShowError(const Text& message) override {
       if (w) w->ShowErrorBox(message);
     }
-    const QPointer<MainWindow>& w;
+    const LiveWindow& w;
   };
 
   struct Bar final : catalogue::ProgressBarControl {
-    explicit Bar(const QPointer<MainWindow>& w) : w(w) {}
+    explicit Bar(const LiveWindow& w) : w(w) {}
     int Position() const override { return w ? w->progress_bar1().Position() : 0; }
     void SetPosition(int position) override {
       if (w) w->progress_bar1().SetPosition(position);
     }
-    const QPointer<MainWindow>& w;
+    const LiveWindow& w;
   };
   struct Timer final : catalogue::TimerControl {
-    explicit Timer(const QPointer<MainWindow>& w) : w(w) {}
+    explicit Timer(const LiveWindow& w) : w(w) {}
     void SetInterval(int milliseconds) override {
       if (w) w->clock1().SetInterval(milliseconds);
     }
-    const QPointer<MainWindow>& w;
+    const LiveWindow& w;
   };
   struct Label final : catalogue::LabelControl {
-    explicit Label(const QPointer<MainWindow>& w) : w(w) {}
+    explicit Label(const LiveWindow& w) : w(w) {}
     void SetText(const Text& text) override {
       if (w) w->label_ex3().SetText(text);
     }
-    const QPointer<MainWindow>& w;
+    const LiveWindow& w;
   };
 
-  explicit WindowControls(const QPointer<MainWindow>& w)
-      : list(w),
-        chooser(w),
-        id_box(w, &MainWindow::edit_box_ex1),
-        address_box(w, &MainWindow::edit_box_ex3),
-        player(w),
-        messages(w),
-        thread_count_box(w, &MainWindow::edit_box_ex2),
-        bar(w),
-        timer(w),
-        status_label(w) {}
+  explicit WindowControls(MainWindow& window)
+      : live(window),
+        wait_hook(window),
+        scoped_wait_hook(wait_hook),
+        list(live),
+        chooser(live),
+        id_box(live, &MainWindow::edit_box_ex1),
+        address_box(live, &MainWindow::edit_box_ex3),
+        player(live),
+        messages(live),
+        thread_count_box(live, &MainWindow::edit_box_ex2),
+        bar(live),
+        timer(live),
+        status_label(live) {}
 
+  LiveWindow live;
+  // Network waits of the handlers let this window paint.
+  WindowWaitHook wait_hook;
+  ScopedWaitHook scoped_wait_hook;
   List list;
   Chooser chooser;
   Box id_box;
@@ -118,14 +145,16 @@ CatalogueEvents::CatalogueEvents(MainWindow& window, catalogue::DownloadState& s
       state_(state),
       sites_(std::move(sites)),
       program_folder_(std::move(program_folder)),
-      controls_(std::make_unique<WindowControls>(window_)) {
+      controls_(std::make_unique<WindowControls>(window)) {
   // A closed or destroyed window shows no listing any more: a fill in
   // progress stops at its next row.
-  catalogue::CatalogueWindow* controls = &controls_->window;
-  closed_ =
-      QObject::connect(&window, &MainWindow::closed, [controls] { ++controls->listing_serial; });
-  destroyed_ =
-      QObject::connect(&window, &QObject::destroyed, [controls] { ++controls->listing_serial; });
+  WindowControls* controls = controls_.get();
+  closed_ = QObject::connect(&window, &MainWindow::closed, [controls] {
+    controls->live.Close();
+    ++controls->window.listing_serial;
+  });
+  destroyed_ = QObject::connect(&window, &QObject::destroyed,
+                                [controls] { ++controls->window.listing_serial; });
 }
 
 CatalogueEvents::~CatalogueEvents() {

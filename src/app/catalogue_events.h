@@ -20,9 +20,12 @@ struct DownloadState;
 // list fill, the preview, the download and the progress display, run on the
 // real controls of `window` against `sites`, with downloads going into the
 // download folder beside `program_folder` (program text; the program passes
-// the folder ProgramDownloadHome chooses, app/download_home.h). The catalogue reaches the window
-// only through Controls(), which stays safe to use after the window has closed or gone (operations
-// on a window that is gone do nothing and read empty).
+// the folder ProgramDownloadHome chooses, app/download_home.h). The catalogue
+// reaches the window only through Controls(), which stays safe to use after
+// the window has closed or gone (operations on a window that is closed or gone
+// do nothing and read empty). While it lives, the GUI thread's network waits
+// let the window paint and are given up when the window closes
+// (app/window_wait.h).
 class CatalogueEvents : public WindowEvents {
  public:
   CatalogueEvents(MainWindow& window, catalogue::DownloadState& state,

@@ -48,10 +48,6 @@ void NameByLabel(QWidget& control, QLabel& label) {
 
 }  // namespace
 
-void QtEventPump::ProcessPendingEvents() {
-  QCoreApplication::processEvents();
-}
-
 void InstallFontSubstitutions() {
   const QStringList faces = {QStringLiteral("WenQuanYi Micro Hei")};
   QFont::insertSubstitutions(QStringLiteral("宋体"), faces);

@@ -5,17 +5,10 @@
 
 #include "app/controls.h"
 #include "app/media_player.h"
-#include "platform/event_pump.h"
+#include "app/qt_event_pump.h"
 #include "text/text.h"
 
 namespace wuqu {
-
-// Lets the window's pending events run (between rows of a fill, between bytes
-// of a caption decoding).
-class QtEventPump final : public EventPump {
- public:
-  void ProcessPendingEvents() override;
-};
 
 // Maps the skinned controls' face (宋体, absent on this platform) to an
 // installed face that holds every Chinese glyph. Idempotent.

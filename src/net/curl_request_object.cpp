@@ -12,6 +12,7 @@
 
 #include "net/header_cookie.h"
 #include "net/wire_url.h"
+#include "platform/wait_hook.h"
 
 namespace wuqu {
 namespace {
@@ -124,6 +125,7 @@ class CurlRequestObject final : public RequestObject {
 
   // Runs the request on the caller's thread, checking the send and receive
   // time-outs between short waits; curl itself bounds the connection set-up.
+  // With a wait hook on the thread, the hook runs at least every slice.
   void Perform(std::string request_body) {
     if (!opened_) return;
     opened_ = false;
@@ -139,7 +141,8 @@ class CurlRequestObject final : public RequestObject {
     uploaded_ = 0;
     Touch();
     if (curl_multi_add_handle(multi_, easy_) == CURLM_OK) {
-      RunTransfer();
+      WaitScope wait;
+      if (!RunTransfer(wait.hook())) ClearResponse();  // given up: no response at all
       curl_multi_remove_handle(multi_, easy_);
     }
     curl_easy_setopt(easy_, CURLOPT_HTTPHEADER, nullptr);
@@ -147,10 +150,17 @@ class CurlRequestObject final : public RequestObject {
     request_body_.clear();
   }
 
-  void RunTransfer() {
+  // False when the thread's wait hook gave the request up.
+  bool RunTransfer(WaitHook* hook) {
+    Clock::time_point next_hook_call = Clock::now() + std::chrono::milliseconds(kWaitSliceMs);
     for (;;) {
       int running = 0;
-      if (curl_multi_perform(multi_, &running) != CURLM_OK || running == 0) return;
+      if (curl_multi_perform(multi_, &running) != CURLM_OK || running == 0) return true;
+      if (hook != nullptr && Clock::now() >= next_hook_call) {
+        if (!hook->KeepWaiting()) return false;
+        next_hook_call = Clock::now() + std::chrono::milliseconds(kWaitSliceMs);
+        continue;  // the hook took time: look at the transfer again before waiting
+      }
       int wait_ms = kMaxPollMs;
       if (connected_) {
         const bool sending = method_ != "HEAD" && uploaded_ < request_body_.size();
@@ -159,11 +169,19 @@ class CurlRequestObject final : public RequestObject {
           const auto idle =
               std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - last_activity_)
                   .count();
-          if (idle >= limit) return;  // removing the handle ends the transfer
+          if (idle >= limit) return true;  // removing the handle ends the transfer
           wait_ms = static_cast<int>(std::min<long long>(wait_ms, limit - idle));
         }
       }
-      if (curl_multi_poll(multi_, nullptr, 0, std::max(wait_ms, 1), nullptr) != CURLM_OK) return;
+      if (hook != nullptr) {
+        const auto to_hook =
+            std::chrono::duration_cast<std::chrono::milliseconds>(next_hook_call - Clock::now())
+                .count();
+        wait_ms = static_cast<int>(std::min<long long>(wait_ms, std::max<long long>(to_hook, 0)));
+      }
+      if (curl_multi_poll(multi_, nullptr, 0, std::max(wait_ms, 1), nullptr) != CURLM_OK) {
+        return true;
+      }
     }
   }
 

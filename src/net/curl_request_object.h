@@ -34,7 +34,11 @@ inline constexpr std::size_t kMaxResponseBodyBytes = std::size_t{256} << 20;
 //   or NUL in its name or value, is refused (no header injection).
 // - Open: the address is program text and goes through WireUrl; only http
 //   and https are spoken, on redirects too. The request is always synchronous.
-// - Send: a HEAD does not wait for a body, and sends none.
+// - Send: a HEAD does not wait for a body, and sends none. With a wait hook
+//   on the calling thread (platform/wait_hook.h) the hook runs between slices
+//   of the wait; the time-outs run on as they would without it. A hook that
+//   gives the request up ends it at once with no response: no body, no
+//   headers, status 0.
 std::shared_ptr<RequestObject> MakeCurlRequestObject(
     std::size_t max_body_bytes = kMaxResponseBodyBytes);
 

@@ -30,7 +30,9 @@ struct HttpRequestOptions {
 
 // One synchronous HTTP exchange; returns the response body (empty when there
 // is none or the request object cannot be created). A failed transfer returns
-// whatever body arrived and reports nothing.
+// whatever body arrived and reports nothing. On a thread with a wait hook
+// (platform/wait_hook.h) the hook runs while the request waits, and may give
+// the request up: it then ends with no response at all.
 ByteArray HttpRequest(const Text& url, const HttpRequestOptions& options = {});
 
 }  // namespace wuqu

@@ -5,15 +5,19 @@
 
 #include <QAbstractItemView>
 #include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
 #include <QMediaPlayer>
 #include <QMessageBox>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "app/bindings.h"
@@ -28,6 +32,21 @@
 
 namespace wuqu {
 namespace {
+
+using namespace std::chrono_literals;
+
+// Counts the paint events `widget` receives.
+class PaintCounter : public QObject {
+ public:
+  explicit PaintCounter(QWidget* widget) { widget->installEventFilter(this); }
+  int paints = 0;
+
+ protected:
+  bool eventFilter(QObject*, QEvent* event) override {
+    if (event->type() == QEvent::Paint) ++paints;
+    return false;
+  }
+};
 
 Text L(const std::string& utf8) {
   return Utf8ToLocalText(std::string_view(utf8));
@@ -324,6 +343,165 @@ TEST_F(CatalogueWindowTest, WindowDestroyedDuringAFill) {
   // The handlers still answer, on nothing.
   events_->PreviewTrackById();
   events_->LoadCategoryListing();
+  EXPECT_TRUE(messages_.empty());
+}
+
+// While the listing page is on its way, the window paints, shows the busy
+// cursor, ticks the progress timer, and its caption strip drags and
+// minimises it. What the user does to the controls meanwhile (a click in the
+// id box, which empties it, an id typed, the Play button) happens only once
+// the listing handler's fetch is over, in its order, as if the fetch had
+// blocked: the typed id plays, after the listing page.
+TEST_F(CatalogueWindowTest, WindowLivesWhileAPageIsFetched) {
+  constexpr auto kStall = 1500ms;
+  Open({.tracks_per_category = 8, .faults = {.first_byte_delay = kStall}});
+  const SiteTrack& typed = site_->Categories()[5].tracks[3];
+  PaintCounter window_paints(window_.get());
+  int ticks = 0;
+  QObject::connect(&window_->clock1(), &Clock::tick, [&] { ++ticks; });
+  window_->clock1().SetInterval(100);  // a download's status line
+  const Text address_before = window_->edit_box_ex3().GetText();
+
+  struct {
+    bool busy_cursor = false;
+    QPoint moved_by;
+    bool minimised = false;
+    bool play_ran_during_the_wait = true;
+    Text id_box;
+    int ticks = 0;
+  } seen;
+  WhenReady user([&] { return !site_->Requests().empty(); },
+                 [&] {
+                   const QCursor* cursor = QApplication::overrideCursor();
+                   seen.busy_cursor = cursor != nullptr && cursor->shape() == Qt::BusyCursor;
+                   // The caption strip, dragged 40 pixels to the right.
+                   const QPoint from(200, 12);
+                   const QPoint before = window_->pos();
+                   QTest::mousePress(window_.get(), Qt::LeftButton, {}, from);
+                   QTest::mouseMove(window_.get(), from + QPoint(40, 0));
+                   QTest::mouseRelease(window_.get(), Qt::LeftButton, {}, from + QPoint(40, 0));
+                   seen.moved_by = window_->pos() - before;
+                   QTest::mouseClick(&window_->minimise_button(), Qt::LeftButton);
+                   seen.minimised = window_->isMinimized();
+                   window_->showNormal();
+                   SkinnedEdit& id_box = window_->edit_box_ex1();
+                   QTest::mouseClick(&id_box, Qt::LeftButton);
+                   QTest::keyClicks(&id_box, QString::fromStdString(typed.id));
+                   QTest::mouseClick(&window_->button_ex1(), Qt::LeftButton);
+                   const int ticks_then = ticks;
+                   QTest::qWait(400);
+                   seen.ticks = ticks - ticks_then;
+                   seen.play_ran_during_the_wait =
+                       site_->Requests().size() != 1 ||
+                       window_->edit_box_ex3().GetText() != address_before;
+                   seen.id_box = id_box.GetText();
+                 });
+  QElapsedTimer handler;
+  handler.start();
+  ChooseFromTheBox(*window_, 2);
+  const qint64 handler_ms = handler.elapsed();
+  ASSERT_TRUE(user.done());
+
+  EXPECT_TRUE(seen.busy_cursor);
+  EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+  EXPECT_EQ(seen.moved_by, QPoint(40, 0));
+  EXPECT_TRUE(seen.minimised);
+  EXPECT_FALSE(seen.play_ran_during_the_wait);
+  EXPECT_EQ(seen.id_box, "116717");
+  EXPECT_GE(seen.ticks, 2);
+  // The listing page and, inside the fill, the typed id's play page: both
+  // held back by the site. At least 20 paints a second all along.
+  EXPECT_GE(handler_ms, 2 * std::chrono::milliseconds(kStall).count());
+  EXPECT_GE(window_paints.paints, handler_ms / 50) << handler_ms << " ms";
+  EXPECT_EQ(Rows(), SiteRows(2));
+
+  EXPECT_EQ(window_->edit_box_ex1().GetText(), typed.id);
+  EXPECT_EQ(window_->edit_box_ex3().GetText(),
+            site_->MediaBaseUrl() + L(typed.file_value) + ".mp4");
+  std::vector<std::string> pages;
+  for (const SiteRequest& r : site_->Requests()) {
+    if (r.path.rfind("/mp4/", 0) != 0) pages.push_back(r.target);
+  }
+  EXPECT_EQ(pages, (std::vector<std::string>{"/zw/", "/m/" + typed.id + "/"}));
+  EXPECT_TRUE(messages_.empty());
+}
+
+// The window closed while a page is on its way: the fetch is given up at
+// once, and the handler leaves the closed window as it was: no message, no
+// track played, no download started.
+TEST_F(CatalogueWindowTest, ClosingTheWindowDuringAFetchGivesItUp) {
+  const struct {
+    const char* name;
+    std::function<void(MainWindow&)> start;
+  } cases[] = {
+      {"category", [](MainWindow& w) { ChooseFromTheBox(w, 2); }},
+      {"Play button", [](MainWindow& w) { QTest::mouseClick(&w.button_ex1(), Qt::LeftButton); }},
+      {"Download button",
+       [](MainWindow& w) { QTest::mouseClick(&w.button_ex2(), Qt::LeftButton); }},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    Open({.tracks_per_category = 8, .faults = {.first_byte_delay = 60s}});
+    const Text address_before = window_->edit_box_ex3().GetText();
+    WhenReady user([&] { return !site_->Requests().empty(); },
+                   [&] { QTest::mouseClick(&window_->close_button(), Qt::LeftButton); });
+    QElapsedTimer handler;
+    handler.start();
+    c.start(*window_);
+    ASSERT_TRUE(user.done());
+    EXPECT_LT(handler.elapsed(), 5000);  // the page would take a minute
+    EXPECT_FALSE(window_->isVisible());
+    EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+    EXPECT_EQ(window_->edit_box_ex3().GetText(), address_before);
+    EXPECT_EQ(window_->player1().Url(), Text());
+    EXPECT_EQ(window_->clock1().Interval(), 0);
+    QTest::qWait(200);
+    EXPECT_EQ(site_->Requests().size(), 1u);
+    EXPECT_FALSE(QDir(program_folder_.path()).exists(QStringLiteral("下载")));
+    EXPECT_TRUE(messages_.empty());
+    TearDown();
+  }
+}
+
+// The window destroyed while a play page is on its way: the wait ends at
+// once and the handler touches nothing that is gone.
+TEST_F(CatalogueWindowTest, WindowDestroyedDuringAFetch) {
+  Open({.tracks_per_category = 8, .faults = {.first_byte_delay = 60s}});
+  WhenReady user([&] { return !site_->Requests().empty(); }, [&] { window_.reset(); });
+  QElapsedTimer handler;
+  handler.start();
+  events_->PreviewTrackById();
+  ASSERT_TRUE(user.done());
+  EXPECT_LT(handler.elapsed(), 5000);  // the page would take a minute
+  EXPECT_EQ(events_->Window(), nullptr);
+  EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+  EXPECT_TRUE(messages_.empty());
+}
+
+// A long fill: the list grows on screen at least 20 times a second, but is
+// repainted at most once a frame, not after every row; when the fill is
+// over the list repaints as usual. A 0 ms timer that takes a little time
+// keeps the window busy between rows, as other events would.
+TEST_F(CatalogueWindowTest, LongFillRepaintsAtTheDisplaysRate) {
+  constexpr int kRows = 4000;
+  Open({.tracks_per_category = kRows});
+  TrackList& list = window_->super_list_box1();
+  PaintCounter list_paints(list.viewport());
+  QTimer busy;
+  QObject::connect(&busy, &QTimer::timeout, [] { std::this_thread::sleep_for(200us); });
+  busy.start(0);
+  QElapsedTimer fill;
+  fill.start();
+  ChooseFromTheBox(*window_, 5);
+  const qint64 fill_ms = fill.elapsed();
+  busy.stop();
+  ASSERT_EQ(list.RowCount(), kRows);
+  const int paints = list_paints.paints;
+  EXPECT_GE(paints, fill_ms / 50 - 1) << fill_ms << " ms";
+  EXPECT_LE(paints, fill_ms / 16 + 5) << fill_ms << " ms";
+
+  list.viewport()->update();
+  EXPECT_TRUE(WaitFor([&] { return list_paints.paints > paints; }, 2000));
   EXPECT_TRUE(messages_.empty());
 }
 

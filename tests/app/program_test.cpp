@@ -1,12 +1,22 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QElapsedTimer>
+#include <QMessageBox>
 #include <QTest>
 #include <QTimer>
 
+#include <chrono>
+#include <cstdio>
+#include <memory>
+
+#include "app/catalogue_events.h"
 #include "app/main_window.h"
 #include "app/program.h"
+#include "app/window_actions.h"
 #include "catalogue/download_state.h"
+#include "net/curl_request_object.h"
+#include "site/demo_site.h"
 #include "text/codepage.h"
 
 namespace wuqu {
@@ -79,6 +89,86 @@ TEST(RunProgram, RunsAgainAfterAClose) {
     EXPECT_EQ(RunProgram(1, argv, &observer), 0) << run;
     EXPECT_TRUE(observer.released) << run;
   }
+}
+
+// The curl request object with the program's catalogue address swapped for
+// another site's: the program as built, against a site of the test's own.
+class RedirectedRequest final : public RequestObject {
+ public:
+  RedirectedRequest(std::shared_ptr<RequestObject> object, Text from, Text to)
+      : object_(std::move(object)), from_(std::move(from)), to_(std::move(to)) {}
+  void SetTimeouts(int a, int b, int c, int d) override { object_->SetTimeouts(a, b, c, d); }
+  void SetProxy(int setting, const Text& proxy) override { object_->SetProxy(setting, proxy); }
+  void SetCredentials(const Text& u, const Text& p, int f) override {
+    object_->SetCredentials(u, p, f);
+  }
+  void Open(const Text& method, const Text& url, bool async) override {
+    const bool ours = url.rfind(from_, 0) == 0;
+    object_->Open(method, ours ? to_ + url.substr(from_.size()) : url, async);
+  }
+  void SetOption(int index, int value) override { object_->SetOption(index, value); }
+  void SetRequestHeader(const Text& n, const Text& v) override { object_->SetRequestHeader(n, v); }
+  void Send(const ByteArray& body) override { object_->Send(body); }
+  void Send(const Text& body) override { object_->Send(body); }
+  ByteArray ResponseBody() override { return object_->ResponseBody(); }
+  Text GetAllResponseHeaders() override { return object_->GetAllResponseHeaders(); }
+  int Status() override { return object_->Status(); }
+
+ private:
+  std::shared_ptr<RequestObject> object_;
+  Text from_, to_;
+};
+
+// Chooses a category, and closes the window with its close button while the
+// site holds the listing page back.
+class CloseDuringAFetch final : public RunObserver {
+ public:
+  explicit CloseDuringAFetch(DemoSite& site) : site_(site) {}
+  void WindowShown(MainWindow& window) override {
+    QObject::connect(&poll_, &QTimer::timeout, [this, &window] {
+      if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+        ++message_boxes;
+        box->done(QMessageBox::Ok);
+      }
+      if (closed_at.isValid() || site_.Requests().empty()) return;
+      busy_cursor = QApplication::overrideCursor() != nullptr;
+      closed_at.start();
+      QTest::mouseClick(&window.close_button(), Qt::LeftButton);
+    });
+    poll_.start(20);
+    QTimer::singleShot(0, &window, [&window] { ChooseFromTheBox(window, 2); });
+  }
+
+  QElapsedTimer closed_at;
+  bool busy_cursor = false;
+  int message_boxes = 0;
+
+ private:
+  DemoSite& site_;
+  QTimer poll_;
+};
+
+TEST(RunProgram, ClosingTheWindowDuringAFetchEndsTheRunAtOnce) {
+  using namespace std::chrono_literals;
+  DemoSite site({.tracks_per_category = 8, .faults = {.first_byte_delay = 60s}});
+  ASSERT_TRUE(site.Start()) << site.Error();
+  const Text program_site = ProgramSiteAddresses().catalogue_base_url;
+  ScopedRequestObjectFactory factory([&] {
+    return std::make_shared<RedirectedRequest>(MakeCurlRequestObject(), program_site,
+                                               Text(site.CatalogueBaseUrl()));
+  });
+  CloseDuringAFetch observer(site);
+  char name[] = "wuqu";
+  char* argv[] = {name, nullptr};
+  EXPECT_EQ(RunProgram(1, argv, &observer), 0);
+  ASSERT_TRUE(observer.closed_at.isValid()) << "the listing was never asked for";
+  const qint64 after_close_ms = observer.closed_at.elapsed();
+  EXPECT_TRUE(observer.busy_cursor);
+  // Generous, against a hang: the page would take a minute, a time-out 15 s.
+  EXPECT_LT(after_close_ms, 5000);
+  std::printf("closed to the end of the run: %lld ms\n", static_cast<long long>(after_close_ms));
+  EXPECT_EQ(observer.message_boxes, 0);
+  EXPECT_EQ(QApplication::overrideCursor(), nullptr);
 }
 
 }  // namespace

@@ -8,11 +8,14 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <thread>
 
 #include "net/curl_request_object.h"
 #include "net/http_request.h"
 #include "net/loopback_server.h"
 #include "platform/com.h"
+#include "platform/wait_hook.h"
 #include "text/codepage.h"
 
 namespace wuqu {
@@ -430,6 +433,154 @@ TEST_F(CurlRequestTest, SlowServers) {
     EXPECT_EQ(status, c.status);
     EXPECT_EQ(body.size(), c.body_size);
   }
+}
+
+// --- Waiting with the thread's wait hook -------------------------------------
+
+// Notes what a request does with the thread's hook; gives the request up on
+// call `give_up_at` (0: never) and runs `inside` on the first call.
+class RecordingHook final : public WaitHook {
+ public:
+  void WaitBegins() override {
+    ++begins;
+    max_depth = std::max(max_depth, ++depth);
+  }
+  void WaitEnds() override {
+    ++ends;
+    --depth;
+  }
+  bool KeepWaiting() override {
+    if (depth <= 0) ++calls_outside_a_wait;
+    ++calls;
+    if (calls == 1 && inside) inside();
+    return give_up_at == 0 || calls < give_up_at;
+  }
+
+  int give_up_at = 0;
+  std::function<void()> inside;
+  int begins = 0, ends = 0, depth = 0, max_depth = 0, calls = 0, calls_outside_a_wait = 0;
+};
+
+struct Outcome {
+  int status = -1;
+  std::string body;
+  Text headers;
+  bool operator==(const Outcome&) const = default;
+};
+
+Outcome Fetch(const std::string& url, int timeout_seconds) {
+  Outcome o;
+  const ByteArray body = HttpRequest(
+      url,
+      {.response_headers = &o.headers, .status = &o.status, .timeout_seconds = timeout_seconds});
+  o.body = AsString(body);
+  return o;
+}
+
+// The hook runs through every wait, at least 20 times a second, and the
+// request ends just as it would without it: the same answer, the same
+// time-outs.
+TEST_F(CurlRequestTest, WaitHookRunsThroughTheWaitAndChangesNoResult) {
+  struct Case {
+    const char* name;
+    RawServer::Handler handler;
+    double min_seconds;  // time the request must take with and without the hook
+  };
+  const Case cases[] = {
+      {"an answer that comes in pieces",
+       [](const RawRequest&, RawConnection& c) {
+         c.Write("HTTP/1.1 200 OK\r\nContent-Length: 100\r\nX-A: 1\r\n\r\n");
+         for (int i = 0; i < 10 && c.Sleep(60ms); ++i) c.Write("0123456789");
+       },
+       0.5},
+      {"silence: the receive time-out still ends it",
+       [](const RawRequest&, RawConnection& c) { c.Stall(); }, 0.9},
+      {"part of the body, then silence: what arrived comes back",
+       [](const RawRequest&, RawConnection& c) {
+         c.Write("HTTP/1.1 200 OK\r\nContent-Length: 100\r\n\r\n0123456789");
+         c.Stall();
+       },
+       0.9},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    RawServer plain_server(c.handler);
+    const Outcome plain = Fetch(plain_server.Url("/"), 1);
+
+    RawServer server(c.handler);
+    RecordingHook hook;
+    ScopedWaitHook scoped(hook);
+    const auto start = Clock::now();
+    const Outcome hooked = Fetch(server.Url("/"), 1);
+    const double elapsed = SecondsSince(start);
+
+    EXPECT_EQ(hooked, plain);
+    EXPECT_GE(elapsed, c.min_seconds);
+    EXPECT_LT(elapsed, 6.5);
+    EXPECT_EQ(hook.begins, 1);
+    EXPECT_EQ(hook.ends, 1);
+    EXPECT_EQ(hook.calls_outside_a_wait, 0);
+    EXPECT_GE(hook.calls, static_cast<int>(elapsed * 20) - 1) << elapsed << " s";
+  }
+}
+
+// A hook that gives the request up ends it at once, as a request that got
+// no answer at all, long before its time-out.
+TEST_F(CurlRequestTest, WaitHookThatGivesUpEndsTheRequestWithNoResponse) {
+  const RawServer::Handler handlers[] = {
+      [](const RawRequest&, RawConnection& c) { c.Stall(); },
+      [](const RawRequest&, RawConnection& c) {
+        c.Write("HTTP/1.1 200 OK\r\nContent-Length: 100\r\nSet-Cookie: a=1\r\n\r\n0123456789");
+        c.Stall();
+      },
+  };
+  for (const auto& handler : handlers) {
+    RawServer server(handler);
+    RecordingHook hook;
+    hook.give_up_at = 5;
+    ScopedWaitHook scoped(hook);
+    Text cookies = "c=3";
+    Outcome o;
+    const auto start = Clock::now();
+    o.body = AsString(HttpRequest(server.Url("/"), {.cookies = &cookies,
+                                                    .response_headers = &o.headers,
+                                                    .status = &o.status,
+                                                    .timeout_seconds = 30}));
+    EXPECT_LT(SecondsSince(start), 5);
+    EXPECT_EQ(o, (Outcome{.status = 0, .body = "", .headers = ""}));
+    EXPECT_EQ(cookies, "c=3");
+    EXPECT_EQ(hook.calls, 5);
+    EXPECT_EQ(hook.ends, 1);
+  }
+}
+
+// A request made from inside the hook (the window runs events there) waits
+// on its own and leaves the outer one its answer; a request on another
+// thread never calls this thread's hook.
+TEST_F(CurlRequestTest, RequestsInsideTheHookAndOnOtherThreads) {
+  RawServer slow([](const RawRequest&, RawConnection& c) {
+    c.Sleep(300ms);
+    c.Write(RawResponse("HTTP/1.1 200 OK", "outer"));
+  });
+  RawServer quick([](const RawRequest&, RawConnection& c) {
+    c.Sleep(100ms);
+    c.Write(RawResponse("HTTP/1.1 200 OK", "inner"));
+  });
+  RecordingHook hook;
+  std::string inner;
+  hook.inside = [&] { inner = AsString(HttpRequest(quick.Url("/"))); };
+  ScopedWaitHook scoped(hook);
+  EXPECT_EQ(AsString(HttpRequest(slow.Url("/"))), "outer");
+  EXPECT_EQ(inner, "inner");
+  EXPECT_EQ(hook.max_depth, 2);
+  EXPECT_EQ(hook.begins, 2);
+  EXPECT_EQ(hook.ends, 2);
+
+  const int calls = hook.calls;
+  std::string other_thread;
+  std::thread([&] { other_thread = AsString(HttpRequest(quick.Url("/"))); }).join();
+  EXPECT_EQ(other_thread, "inner");
+  EXPECT_EQ(hook.calls, calls);
 }
 
 // --- Proxies ------------------------------------------------------------------
