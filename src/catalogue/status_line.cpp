@@ -61,15 +61,18 @@ Text FailedStatus(const download::TaskState& state) {
 
 std::vector<Text> BatchPositionForms(int position, int total) {
   const Text of = Number(position) + "/" + Number(total);
-  return {Text(kGap) + Text(kOrdinal) + " " + of + " " + Text(kTrackUnit), Text(kGap) + of, Text()};
+  return {Text(kGap) + Text(kOrdinal) + " " + of + " " + Text(kTrackUnit), Text(kGap) + of,
+          " " + of, Text()};
 }
 
 std::vector<Text> BatchEndForms(int total, int failed) {
+  const Text tracks = Number(total) + Text(kTrackUnit);
+  const Text failures = Text(kFailures) + Number(failed);
   return {Text(kGap) + Text(kInAll) + " " + Number(total) + " " + Text(kTrackUnit) + Text(kComma) +
               Text(kFailures) + " " + Number(failed) + " " + Text(kTrackUnit),
-          Text(kGap) + Text(kInAll) + Number(total) + Text(kTrackUnit) + " " + Text(kFailures) +
-              Number(failed),
-          Text(kGap) + Text(kFailures) + Number(failed)};
+          Text(kGap) + Text(kInAll) + tracks + " " + failures,
+          " " + Text(kInAll) + tracks + " " + failures, " " + tracks + " " + failures,
+          " " + failures};
 }
 
 }  // namespace wuqu::catalogue

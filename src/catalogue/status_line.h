@@ -27,9 +27,10 @@ Text FailedStatus(const download::TaskState& state);
 // Endings of the status line for a batch, longest first; the display takes
 // the first that fits the label and shortens rather than clips. The last
 // form is the shortest that still says what matters.
-//   running or failed track: "   第 3/12 首", "   3/12", ""
+//   running or failed track: "   第 3/12 首", "   3/12", " 3/12", ""
 std::vector<Text> BatchPositionForms(int position, int total);
-//   the batch's end: "   共 12 首，失败 1 首", "   共12首 失败1", "   失败1"
+//   the batch's end: "   共 12 首，失败 1 首", "   共12首 失败1", " 共12首 失败1",
+//   " 12首 失败1", " 失败1"
 std::vector<Text> BatchEndForms(int total, int failed);
 
 }  // namespace wuqu::catalogue

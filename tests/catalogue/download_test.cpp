@@ -471,7 +471,7 @@ TEST_F(DownloadHandlerTest, ABatchWhoseLastTrackFails) {
 // fit the label: the next shorter form, down to the shortest.
 TEST(BatchLines, ShortenedToFitTheLabel) {
   // The memory label takes 6 pixels a byte; the running line of a file not
-  // yet there is 28 bytes, the finished line with 0KB 29.
+  // yet there is 28 bytes, the finished line with 0KB 30.
   const struct {
     int label_width;
     bool batch_end;
@@ -481,12 +481,16 @@ TEST(BatchLines, ShortenedToFitTheLabel) {
       {240, false, "正在下载...  已下载 0%   0KB   第 1/3 首"},
       {239, false, "正在下载...  已下载 0%   0KB   1/3"},
       {204, false, "正在下载...  已下载 0%   0KB   1/3"},
-      {203, false, "正在下载...  已下载 0%   0KB"},
+      {203, false, "正在下载...  已下载 0%   0KB 1/3"},
+      {191, false, "正在下载...  已下载 0%   0KB"},
       {1000, true, "下载完成...  已下载 100%   0KB   共 3 首，失败 1 首"},
       {306, true, "下载完成...  已下载 100%   0KB   共 3 首，失败 1 首"},
       {305, true, "下载完成...  已下载 100%   0KB   共3首 失败1"},
-      {263, true, "下载完成...  已下载 100%   0KB   失败1"},
-      {100, true, "下载完成...  已下载 100%   0KB   失败1"},  // the count of failures stays
+      {264, true, "下载完成...  已下载 100%   0KB   共3首 失败1"},
+      {263, true, "下载完成...  已下载 100%   0KB 共3首 失败1"},
+      {251, true, "下载完成...  已下载 100%   0KB 3首 失败1"},
+      {239, true, "下载完成...  已下载 100%   0KB 失败1"},
+      {100, true, "下载完成...  已下载 100%   0KB 失败1"},  // the count of failures stays
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.caption);
