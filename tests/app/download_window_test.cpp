@@ -29,6 +29,7 @@
 #include "app/window_actions.h"
 #include "catalogue/download_state.h"
 #include "catalogue/downloader.h"
+#include "catalogue/downloader_record.h"
 #include "catalogue/progress.h"
 #include "catalogue/status_line.h"
 #include "platform/files.h"
@@ -544,6 +545,37 @@ TEST_F(DownloadWindowTest, ABatchWithARefusedRowCountsTheFailure) {
   EXPECT_EQ(FileSha256(DownloadFolder() + "/" + FileNameOf(tracks[2])),
             *site_->MediaSha256(tracks[2].MediaPath()));
   EXPECT_EQ(FileSize(DownloadFolder() + "/" + FileNameOf(tracks[1])), -1);
+}
+
+// Closing the window while a download and a batch run: every download
+// still running keeps its resume record beside its unfinished file, so a
+// right click after the next start resumes it.
+TEST_F(DownloadWindowTest, ClosingWithDownloadsRunningKeepsTheirResumeRecords) {
+  Open({.tracks_per_category = 4,
+        .track_media_size = 3 * 1000 * 1000,
+        .faults = {.rate_limit = 100 * 1000}});
+  ChooseFromTheBox(*window_, 2);
+  const std::vector<SiteTrack>& tracks = site_->Categories()[2].tracks;
+  TypeInto(window_->edit_box_ex2(), "2");
+  ClickRow(*window_, 3, Qt::RightButton);
+  ClickRow(*window_, 0);
+  ClickRow(*window_, 1, Qt::LeftButton, Qt::ShiftModifier);
+  ClickRow(*window_, 1, Qt::RightButton);
+  ASSERT_TRUE(WaitFor(
+      [&] {
+        return FileSize(catalogue::ResumeRecordPath(DownloadFolder() + "/" +
+                                                    FileNameOf(tracks[3]))) > 0 &&
+               FileSize(
+                   catalogue::ResumeRecordPath(DownloadFolder() + "/" + FileNameOf(tracks[0]))) > 0;
+      },
+      30000));
+  window_->close();
+  catalogue::ReleaseDownloadState(*state_);
+  for (const int row : {3, 0}) {
+    const std::string file =
+        DownloadFolder() + "/" + FileNameOf(tracks[static_cast<std::size_t>(row)]);
+    EXPECT_GT(FileSize(catalogue::ResumeRecordPath(file)), 0) << row;
+  }
 }
 
 // The longest line each branch of the status line can give fits 标签EX3 in
