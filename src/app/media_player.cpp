@@ -238,6 +238,9 @@ void MediaPlayer::ShowTrouble(bool undecodable) {
     const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
     if (trouble_ && status >= 300) {
       video_->SetText(ToQString(what + kServerAnswered + std::to_string(status)));
+    } else if (trouble_ && status >= 200) {
+      // The server has the file: what it holds is not media the player can decode.
+      video_->SetText(ToQString(Text(kCannotDecode)));
     }
     probe_->deleteLater();
     probe_ = nullptr;

@@ -155,9 +155,7 @@ TEST_F(PlayerSiteTest, TroubleIsShownAndThePlayButtonReadsPlay) {
   } cases[] = {
       {"404", site_->MediaBaseUrl() + "gone.mp4", {"无法打开媒体，服务器返回 404"}},
       {"503", site_->MediaBaseUrl() + "busy.mp4", {"无法打开媒体，服务器返回 503"}},
-      {"not media",
-       Utf8ToLocalText(site_->SyntheticMediaUrl(200 * 1000, 5)),
-       {"媒体无法解码", "无法打开媒体"}},
+      {"not media", Utf8ToLocalText(site_->SyntheticMediaUrl(200 * 1000, 5)), {"媒体无法解码"}},
       {"no such file", FileUrl(QStringLiteral("/nonexistent/wuqu/none.mp4")), {"无法打开媒体"}},
   };
   for (const auto& c : cases) {
