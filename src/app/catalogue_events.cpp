@@ -49,6 +49,9 @@ struct CatalogueEvents::WindowControls {
       return w ? w->super_list_box1().GetCellText(row, column) : Text();
     }
     int SelectedRow() const override { return w ? w->super_list_box1().SelectedRow() : -1; }
+    std::vector<int> SelectedRows() const override {
+      return w ? w->super_list_box1().SelectedRows() : std::vector<int>();
+    }
     const LiveWindow& w;
   };
   struct Chooser final : catalogue::CategoryChooser {
@@ -100,6 +103,7 @@ struct CatalogueEvents::WindowControls {
     void SetText(const Text& text) override {
       if (w) w->label_ex3().SetText(text);
     }
+    bool Fits(const Text& text) const override { return !w || w->label_ex3().Fits(text); }
     const LiveWindow& w;
   };
 
@@ -178,28 +182,29 @@ void CatalogueEvents::PreviewTrackById() {
 // is left to do once shutdown has released the task record.
 namespace {
 template <typename Handler>
-void WithSession(catalogue::DownloadState& state, Handler handler) {
+void WithSession(catalogue::DownloadState& state, catalogue::DownloadQueue& queue,
+                 Handler handler) {
   if (!state.task) return;
   catalogue::ProgramDownloader downloader(state.downloader);
-  catalogue::DownloadSession session{state.download_file_name, *state.task, downloader};
+  catalogue::DownloadSession session{state.download_file_name, *state.task, downloader, queue};
   handler(session);
 }
 }  // namespace
 
 void CatalogueEvents::DownloadSelectedTrack() {
-  WithSession(state_, [this](catalogue::DownloadSession& session) {
+  WithSession(state_, queue_, [this](catalogue::DownloadSession& session) {
     catalogue::DownloadSelectedTrack(controls_->window, sites_, program_folder_, session);
   });
 }
 
 void CatalogueEvents::DownloadTrackById() {
-  WithSession(state_, [this](catalogue::DownloadSession& session) {
+  WithSession(state_, queue_, [this](catalogue::DownloadSession& session) {
     catalogue::DownloadTrackById(controls_->window, sites_, program_folder_, session);
   });
 }
 
 void CatalogueEvents::OnProgressTick() {
-  WithSession(state_, [this](catalogue::DownloadSession& session) {
+  WithSession(state_, queue_, [this](catalogue::DownloadSession& session) {
     catalogue::OnProgressTick(controls_->window, program_folder_, session);
   });
 }

@@ -7,6 +7,7 @@
 
 #include "app/window_events.h"
 #include "catalogue/catalogue_window.h"
+#include "catalogue/download_queue.h"
 #include "catalogue/site_addresses.h"
 
 namespace wuqu {
@@ -57,6 +58,9 @@ class CatalogueEvents : public WindowEvents {
   catalogue::SiteAddresses sites_;
   Text program_folder_;
   std::unique_ptr<WindowControls> controls_;
+  // The downloads the status line follows, and the batch; the window's for
+  // its whole life.
+  catalogue::DownloadQueue queue_;
   QMetaObject::Connection closed_;
   QMetaObject::Connection destroyed_;
 };

@@ -88,6 +88,10 @@ Text SkinnedLabel::GetText() const {
   return FromQString(text());
 }
 
+bool SkinnedLabel::Fits(const Text& text) const {
+  return fontMetrics().horizontalAdvance(ToQString(text)) <= contentsRect().width();
+}
+
 void SkinnedLabel::SetTextColour(const QColor& colour) {
   QPalette pal = palette();
   pal.setColor(QPalette::WindowText, colour);
@@ -139,7 +143,7 @@ TrackList::TrackList(QWidget* parent) : QTreeWidget(parent) {
   setRootIsDecorated(false);
   setItemsExpandable(false);
   setUniformRowHeights(true);
-  setSelectionMode(QAbstractItemView::SingleSelection);
+  setSelectionMode(QAbstractItemView::ExtendedSelection);
   setSelectionBehavior(QAbstractItemView::SelectRows);
   setEditTriggers(QAbstractItemView::NoEditTriggers);
   setAllColumnsShowFocus(true);
@@ -177,8 +181,17 @@ Text TrackList::GetCellText(int row, int column) const {
 }
 
 int TrackList::SelectedRow() const {
-  const QList<QTreeWidgetItem*> selected = selectedItems();
-  return selected.isEmpty() ? -1 : indexOfTopLevelItem(selected.first());
+  QTreeWidgetItem* current = currentItem();
+  if (current != nullptr && current->isSelected()) return indexOfTopLevelItem(current);
+  const std::vector<int> rows = SelectedRows();
+  return rows.empty() ? -1 : rows.front();
+}
+
+std::vector<int> TrackList::SelectedRows() const {
+  std::vector<int> rows;
+  for (QTreeWidgetItem* item : selectedItems()) rows.push_back(indexOfTopLevelItem(item));
+  std::sort(rows.begin(), rows.end());
+  return rows;
 }
 
 int TrackList::RowCount() const {
@@ -191,24 +204,35 @@ int TrackList::RowAt(const QPoint& viewport_pos) const {
 }
 
 void TrackList::mousePressEvent(QMouseEvent* event) {
-  QTreeWidget::mousePressEvent(event);
   pressed_row_ = RowAt(event->position().toPoint());
   pressed_button_ = event->button();
-  // A right click selects its row as a left click does, before any handler
-  // reads the selection.
-  if (pressed_row_ >= 0 && event->button() == Qt::RightButton) {
-    setCurrentItem(topLevelItem(pressed_row_));
+  pressed_modifiers_ = event->modifiers();
+  if (event->button() == Qt::RightButton) {
+    // The selection is settled here, before any handler reads it: a row of
+    // the selection keeps it, any other row is selected alone.
+    QTreeWidgetItem* item = topLevelItem(pressed_row_);
+    if (item != nullptr && !item->isSelected()) {
+      setCurrentItem(item, 0, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+    } else if (item != nullptr) {
+      setCurrentItem(item, 0, QItemSelectionModel::NoUpdate);
+    }
+    return;
   }
+  QTreeWidget::mousePressEvent(event);
 }
 
 void TrackList::mouseReleaseEvent(QMouseEvent* event) {
-  QTreeWidget::mouseReleaseEvent(event);
+  // The right button's press never reached the view: neither does its release.
+  if (event->button() != Qt::RightButton) QTreeWidget::mouseReleaseEvent(event);
   const int row = RowAt(event->position().toPoint());
   const bool click = row >= 0 && row == pressed_row_ && event->button() == pressed_button_;
   pressed_row_ = -1;
   if (!click) return;
+  // With Ctrl or Shift the click only changed the selection.
+  const bool selecting =
+      (pressed_modifiers_ | event->modifiers()) & (Qt::ControlModifier | Qt::ShiftModifier);
   // Last thing done here: the handler may clear and refill the list.
-  if (event->button() == Qt::LeftButton) emit rowLeftClicked();
+  if (event->button() == Qt::LeftButton && !selecting) emit rowLeftClicked();
   if (event->button() == Qt::RightButton) emit rowRightClicked();
 }
 

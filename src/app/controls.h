@@ -10,6 +10,8 @@
 #include <QTimer>
 #include <QTreeWidget>
 
+#include <vector>
+
 #include "text/text.h"
 
 // The window's controls. Each speaks program text (code page 936) to the rest
@@ -24,6 +26,9 @@ class SkinnedLabel : public QLabel {
   void SetText(const Text& text);
   Text GetText() const;
   void SetTextColour(const QColor& colour);
+  // Whether `text` shows whole within the label's width, in its font.
+  bool Fits(const Text& text) const;
+
   // A status line: assistive technology sees it as one (its name is its
   // text) and hears of every change of its text. Set before the first text.
   void SetStatusLine();
@@ -90,13 +95,20 @@ class TrackList : public QTreeWidget {
   void SetCellText(int row, int column, const Text& text);
   // The empty text for a cell outside the rows or columns (row -1 included).
   Text GetCellText(int row, int column) const;
-  // Index of the selected row from 0; -1 when none is selected.
+  // Index of the selected row from 0; -1 when none is selected. With
+  // several selected, the current row when it is one of them.
   int SelectedRow() const;
+  // Every selected row, in list order.
+  std::vector<int> SelectedRows() const;
   int RowCount() const;
 
  signals:
   // A row was clicked (pressed and released on the same row) with the left
-  // or the right button. Either click selects the row first.
+  // or the right button. Rows are selected as in a file list: a plain left
+  // click selects its row alone and raises rowLeftClicked; with Ctrl or Shift
+  // held it only changes the selection (Ctrl+A selects every row). A right
+  // click on a row of a selection keeps the selection; on any other row it
+  // selects that row alone. Either way it raises rowRightClicked.
   void rowLeftClicked();
   void rowRightClicked();
 
@@ -108,6 +120,7 @@ class TrackList : public QTreeWidget {
   int RowAt(const QPoint& viewport_pos) const;
   int pressed_row_ = -1;
   Qt::MouseButton pressed_button_ = Qt::NoButton;
+  Qt::KeyboardModifiers pressed_modifiers_;
 };
 
 // Horizontal progress bar (进度条1), range 0 to 100.

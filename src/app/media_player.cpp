@@ -4,6 +4,9 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QMediaPlayer>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QNetworkRequest>
 #include <QPainter>
 #include <QPixmap>
 #include <QSlider>
@@ -38,6 +41,15 @@ QIcon BarIcon(bool pause) {
   return QIcon(pm);
 }
 
+// 无法打开媒体: the address gave nothing to play.
+constexpr char kCannotOpen[] = "\xCE\xDE\xB7\xA8\xB4\xF2\xBF\xAA\xC3\xBD\xCC\xE5";
+// 媒体无法解码: what came is not media the player can decode.
+constexpr char kCannotDecode[] = "\xC3\xBD\xCC\xE5\xCE\xDE\xB7\xA8\xBD\xE2\xC2\xEB";
+// ，服务器返回 + the status
+constexpr char kServerAnswered[] = "\xA3\xAC\xB7\xFE\xCE\xF1\xC6\xF7\xB7\xB5\xBB\xD8 ";
+// A HEAD request that asks the server for its status gives up after this.
+constexpr int kProbeTimeoutMs = 5000;
+
 QString TimeText(qint64 ms) {
   const qint64 s = ms / 1000;
   return QStringLiteral("%1:%2").arg(s / 60).arg(s % 60, 2, 10, QLatin1Char('0'));
@@ -60,24 +72,36 @@ class VideoArea : public QWidget {
   QVideoSink* Sink() const { return sink_; }
   void Clear() {
     frame_ = QVideoFrame();
+    text_.clear();
     update();
   }
+  // A line of text in place of the picture; empty: none.
+  void SetText(const QString& text) {
+    text_ = text;
+    update();
+  }
+  QString GetText() const { return text_; }
 
  protected:
   void paintEvent(QPaintEvent*) override {
     QPainter p(this);
     p.fillRect(rect(), Qt::black);
     if (frame_.isValid()) frame_.paint(&p, rect(), {Qt::black, Qt::KeepAspectRatio});
+    if (!text_.isEmpty()) {
+      p.setPen(QColor(230, 234, 240));
+      p.drawText(rect().adjusted(4, 0, -4, 0), Qt::AlignCenter | Qt::TextWordWrap, text_);
+    }
   }
 
  private:
   QVideoSink* sink_;
   QVideoFrame frame_;
+  QString text_;
 };
 
 MediaPlayer::MediaPlayer(QWidget* parent)
     : QWidget(parent),
-      player_(new QMediaPlayer(this)),
+      network_(new QNetworkAccessManager(this)),
       audio_(new QAudioOutput(this)),
       video_(new VideoArea(this)),
       play_button_(new QToolButton(this)),
@@ -124,14 +148,11 @@ MediaPlayer::MediaPlayer(QWidget* parent)
   column->addWidget(video_, 1);
   column->addLayout(bar);
 
-  player_->setAudioOutput(audio_);
-  player_->setVideoSink(video_->Sink());
-  connect(player_, &QMediaPlayer::playbackStateChanged, this, &MediaPlayer::SyncPlayButton);
-  connect(player_, &QMediaPlayer::durationChanged, this,
-          [this](qint64 d) { position_->setRange(0, static_cast<int>(d)); });
-  connect(player_, &QMediaPlayer::positionChanged, this, &MediaPlayer::SyncPosition);
+  MakePlayer();
   connect(play_button_, &QToolButton::clicked, this, [this] {
-    if (player_->playbackState() == QMediaPlayer::PlayingState) {
+    if (trouble_) {
+      Play();  // once more, from the start
+    } else if (player_->playbackState() == QMediaPlayer::PlayingState) {
       player_->pause();
     } else if (!player_->source().isEmpty()) {
       player_->play();
@@ -143,19 +164,51 @@ MediaPlayer::MediaPlayer(QWidget* parent)
   SyncPlayButton();
 }
 
+// Deleted, never stopped: a stop seeks back to the start, and the player
+// then asks the server for the old file once more.
 MediaPlayer::~MediaPlayer() {
-  player_->stop();
+  delete probe_;
+  delete player_;
+}
+
+// A fresh player for each address. Setting a new source on the old one
+// stops it first, and that stop's seek requests the previous track's file
+// again from the server.
+void MediaPlayer::MakePlayer() {
+  delete player_;
+  player_ = new QMediaPlayer(this);
+  player_->setAudioOutput(audio_);
+  player_->setVideoSink(video_->Sink());
+  connect(player_, &QMediaPlayer::playbackStateChanged, this, &MediaPlayer::SyncPlayButton);
+  connect(player_, &QMediaPlayer::durationChanged, this,
+          [this](qint64 d) { position_->setRange(0, static_cast<int>(d)); });
+  connect(player_, &QMediaPlayer::positionChanged, this, &MediaPlayer::SyncPosition);
+  connect(player_, &QMediaPlayer::errorOccurred, this, [this](QMediaPlayer::Error error) {
+    if (error != QMediaPlayer::NoError) ShowTrouble(error == QMediaPlayer::FormatError);
+  });
+  connect(player_, &QMediaPlayer::mediaStatusChanged, this,
+          [this](QMediaPlayer::MediaStatus status) {
+            if (status == QMediaPlayer::InvalidMedia) ShowTrouble(false);
+          });
+  position_->setRange(0, 0);
+  time_->setText(TimeText(0));
 }
 
 void MediaPlayer::SetUrl(const Text& url) {
   url_ = url;
+  Play();
+}
+
+void MediaPlayer::Play() {
+  delete probe_;
+  probe_ = nullptr;
+  trouble_ = false;
   video_->Clear();
-  if (url.empty()) {
-    player_->stop();
-    player_->setSource(QUrl());
-    return;
-  }
-  player_->setSource(QUrl::fromEncoded(QByteArray::fromStdString(WireUrl(url))));
+  // A player that never had a source has nothing to stop.
+  if (!player_->source().isEmpty()) MakePlayer();
+  SyncPlayButton();
+  if (url_.empty()) return;
+  player_->setSource(QUrl::fromEncoded(QByteArray::fromStdString(WireUrl(url_))));
   player_->play();
 }
 
@@ -163,12 +216,47 @@ Text MediaPlayer::Url() const {
   return url_;
 }
 
+Text MediaPlayer::TroubleText() const {
+  return FromQString(video_->GetText());
+}
+
+void MediaPlayer::ShowTrouble(bool undecodable) {
+  if (trouble_) return;  // one failure is often reported several times
+  trouble_ = true;
+  const Text what = undecodable ? kCannotDecode : kCannotOpen;
+  video_->SetText(ToQString(what));
+  SyncPlayButton();
+  // The player does not say what the server answered; a HEAD request does,
+  // without holding up the window.
+  const QUrl source = player_->source();
+  if (undecodable ||
+      (source.scheme() != QLatin1String("http") && source.scheme() != QLatin1String("https"))) {
+    return;
+  }
+  QNetworkRequest request(source);
+  request.setTransferTimeout(kProbeTimeoutMs);
+  probe_ = network_->head(request);
+  connect(probe_, &QNetworkReply::finished, this, [this, what, reply = probe_] {
+    if (reply != probe_) return;
+    const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+    if (trouble_ && status >= 300) {
+      video_->SetText(ToQString(what + kServerAnswered + std::to_string(status)));
+    } else if (trouble_ && status >= 200) {
+      // The server has the file: what it holds is not media the player can decode.
+      video_->SetText(ToQString(Text(kCannotDecode)));
+    }
+    probe_->deleteLater();
+    probe_ = nullptr;
+  });
+}
+
 void MediaPlayer::SyncPlayButton() {
-  const bool playing = player_->playbackState() == QMediaPlayer::PlayingState;
+  const bool playing = !trouble_ && player_->playbackState() == QMediaPlayer::PlayingState;
   play_button_->setIcon(BarIcon(playing));
   // The button shows only an icon: its name says what a press does.
   play_button_->setAccessibleName(
       ToQString(playing ? window_texts::kPlayerPauseName : window_texts::kPlayerPlayName));
+  play_button_->setToolTip(playing ? QStringLiteral("pause") : QStringLiteral("play"));
 }
 
 void MediaPlayer::SyncPosition() {

@@ -7,6 +7,8 @@
 class QAudioOutput;
 class QLabel;
 class QMediaPlayer;
+class QNetworkAccessManager;
+class QNetworkReply;
 class QSlider;
 class QToolButton;
 
@@ -16,6 +18,10 @@ class VideoArea;
 
 // The embedded player (播放器1): a video area above a control bar of its own
 // (play/pause, position, volume). Setting a URL starts playback at once.
+// Media that cannot be loaded or decoded leaves a short text in the video
+// area saying so (for an http address with the status the server answers a
+// HEAD request with), and the play button reads "play"; a click on it tries
+// the address again.
 class MediaPlayer : public QWidget {
   Q_OBJECT
  public:
@@ -27,14 +33,24 @@ class MediaPlayer : public QWidget {
   void SetUrl(const Text& url);
   Text Url() const;
 
+  // The player of the current address: each new address gets a fresh one.
   QMediaPlayer& Player() { return *player_; }
+  // The trouble text shown in the video area (program text); empty while
+  // nothing is wrong.
+  Text TroubleText() const;
 
  private:
+  void MakePlayer();
+  void Play();
+  void ShowTrouble(bool undecodable);
   void SyncPlayButton();
   void SyncPosition();
 
   Text url_;
-  QMediaPlayer* player_;
+  QMediaPlayer* player_ = nullptr;
+  bool trouble_ = false;
+  QNetworkAccessManager* network_;
+  QNetworkReply* probe_ = nullptr;
   QAudioOutput* audio_;
   VideoArea* video_;
   QToolButton* play_button_;

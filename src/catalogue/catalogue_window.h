@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 #include "platform/event_pump.h"
 #include "text/text.h"
@@ -22,8 +23,11 @@ class TrackListControl {
   virtual void SetCellText(int row, int column, const Text& text) = 0;
   // The empty text for a cell outside the rows or columns (row -1 included).
   virtual Text GetCellText(int row, int column) const = 0;
-  // Index of the selected row from 0; -1 when none is selected.
+  // Index of the selected row from 0; -1 when none is selected. With
+  // several selected, the current one among them (the one clicked last).
   virtual int SelectedRow() const = 0;
+  // Every selected row, in any order.
+  virtual std::vector<int> SelectedRows() const = 0;
 };
 
 // 组合框1.
@@ -79,6 +83,8 @@ class LabelControl {
  public:
   virtual ~LabelControl() = default;
   virtual void SetText(const Text& text) = 0;
+  // Whether `text` shows whole in the label, in its font.
+  virtual bool Fits(const Text& text) const = 0;
 };
 
 // Everything of one window the catalogue handlers touch.

@@ -1,7 +1,9 @@
 #include "catalogue/download.h"
 
+#include <algorithm>
 #include <cstddef>
 #include <limits>
+#include <vector>
 
 #include "catalogue/downloader.h"
 #include "catalogue/media_url.h"
@@ -29,15 +31,35 @@ bool IsSpace(char c) {
   return c == ' ' || (c >= '\t' && c <= '\r');
 }
 
+download::TaskId StartFollowed(const Text& address, ProgressBarControl& progress_bar,
+                               TimerControl& timer, int tick_period, std::int32_t thread_count,
+                               const Text& folder, DownloadSession& session, int batch_position) {
+  // The name comes from the address before "https://" is replaced; the last
+  // piece holds no "/", so the replacement could not change it anyway.
+  session.file_name = DownloadFileName(address);
+  progress_bar.SetPosition(0);
+  // The first tick runs only after this handler has returned, so the task is
+  // always handed over before the display looks at it.
+  timer.SetInterval(tick_period);
+  DownloadTask& task = session.task;
+  task.option_1 = kTaskOption1AtStart;
+  task.source_address = SourceAddress(address);
+  task.thread_count = thread_count;
+  task.target_path = folder + kPathSeparator + session.file_name;
+  const download::TaskId id = session.downloader.StartTask(task);
+  session.queue.Started(id, session.file_name, batch_position);
+  return id;
+}
+
 void Download(CatalogueWindow& window, const Text& play_page_url, const SiteAddresses& sites,
-              const Text& program_folder, DownloadSession& session) {
+              const Text& program_folder, DownloadSession& session, int batch_position = 0) {
   window.address_box.SetText(ResolveMediaUrl(play_page_url, sites));
   const std::int32_t thread_count = ThreadCount(window.thread_count_box.GetText());
   const Text folder = DownloadFolder(program_folder);
   // The box's content is what gets downloaded, as the box holds it.
   const Text address = window.address_box.GetText();
-  StartDownload(address, window.progress_bar, window.timer, kProgressTickPeriod, thread_count,
-                folder, session);
+  StartFollowed(address, window.progress_bar, window.timer, kProgressTickPeriod, thread_count,
+                folder, session, batch_position);
 }
 
 }  // namespace
@@ -130,29 +152,42 @@ std::int32_t ThreadCount(const Text& box_text) {
   return static_cast<std::int32_t>(n);
 }
 
-void StartDownload(const Text& address, ProgressBarControl& progress_bar, TimerControl& timer,
-                   int tick_period, std::int32_t thread_count, const Text& folder,
-                   DownloadSession& session) {
-  // The name comes from the address before "https://" is replaced; the last
-  // piece holds no "/", so the replacement could not change it anyway.
-  session.file_name = DownloadFileName(address);
-  progress_bar.SetPosition(0);
-  // The first tick runs only after this handler has returned, so the task is
-  // always handed over before the display looks at it.
-  timer.SetInterval(tick_period);
-  DownloadTask& task = session.task;
-  task.option_1 = kTaskOption1AtStart;
-  task.source_address = SourceAddress(address);
-  task.thread_count = thread_count;
-  task.target_path = folder + kPathSeparator + session.file_name;
-  session.downloader.StartTask(task);
+download::TaskId StartDownload(const Text& address, ProgressBarControl& progress_bar,
+                               TimerControl& timer, int tick_period, std::int32_t thread_count,
+                               const Text& folder, DownloadSession& session) {
+  return StartFollowed(address, progress_bar, timer, tick_period, thread_count, folder, session, 0);
 }
 
 void DownloadSelectedTrack(CatalogueWindow& window, const SiteAddresses& sites,
                            const Text& program_folder, DownloadSession& session) {
+  std::vector<int> rows = window.track_list.SelectedRows();
+  std::sort(rows.begin(), rows.end());
+  if (rows.size() > 1 || (session.queue.BatchRunning() && !rows.empty())) {
+    // The addresses as the rows hold them now: the list may be refilled
+    // before their turn comes.
+    std::vector<Text> play_pages;
+    play_pages.reserve(rows.size());
+    for (const int row : rows) {
+      play_pages.push_back(window.track_list.GetCellText(row, kPlayPageColumn));
+    }
+    const bool was_running = session.queue.BatchRunning();
+    session.queue.AddToBatch(play_pages, sites);
+    if (!was_running) StartNextBatchTrack(window, program_folder, session);
+    return;
+  }
   const int row = window.track_list.SelectedRow();
   Download(window, window.track_list.GetCellText(row, kPlayPageColumn), sites, program_folder,
            session);
+}
+
+void StartNextBatchTrack(CatalogueWindow& window, const Text& program_folder,
+                         DownloadSession& session) {
+  if (!session.queue.HasNextBatchTrack()) return;
+  int position = 0;
+  const Text play_page = session.queue.TakeNextBatchTrack(position);
+  // A copy: the fetch lets events run, and one of them may add to the batch.
+  const SiteAddresses sites = session.queue.BatchSites();
+  Download(window, play_page, sites, program_folder, session, position);
 }
 
 void DownloadTrackById(CatalogueWindow& window, const SiteAddresses& sites,

@@ -5,6 +5,7 @@
 #include <string_view>
 
 #include "catalogue/catalogue_window.h"
+#include "catalogue/download_queue.h"
 #include "catalogue/download_task.h"
 #include "catalogue/site_addresses.h"
 #include "download/task_state.h"
@@ -65,9 +66,10 @@ class ProgramDownloader final : public DownloaderPort {
 
 // The program-wide download state as the handlers and the tick use it.
 struct DownloadSession {
-  Text& file_name;  // DownloadFileName: the file the ticks follow
+  Text& file_name;  // DownloadFileName: the file of the newest download
   DownloadTask& task;
   DownloaderPort& downloader;
+  DownloadQueue& queue;  // what the status line follows, and the batch
 };
 
 // DownloadFolder: the folder that holds the program file (program text, no
@@ -100,18 +102,27 @@ std::int32_t ThreadCount(const Text& box_text);
 // address, `progress_bar` back to 0, `timer` set to `tick_period`, the task
 // record refilled (field 1, source address, target path `folder` + "/" +
 // file name, thread count) and handed to the downloader. Also while another
-// download runs: the ticks follow the new file from now on.
-void StartDownload(const Text& address, ProgressBarControl& progress_bar, TimerControl& timer,
-                   int tick_period, std::int32_t thread_count, const Text& folder,
-                   DownloadSession& session);
+// download runs: the ticks follow the new one from now on, and come back to
+// the earlier one if it still runs when this one ends. Gives the
+// downloader's name for the download.
+download::TaskId StartDownload(const Text& address, ProgressBarControl& progress_bar,
+                               TimerControl& timer, int tick_period, std::int32_t thread_count,
+                               const Text& folder, DownloadSession& session);
 
 // 超级列表框1's right-click handler: downloads the selected row's track (its
 // play page is the row's column 1). With no row selected the play page is
 // the empty address, which resolves to MediaBaseUrl + ".mp4", and that is
 // downloaded. The media address is written into 编辑框EX3 and read back from
-// there.
+// there. With several rows selected, their tracks make a batch, downloaded
+// one after another in list order. While a batch runs, the selected rows
+// join its end instead.
 void DownloadSelectedTrack(CatalogueWindow& window, const SiteAddresses& sites,
                            const Text& program_folder, DownloadSession& session);
+
+// Starts the batch's next track as a right click would start it (address
+// box, thread count of 编辑框EX2 as it reads now), when one is waiting.
+void StartNextBatchTrack(CatalogueWindow& window, const Text& program_folder,
+                         DownloadSession& session);
 
 // 按钮EX2's handler: downloads the track whose id stands in 编辑框EX1.
 void DownloadTrackById(CatalogueWindow& window, const SiteAddresses& sites,

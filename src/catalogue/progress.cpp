@@ -5,6 +5,8 @@
 #include <limits>
 #include <string>
 
+#include "catalogue/download_queue.h"
+#include "catalogue/status_line.h"
 #include "platform/files.h"
 #include "text/codepage.h"
 
@@ -57,11 +59,190 @@ Text ProgressCaption(const ProgressTexts& texts) {
          Text(kAmountUnit);
 }
 
+namespace {
+
+using download::TaskPhase;
+using Followed = DownloadQueue::Followed;
+using EndLine = DownloadQueue::EndLine;
+
+// One look at a followed download: its state, and its two figures. The
+// newest download's figures are the downloader's own two; an earlier one's
+// come from its state.
+struct Look {
+  download::TaskState state;
+  std::int64_t size = 0;  // of its file on disk
+  std::int64_t received = 0;
+  std::int64_t amount = 0;
+};
+
+Look LookAt(const Followed& f, const Text& folder, const DownloadSession& session) {
+  Look look;
+  look.state = session.downloader.State(f.task);
+  look.size = FileSize(LocalTextToUtf8(folder + kPathSeparator + f.file_name));
+  if (f.task == session.queue.Newest()) {
+    // Asked only of a file that is not empty, as the display always has.
+    if (look.size != 0 || look.state.phase == TaskPhase::kComplete ||
+        look.state.phase == TaskPhase::kFailed) {
+      look.amount = session.downloader.GetAmountFigure();
+      look.received = session.downloader.GetTransferredBytes();
+    }
+  } else {
+    look.received = look.state.file_bytes;
+    look.amount = look.state.written / 4;
+  }
+  return look;
+}
+
+// The downloader's word on the end where it has one; without it (a task it
+// does not know), every byte of the file in place.
+bool Completed(const Look& look) {
+  if (look.state.phase != TaskPhase::kNone) return look.state.phase == TaskPhase::kComplete;
+  return look.size > 0 && look.received == look.size;
+}
+
+// `line` and the first of `endings` that fits the label with it; the last one
+// when none does.
+Text WithEnding(const Text& line, const std::vector<Text>& endings, const LabelControl& label) {
+  for (const Text& ending : endings) {
+    if (label.Fits(line + ending)) return line + ending;
+  }
+  return line + endings.back();
+}
+
+void PushFailure(DownloadQueue& queue, const Look& look, int batch_position) {
+  EndLine line;
+  line.status = FailedStatus(look.state);
+  line.amount = look.amount;
+  line.batch_position = batch_position;
+  line.batch_size = queue.BatchTotal();
+  queue.EndLines().push_back(line);
+}
+
+// Moves every download that has ended out of the list and into the lines
+// still to show, and moves the batch on to its next track.
+void NoteEndings(CatalogueWindow& window, const Text& program_folder, const Text& folder,
+                 DownloadSession& session) {
+  DownloadQueue& queue = session.queue;
+  bool next_batch_track = false;
+  std::vector<Followed>& downloads = queue.Downloads();
+  for (auto it = downloads.begin(); it != downloads.end();) {
+    const Look look = LookAt(*it, folder, session);
+    const bool failed = look.state.phase == TaskPhase::kFailed;
+    const bool stopped = look.state.phase == TaskPhase::kStopped;
+    const bool complete = Completed(look);
+    if (!failed && !stopped && !complete) {
+      ++it;
+      continue;
+    }
+    if (it->batch_position > 0) {
+      if (failed) PushFailure(queue, look, it->batch_position);
+      const bool last = queue.BatchTrackEnded(failed, look.amount);
+      if (last) {
+        EndLine end;
+        end.finished = true;
+        end.amount = queue.BatchAmount();
+        end.batch_end = true;
+        end.batch_size = queue.BatchStarted();
+        end.batch_failures = queue.BatchFailures();
+        queue.EndLines().push_back(end);
+      } else {
+        next_batch_track = true;
+      }
+    } else if (failed) {
+      PushFailure(queue, look, 0);
+    } else if (complete) {
+      EndLine end;
+      end.finished = true;
+      end.amount = look.amount;
+      queue.EndLines().push_back(end);
+    }
+    it = downloads.erase(it);
+  }
+  if (next_batch_track) StartNextBatchTrack(window, program_folder, session);
+}
+
+// Shows the oldest line still to show; it stays while others wait.
+void ShowEndLine(CatalogueWindow& window, DownloadQueue& queue) {
+  const EndLine line = queue.EndLines().front();
+  queue.EndLines().pop_front();
+  ProgressTexts texts;
+  texts.amount = std::to_string(line.amount);
+  if (line.finished) {
+    window.progress_bar.SetPosition(100);
+    texts.status = Text(kFinishedLinePrefix) + std::to_string(window.progress_bar.Position()) +
+                   Text(kPercentSign);
+  } else {
+    texts.status = line.status;
+  }
+  Text caption = ProgressCaption(texts);
+  if (line.batch_end) {
+    caption = WithEnding(caption, BatchEndForms(line.batch_size, line.batch_failures),
+                         window.status_label);
+  } else if (line.batch_position > 0) {
+    caption = WithEnding(caption, BatchPositionForms(line.batch_position, line.batch_size),
+                         window.status_label);
+  }
+  window.status_label.SetText(caption);
+  if (queue.Downloads().empty() && queue.EndLines().empty()) {
+    window.timer.SetInterval(0);
+  } else {
+    queue.HoldTicks() = kEndLineTicks;
+  }
+  window.progress_bar.SetPosition(0);
+}
+
+// The running line of the newest download still running.
+void ShowRunning(CatalogueWindow& window, const Text& folder, DownloadSession& session) {
+  const Followed& f = session.queue.Downloads().back();
+  const Look look = LookAt(f, folder, session);
+  ProgressTexts texts;
+  if (look.size != 0) {
+    texts.amount = std::to_string(look.amount);
+    window.progress_bar.SetPosition(Percentage(look.received, look.size));
+    texts.status = Text(kRunningLinePrefix) + std::to_string(window.progress_bar.Position()) +
+                   Text(kPercentSign);
+  }
+  Text caption = ProgressCaption(texts);
+  if (f.batch_position > 0) {
+    caption = WithEnding(caption, BatchPositionForms(f.batch_position, session.queue.BatchTotal()),
+                         window.status_label);
+  }
+  window.status_label.SetText(caption);
+}
+
+}  // namespace
+
 void OnProgressTick(CatalogueWindow& window, const Text& program_folder, DownloadSession& session) {
-  const ProgressTexts texts =
-      UpdateDownloadProgress(DownloadFolder(program_folder), session.file_name, window.progress_bar,
-                             window.timer, session.downloader);
-  window.status_label.SetText(ProgressCaption(texts));
+  DownloadQueue& queue = session.queue;
+  const Text folder = DownloadFolder(program_folder);
+  if (queue.Downloads().empty() && queue.EndLines().empty()) {
+    // Nothing started through StartDownload: the file of DownloadFileName.
+    const ProgressTexts texts = UpdateDownloadProgress(
+        folder, session.file_name, window.progress_bar, window.timer, session.downloader);
+    window.status_label.SetText(ProgressCaption(texts));
+    return;
+  }
+  // The next batch track's play page is fetched inside a tick, and the
+  // window's events (this timer's among them) run while it waits.
+  if (queue.TickRunning()) return;
+  queue.TickRunning() = true;
+  struct Done {
+    bool& running;
+    ~Done() { running = false; }
+  } done{queue.TickRunning()};
+
+  NoteEndings(window, program_folder, folder, session);
+  if (queue.HoldTicks() > 0) {
+    --queue.HoldTicks();
+    return;
+  }
+  if (!queue.EndLines().empty()) {
+    ShowEndLine(window, queue);
+  } else if (!queue.Downloads().empty()) {
+    ShowRunning(window, folder, session);
+  } else {
+    window.timer.SetInterval(0);
+  }
 }
 
 }  // namespace wuqu::catalogue

@@ -48,8 +48,15 @@ ProgressTexts UpdateDownloadProgress(const Text& download_folder, const Text& fi
 // from zero) + "KB"; an empty amount counts as 0.
 Text ProgressCaption(const ProgressTexts& texts);
 
-// 时钟1's handler: one look at the current download (DownloadFileName in the
-// download folder beside `program_folder`), its caption into 标签EX3.
+// 时钟1's handler: one look at the downloads started through StartDownload
+// (see DownloadQueue for which one the line follows), its caption into
+// 标签EX3. A download that ends shows the finished line or, when it failed,
+// the failure line (kFailedLinePrefix, the cause, the amount); after the last
+// end the timer stops and the bar is empty. A batch's running line ends with
+// the track's position, its last line with the count and the failures; the
+// next batch track starts here, when the one before has ended. With nothing
+// started that way, the download of DownloadFileName in the download folder
+// beside `program_folder`.
 void OnProgressTick(CatalogueWindow& window, const Text& program_folder, DownloadSession& session);
 
 }  // namespace wuqu::catalogue

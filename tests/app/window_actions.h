@@ -21,11 +21,12 @@ inline void ChooseFromTheBox(MainWindow& window, int index) {
   QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, item.center());
 }
 
-// Clicks row `row` of 超级列表框1 with `button`.
-inline void ClickRow(MainWindow& window, int row, Qt::MouseButton button = Qt::LeftButton) {
+// Clicks row `row` of 超级列表框1 with `button`, the keys in `modifiers` held.
+inline void ClickRow(MainWindow& window, int row, Qt::MouseButton button = Qt::LeftButton,
+                     Qt::KeyboardModifiers modifiers = {}) {
   TrackList& list = window.super_list_box1();
   const QPoint centre = list.visualItemRect(list.topLevelItem(row)).center();
-  QTest::mouseClick(list.viewport(), button, {}, centre);
+  QTest::mouseClick(list.viewport(), button, modifiers, centre);
 }
 
 }  // namespace wuqu

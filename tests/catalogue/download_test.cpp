@@ -14,22 +14,20 @@
 #include "catalogue/listing.h"
 #include "catalogue/media_url.h"
 #include "catalogue/memory_window.h"
+#include "catalogue/progress.h"
 #include "site/demo_site.h"
 #include "text/codepage.h"
 
 namespace wuqu::catalogue {
 namespace {
 
-using testing::L;
-using testing::Targets;
 using testing::Fields;
 using testing::FieldValue;
+using testing::L;
+using testing::Targets;
 
 using testing::FakeDownloader;
 using testing::MemoryWindow;
-
-
-
 
 // A record as a start leaves it: the start-up values but for fields 1, 2, 3, 6.
 DownloadTask StartedTask(const Text& source, const Text& target, std::int32_t thread_count) {
@@ -154,7 +152,8 @@ TEST(StartDownload, ResetsTheDisplayThenHandsOverTheTask) {
   FakeDownloader downloader(&w);
   Text file_name;
   DownloadTask task;
-  DownloadSession session{file_name, task, downloader};
+  DownloadQueue queue;
+  DownloadSession session{file_name, task, downloader, queue};
   w.progress = 63;
 
   StartDownload("https://h/mp4/djmusic/https://m/a/b.mp4", w.Window().progress_bar,
@@ -235,7 +234,8 @@ TEST_F(DownloadHandlerTest, DownloadTrackByIdStartsTheTypedTracksDownload) {
     FakeDownloader downloader(&w);
     Text file_name;
     DownloadTask task;
-    DownloadSession session{file_name, task, downloader};
+    DownloadQueue queue;
+    DownloadSession session{file_name, task, downloader, queue};
     site_.ClearRequests();
     DownloadTrackById(w, sites_, program_folder_, session);
 
@@ -273,7 +273,8 @@ TEST_F(DownloadHandlerTest, DownloadSelectedTrackStartsTheSelectedRowsDownload) 
   FakeDownloader downloader(&w);
   Text file_name;
   DownloadTask task;
-  DownloadSession session{file_name, task, downloader};
+  DownloadQueue queue;
+  DownloadSession session{file_name, task, downloader, queue};
 
   const struct {
     int selected;
@@ -327,13 +328,195 @@ TEST_F(DownloadHandlerTest, TheAddressIsReadBackFromTheBox) {
   FakeDownloader downloader;
   Text file_name;
   DownloadTask task;
-  DownloadSession session{file_name, task, downloader};
+  DownloadQueue queue;
+  DownloadSession session{file_name, task, downloader, queue};
   DownloadTrackById(cut, sites_, program_folder_, session);
   EXPECT_EQ(cutting_box.text, Media("x/..\\..\\evil\x01"));
   EXPECT_EQ(file_name, "__");
   ASSERT_EQ(downloader.tasks.size(), 1u);
   EXPECT_EQ(downloader.tasks[0].source_address, sites_.media_base_url + "x/..");
   EXPECT_EQ(downloader.tasks[0].target_path, folder_ + "/__");
+}
+
+// Several rows selected and right-clicked: their tracks one after another in
+// list order, each started when the one before has ended, the position in
+// the running line, a failure shown and counted, rows right-clicked during
+// the batch joining its end, and the count at the end.
+TEST_F(DownloadHandlerTest, ABatchDownloadsTheSelectedRowsOneAfterAnother) {
+  MemoryWindow w;
+  w.category = 2;
+  LoadCategoryListing(w, sites_);
+  ASSERT_EQ(w.rows.size(), 7u);
+  const std::vector<SiteTrack>& tracks = site_.Categories()[2].tracks;
+  auto page_target = [&](int row) { return "GET /" + tracks[static_cast<std::size_t>(row)].href; };
+  auto media = [&](int row) { return Media(tracks[static_cast<std::size_t>(row)].file_value); };
+  FakeDownloader downloader(&w);
+  Text file_name;
+  DownloadTask task;
+  DownloadQueue queue;
+  DownloadSession session{file_name, task, downloader, queue};
+  const Text program_folder = program_folder_;
+  auto tick = [&] {
+    OnProgressTick(w, program_folder, session);
+    return LocalTextToUtf8(w.status_label);
+  };
+  auto end_task = [&](download::TaskId id, download::TaskPhase phase, std::int64_t amount,
+                      int http_status = 0) {
+    downloader.amount = amount;
+    download::TaskState& s = downloader.states[id];
+    s.phase = phase;
+    s.written = amount * 4;
+    if (phase == download::TaskPhase::kFailed) {
+      s.cause = download::FailureCause::kHttpStatus;
+      s.http_status = http_status;
+    }
+  };
+
+  // Row 4 clicked last, rows 0 and 2 selected with it.
+  w.selected_row = 4;
+  w.also_selected = {2, 0};
+  site_.ClearRequests();
+  DownloadSelectedTrack(w, sites_, program_folder_, session);
+  EXPECT_EQ(Targets(site_.Requests()), std::vector<std::string>{page_target(0)});
+  ASSERT_EQ(downloader.tasks.size(), 1u);
+  EXPECT_EQ(downloader.tasks[0].source_address, SourceAddress(media(0)));
+  EXPECT_EQ(w.address_box, media(0));
+  EXPECT_EQ(tick(), "正在下载...  已下载 0%   0KB   第 1/3 首");
+
+  // Complete: the next track starts at once, its line without a pause.
+  end_task(1, download::TaskPhase::kComplete, 1000);
+  site_.ClearRequests();
+  EXPECT_EQ(tick(), "正在下载...  已下载 0%   0KB   第 2/3 首");
+  EXPECT_EQ(Targets(site_.Requests()), std::vector<std::string>{page_target(2)});
+  ASSERT_EQ(downloader.tasks.size(), 2u);
+  EXPECT_EQ(w.address_box, media(2));
+
+  // A right click during the batch adds its row to the end; nothing starts.
+  w.selected_row = 6;
+  w.also_selected.clear();
+  site_.ClearRequests();
+  DownloadSelectedTrack(w, sites_, program_folder_, session);
+  EXPECT_TRUE(site_.Requests().empty());
+  EXPECT_EQ(downloader.tasks.size(), 2u);
+  EXPECT_EQ(tick(), "正在下载...  已下载 0%   0KB   第 2/4 首");
+
+  // A failure: its line, with the position, stays a while; the next track
+  // runs meanwhile.
+  end_task(2, download::TaskPhase::kFailed, 0, 404);
+  EXPECT_EQ(tick(), "下载失败...  服务器返回 404   0KB   第 2/4 首");
+  ASSERT_EQ(downloader.tasks.size(), 3u);
+  EXPECT_EQ(w.address_box, media(4));
+  EXPECT_EQ(w.timer_interval, 100);
+  for (int i = 0; i < kEndLineTicks; ++i) tick();
+  EXPECT_EQ(tick(), "正在下载...  已下载 0%   0KB   第 3/4 首");
+
+  end_task(3, download::TaskPhase::kComplete, 1000);
+  EXPECT_EQ(tick(), "正在下载...  已下载 0%   0KB   第 4/4 首");
+  ASSERT_EQ(downloader.tasks.size(), 4u);
+  EXPECT_EQ(w.address_box, media(6));
+
+  end_task(4, download::TaskPhase::kComplete, 1000);
+  EXPECT_EQ(tick(), "下载完成...  已下载 100%   12KB   共 4 首，失败 1 首");
+  EXPECT_EQ(w.timer_interval, 0);
+  EXPECT_EQ(w.progress, 0);
+  EXPECT_EQ(downloader.tasks.size(), 4u);
+  std::vector<Text> targets;
+  for (const DownloadTask& t : downloader.tasks) targets.push_back(t.source_address);
+  EXPECT_EQ(targets, (std::vector<Text>{SourceAddress(media(0)), SourceAddress(media(2)),
+                                        SourceAddress(media(4)), SourceAddress(media(6))}));
+
+  // The batch is over: a single right click is a single download again, and
+  // a new selection a new batch.
+  w.selected_row = 1;
+  DownloadSelectedTrack(w, sites_, program_folder_, session);
+  ASSERT_EQ(downloader.tasks.size(), 5u);
+  EXPECT_EQ(tick(), "正在下载...  已下载 0%   0KB");
+  w.also_selected = {3};
+  DownloadSelectedTrack(w, sites_, program_folder_, session);
+  ASSERT_EQ(downloader.tasks.size(), 6u);
+  EXPECT_EQ(downloader.tasks[5].source_address, SourceAddress(media(1)));
+  EXPECT_EQ(tick(), "正在下载...  已下载 0%   0KB   第 1/2 首");
+}
+
+// The last track of a batch failing: its failure line first, then the
+// batch's end with the count.
+TEST_F(DownloadHandlerTest, ABatchWhoseLastTrackFails) {
+  MemoryWindow w;
+  w.category = 2;
+  LoadCategoryListing(w, sites_);
+  FakeDownloader downloader;
+  Text file_name;
+  DownloadTask task;
+  DownloadQueue queue;
+  DownloadSession session{file_name, task, downloader, queue};
+  auto tick = [&] {
+    OnProgressTick(w, program_folder_, session);
+    return LocalTextToUtf8(w.status_label);
+  };
+  w.selected_row = 0;
+  w.also_selected = {1};
+  DownloadSelectedTrack(w, sites_, program_folder_, session);
+  downloader.states[1].phase = download::TaskPhase::kComplete;
+  EXPECT_EQ(tick(), "正在下载...  已下载 0%   0KB   第 2/2 首");
+  downloader.states[2] = {.phase = download::TaskPhase::kFailed,
+                          .cause = download::FailureCause::kNetwork};
+  EXPECT_EQ(tick(), "下载失败...  网络不通   0KB   第 2/2 首");
+  EXPECT_EQ(w.timer_interval, 100);
+  for (int i = 0; i < kEndLineTicks; ++i) tick();
+  EXPECT_EQ(tick(), "下载完成...  已下载 100%   0KB   共 2 首，失败 1 首");
+  EXPECT_EQ(w.timer_interval, 0);
+}
+
+// A batch's additions are shortened, never clipped, when the line would not
+// fit the label: the next shorter form, down to the shortest.
+TEST(BatchLines, ShortenedToFitTheLabel) {
+  // The memory label takes 6 pixels a byte; the running line of a file not
+  // yet there is 28 bytes, the finished line with 0KB 30.
+  const struct {
+    int label_width;
+    bool batch_end;
+    std::string caption;
+  } cases[] = {
+      {1000, false, "正在下载...  已下载 0%   0KB   第 1/3 首"},
+      {240, false, "正在下载...  已下载 0%   0KB   第 1/3 首"},
+      {239, false, "正在下载...  已下载 0%   0KB   1/3"},
+      {204, false, "正在下载...  已下载 0%   0KB   1/3"},
+      {203, false, "正在下载...  已下载 0%   0KB 1/3"},
+      {191, false, "正在下载...  已下载 0%   0KB"},
+      {1000, true, "下载完成...  已下载 100%   0KB   共 3 首，失败 1 首"},
+      {306, true, "下载完成...  已下载 100%   0KB   共 3 首，失败 1 首"},
+      {305, true, "下载完成...  已下载 100%   0KB   共3首 失败1"},
+      {264, true, "下载完成...  已下载 100%   0KB   共3首 失败1"},
+      {263, true, "下载完成...  已下载 100%   0KB 共3首 失败1"},
+      {251, true, "下载完成...  已下载 100%   0KB 3首 失败1"},
+      {239, true, "下载完成...  已下载 100%   0KB 失败1"},
+      {100, true, "下载完成...  已下载 100%   0KB 失败1"},  // the count of failures stays
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.caption);
+    MemoryWindow w;
+    w.label_width = c.label_width;
+    w.rows = {{"a", "http://c/m/1/"}, {"b", "http://c/m/2/"}, {"c", "http://c/m/3/"}};
+    w.selected_row = 0;
+    w.also_selected = {1, 2};
+    FakeDownloader downloader;
+    Text file_name;
+    DownloadTask task;
+    DownloadQueue queue;
+    DownloadSession session{file_name, task, downloader, queue};
+    const SiteAddresses nowhere{"http://127.0.0.1:9/", "http://127.0.0.1:9/mp4/djmusic/"};
+    DownloadSelectedTrack(w, nowhere, "/nowhere", session);
+    if (c.batch_end) {
+      downloader.states[1].phase = download::TaskPhase::kComplete;
+      downloader.states[2].phase = download::TaskPhase::kComplete;
+      downloader.states[3].phase = download::TaskPhase::kFailed;
+      // Each tick moves the batch on by one track; the failure's line is held.
+      for (int i = 0; i < 3 + kEndLineTicks + 1; ++i) OnProgressTick(w, "/nowhere", session);
+    } else {
+      OnProgressTick(w, "/nowhere", session);
+    }
+    EXPECT_EQ(LocalTextToUtf8(w.status_label), c.caption);
+  }
 }
 
 }  // namespace

@@ -23,8 +23,12 @@ class FakeDownloader final : public DownloaderPort {
   // With a window, each start is logged into its writes as "start <target path>".
   explicit FakeDownloader(MemoryWindow* window = nullptr) : window_(window) {}
 
+  // The figures are the new download's from its start on, as the
+  // downloader's are.
   download::TaskId StartTask(const DownloadTask& task) override {
     tasks.push_back(task);
+    transferred = 0;
+    amount = 0;
     if (window_ != nullptr) window_->writes.push_back("start " + task.target_path);
     return tasks.size();
   }

@@ -31,6 +31,8 @@ class MemoryWindow {
 
   std::vector<Row> rows;
   int selected_row = -1;
+  // Rows selected besides selected_row (which counts as selected too).
+  std::vector<int> also_selected;
   int category = -1;
   Text track_id = "116717";
   Text address_box;
@@ -40,9 +42,14 @@ class MemoryWindow {
   int progress = 0;        // 进度条1, 0 to 100
   int timer_interval = 0;  // 时钟1; 0: stopped
   Text status_label;       // 标签EX3
+  // 标签EX3's width, with every byte of a text taken as 6 pixels wide (a
+  // Chinese character, two bytes, as 12).
+  int label_width = 1000;
   // "player <url>", "address <text>", "bar <position>" and "timer <interval>",
   // in order.
   std::vector<Text> writes;
+  // Every caption written to 标签EX3, in order.
+  std::vector<Text> labels;
   int pumps = 0;
   // Runs at every pump, with the number of the pump from 1; stands for the
   // window events that were pending then.
@@ -54,6 +61,7 @@ class MemoryWindow {
     void DeleteAllRows() override {
       w.rows.clear();
       w.selected_row = -1;
+      w.also_selected.clear();
     }
     int AppendRow() override {
       w.rows.push_back({});
@@ -68,6 +76,11 @@ class MemoryWindow {
       return w.rows[static_cast<std::size_t>(row)][static_cast<std::size_t>(column)];
     }
     int SelectedRow() const override { return w.selected_row; }
+    std::vector<int> SelectedRows() const override {
+      std::vector<int> rows = w.also_selected;
+      if (w.selected_row >= 0) rows.insert(rows.begin(), w.selected_row);
+      return rows;
+    }
     MemoryWindow& w;
   };
   struct Chooser final : CategoryChooser {
@@ -119,7 +132,13 @@ class MemoryWindow {
   };
   struct Label final : LabelControl {
     explicit Label(MemoryWindow& w) : w(w) {}
-    void SetText(const Text& text) override { w.status_label = text; }
+    void SetText(const Text& text) override {
+      w.status_label = text;
+      w.labels.push_back(text);
+    }
+    bool Fits(const Text& text) const override {
+      return static_cast<int>(text.size()) * 6 <= w.label_width;
+    }
     MemoryWindow& w;
   };
   struct Pump final : EventPump {

@@ -126,7 +126,8 @@ TEST(OnProgressTick, CaptionBarAndTimerForGivenFigures) {
     downloader.amount = c.amount;
     Text file_name = "track.mp4";
     DownloadTask task;
-    DownloadSession session{file_name, task, downloader};
+    DownloadQueue queue;
+    DownloadSession session{file_name, task, downloader, queue};
 
     OnProgressTick(w, L(program_folder.path()), session);
     EXPECT_EQ(LocalTextToUtf8(w.status_label), c.caption);
@@ -159,56 +160,195 @@ TEST(ProgressCaption, AmountTextToKilobytes) {
   }
 }
 
-// A second download started while the first runs: the bar goes back to 0 at
-// once, and the ticks follow the second file alone. Had they gone on
-// following the first (complete by now), they would have shown it finished.
-TEST(OnProgressTick, FollowsTheNewestDownload) {
-  ScratchFolder program;
-  ASSERT_FALSE(program.path().empty());
-  const Text program_folder = L(program.path());
-  const std::string folder = program.path() + "/下载/";
-  MemoryWindow w;
-  FakeDownloader downloader;
-  Text file_name;
-  DownloadTask task;
-  DownloadSession session{file_name, task, downloader};
-  CatalogueWindow& window = w;
-  auto start = [&](const Text& address) {
-    StartDownload(address, window.progress_bar, window.timer, kProgressTickPeriod, 20,
-                  DownloadFolder(program_folder), session);
+// Downloads started through the handlers, the fake downloader's states set
+// by the test, one tick at a time.
+class FollowedDownloadsTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_FALSE(program_.path().empty());
+    program_folder_ = L(program_.path());
+  }
+
+  download::TaskId Start(const Text& address) {
+    CatalogueWindow& window = w_;
+    return StartDownload(address, window.progress_bar, window.timer, kProgressTickPeriod, 20,
+                         DownloadFolder(program_folder_), session_);
+  }
+  // The file the downloader would have made, at its full size.
+  void MakeFile(const std::string& name, std::uint64_t size) {
+    ASSERT_TRUE(MakeFileOfSize(program_.path() + "/下载/" + name, size));
+  }
+  void Set(download::TaskId task, download::TaskPhase phase, std::int64_t file_bytes,
+           std::int64_t written, download::FailureCause cause = download::FailureCause::kNone,
+           int http_status = 0) {
+    download::TaskState& s = downloader_.states[task];
+    s.phase = phase;
+    s.file_bytes = file_bytes;
+    s.written = written;
+    s.cause = cause;
+    s.http_status = http_status;
+  }
+  // The newest download's own two figures.
+  void Figures(std::int64_t transferred, std::int64_t amount) {
+    downloader_.transferred = transferred;
+    downloader_.amount = amount;
+  }
+  std::string Tick() {
+    OnProgressTick(w_, program_folder_, session_);
+    return LocalTextToUtf8(w_.status_label);
+  }
+  // Ticks until the held line may change; gives the caption then.
+  std::string TickPastTheHold() {
+    for (int i = 0; i < kEndLineTicks; ++i) Tick();
+    return Tick();
+  }
+
+  ScratchFolder program_;
+  Text program_folder_;
+  MemoryWindow w_;
+  FakeDownloader downloader_;
+  Text file_name_;
+  DownloadTask task_;
+  DownloadQueue queue_;
+  DownloadSession session_{file_name_, task_, downloader_, queue_};
+};
+
+// A failed download ends in the failure line with its cause, the timer
+// stopped and the bar empty. One row per cause the downloader reports; the
+// amount is the one written until then.
+TEST_F(FollowedDownloadsTest, AFailureEndsInTheFailureLine) {
+  using download::FailureCause;
+  const struct {
+    FailureCause cause;
+    int http_status;
+    std::string caption;  // UTF-8
+  } cases[] = {
+      {FailureCause::kNetwork, 0, "下载失败...  网络不通   2KB"},
+      {FailureCause::kHttpStatus, 404, "下载失败...  服务器返回 404   2KB"},
+      {FailureCause::kHttpStatus, 503, "下载失败...  服务器返回 503   2KB"},
+      {FailureCause::kHttpStatus, 0, "下载失败...  服务器出错   2KB"},
+      {FailureCause::kChanged, 200, "下载失败...  服务器上文件已变   2KB"},
+      {FailureCause::kEncodingRefused, 200, "下载失败...  服务器强制压缩   2KB"},
+      {FailureCause::kStalled, 206, "下载失败...  传输停滞   2KB"},
+      {FailureCause::kDisk, 206, "下载失败...  磁盘满或写入失败   2KB"},
+      {FailureCause::kAddressRefused, 0, "下载失败...  地址不可下载   2KB"},
+      {FailureCause::kNone, 0, "下载失败...  原因不明   2KB"},
   };
-  auto tick = [&] {
-    OnProgressTick(w, program_folder, session);
-    return LocalTextToUtf8(w.status_label);
-  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.caption);
+    const download::TaskId id = Start("http://h/mp4/djmusic/a/t.mp4");
+    MakeFile("t.mp4", 1000);
+    Figures(400, 400);
+    EXPECT_EQ(Tick(), "正在下载...  已下载 40%   2KB");
+    Set(id, download::TaskPhase::kFailed, 400, 1600, c.cause, c.http_status);
+    EXPECT_EQ(Tick(), c.caption);
+    EXPECT_EQ(w_.timer_interval, 0);
+    EXPECT_EQ(w_.progress, 0);
+    EXPECT_TRUE(queue_.Downloads().empty());
+  }
+}
 
-  start("http://h/mp4/djmusic/a/first.mp4");
-  ASSERT_TRUE(MakeFileOfSize(folder + "first.mp4", 1000));
-  downloader.transferred = 600;
-  downloader.amount = 150;
-  EXPECT_EQ(tick(), "正在下载...  已下载 60%   1KB");
-  EXPECT_EQ(w.progress, 60);
+// Failures that come before any byte: no file on disk (a 404 at the first
+// request), or an empty one.
+TEST_F(FollowedDownloadsTest, AFailureBeforeTheFirstByte) {
+  const download::TaskId missing = Start("http://h/mp4/djmusic/missing.mp4");
+  EXPECT_EQ(Tick(), "正在下载...  已下载 0%   0KB");
+  Set(missing, download::TaskPhase::kFailed, 0, 0, download::FailureCause::kHttpStatus, 404);
+  EXPECT_EQ(Tick(), "下载失败...  服务器返回 404   0KB");
+  EXPECT_EQ(w_.timer_interval, 0);
 
-  start(L("http://h/mp4/djmusic/b/现场 串烧.mp4"));
-  EXPECT_EQ(w.progress, 0);
-  EXPECT_EQ(w.timer_interval, 100);
-  EXPECT_EQ(file_name, L("现场 串烧.mp4"));
-  // The downloader's figures are the new download's from the start on.
-  downloader.transferred = 0;
-  downloader.amount = 0;
-  EXPECT_EQ(tick(), "正在下载...  已下载 0%   0KB");  // its file is not there yet
+  const download::TaskId empty = Start("http://h/mp4/djmusic/empty.mp4");
+  MakeFile("empty.mp4", 0);
+  EXPECT_EQ(Tick(), "   0KB");
+  Set(empty, download::TaskPhase::kFailed, 0, 0, download::FailureCause::kNetwork);
+  EXPECT_EQ(Tick(), "下载失败...  网络不通   0KB");
+  EXPECT_EQ(w_.timer_interval, 0);
+}
 
-  ASSERT_TRUE(MakeFileOfSize(folder + "现场 串烧.mp4", 4000));
-  downloader.transferred = 1000;
-  downloader.amount = 1000;
-  EXPECT_EQ(tick(), "正在下载...  已下载 25%   4KB");
-  EXPECT_EQ(w.timer_interval, 100);
+// The line follows the newest download still running. When it completes,
+// its finished line stays a while, then the line goes back to the earlier
+// one, still running, with that one's own figures; its end stops the timer.
+TEST_F(FollowedDownloadsTest, TheLineReturnsToADownloadStillRunning) {
+  const download::TaskId big = Start("http://h/mp4/djmusic/a/big.mp4");
+  MakeFile("big.mp4", 10000);
+  Figures(1000, 250);
+  EXPECT_EQ(Tick(), "正在下载...  已下载 10%   1KB");
 
-  downloader.transferred = 4000;
-  downloader.amount = 4000;
-  EXPECT_EQ(tick(), "下载完成...  已下载 100%   16KB");
-  EXPECT_EQ(w.progress, 0);
-  EXPECT_EQ(w.timer_interval, 0);
+  const download::TaskId small = Start(L("http://h/mp4/djmusic/b/现场 串烧.mp4"));
+  EXPECT_EQ(w_.progress, 0);
+  EXPECT_EQ(file_name_, L("现场 串烧.mp4"));
+  Set(big, download::TaskPhase::kRunning, 2000, 2000);
+  Figures(0, 0);
+  EXPECT_EQ(Tick(), "正在下载...  已下载 0%   0KB");  // its file is not there yet
+  MakeFile("现场 串烧.mp4", 4000);
+  Figures(1000, 1000);
+  EXPECT_EQ(Tick(), "正在下载...  已下载 25%   4KB");
+
+  Figures(4000, 4000);
+  Set(small, download::TaskPhase::kComplete, 4000, 16000);
+  EXPECT_EQ(Tick(), "下载完成...  已下载 100%   16KB");
+  EXPECT_EQ(w_.progress, 0);
+  EXPECT_EQ(w_.timer_interval, 100);  // the big one still runs
+  // The finished line stays for the hold, whatever the big one does.
+  Set(big, download::TaskPhase::kRunning, 5000, 5000);
+  for (int i = 0; i < kEndLineTicks; ++i) EXPECT_EQ(Tick(), "下载完成...  已下载 100%   16KB");
+  EXPECT_EQ(Tick(), "正在下载...  已下载 50%   5KB");
+  EXPECT_EQ(w_.progress, 50);
+
+  Set(big, download::TaskPhase::kComplete, 10000, 10000);
+  EXPECT_EQ(Tick(), "下载完成...  已下载 100%   10KB");
+  EXPECT_EQ(w_.timer_interval, 0);
+  EXPECT_EQ(w_.progress, 0);
+}
+
+// An earlier download that fails while a newer one runs is not lost: its
+// failure line comes at the next tick and stays a while, then the line
+// follows the newer one again. One replaced by a newer download to the same
+// file leaves without a line.
+TEST_F(FollowedDownloadsTest, AnEarlierFailureIsShownThenTheLineGoesBack) {
+  const download::TaskId first = Start("http://h/mp4/djmusic/a/first.mp4");
+  const download::TaskId replaced = Start("http://h/mp4/djmusic/a/same.mp4");
+  const download::TaskId newest = Start("http://h/mp4/djmusic/b/same.mp4");
+  MakeFile("same.mp4", 1000);
+  Figures(300, 300);
+  Set(replaced, download::TaskPhase::kStopped, 0, 0);
+  EXPECT_EQ(Tick(), "正在下载...  已下载 30%   1KB");
+  EXPECT_EQ(queue_.Downloads().size(), 2u);
+
+  Set(first, download::TaskPhase::kFailed, 0, 0, download::FailureCause::kHttpStatus, 404);
+  EXPECT_EQ(Tick(), "下载失败...  服务器返回 404   0KB");
+  EXPECT_EQ(w_.timer_interval, 100);
+  Figures(600, 600);
+  EXPECT_EQ(TickPastTheHold(), "正在下载...  已下载 60%   2KB");
+
+  Figures(1000, 1000);
+  Set(newest, download::TaskPhase::kComplete, 1000, 4000);
+  EXPECT_EQ(Tick(), "下载完成...  已下载 100%   4KB");
+  EXPECT_EQ(w_.timer_interval, 0);
+}
+
+// Without the downloader's word on a download (a task it does not know),
+// every byte of the file in place is the finish, as it always was.
+TEST_F(FollowedDownloadsTest, WithoutAStateEveryByteInPlaceIsTheFinish) {
+  struct Unknowing final : DownloaderPort {
+    download::TaskId StartTask(const DownloadTask&) override { return download::kNoTask; }
+    std::int64_t GetTransferredBytes() const override { return transferred; }
+    std::int64_t GetAmountFigure() const override { return transferred / 4; }
+    download::TaskState State(download::TaskId) const override { return {}; }
+    std::int64_t transferred = 0;
+  } unknowing;
+  DownloadSession session{file_name_, task_, unknowing, queue_};
+  CatalogueWindow& window = w_;
+  StartDownload("http://h/mp4/djmusic/t.mp4", window.progress_bar, window.timer,
+                kProgressTickPeriod, 20, DownloadFolder(program_folder_), session);
+  MakeFile("t.mp4", 1000);
+  unknowing.transferred = 999;
+  OnProgressTick(w_, program_folder_, session);
+  EXPECT_EQ(LocalTextToUtf8(w_.status_label), "正在下载...  已下载 99%   1KB");
+  unknowing.transferred = 1000;
+  OnProgressTick(w_, program_folder_, session);
+  EXPECT_EQ(LocalTextToUtf8(w_.status_label), "下载完成...  已下载 100%   1KB");
+  EXPECT_EQ(w_.timer_interval, 0);
 }
 
 }  // namespace

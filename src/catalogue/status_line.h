@@ -1,0 +1,36 @@
+#pragma once
+
+#include <string_view>
+#include <vector>
+
+#include "download/task_state.h"
+#include "text/text.h"
+
+// What the status line 标签EX3 says beyond the running and the finished line
+// of one download: why a download failed, and where a batch of downloads
+// stands. Every text is program text (code page 936).
+namespace wuqu::catalogue {
+
+// 下载失败...  (the spacing of the running and the finished prefix)
+inline constexpr std::string_view kFailedLinePrefix =
+    "\xCF\xC2\xD4\xD8\xCA\xA7\xB0\xDC"
+    "...  ";
+
+// The short cause of a failed download, from the downloader's state: the
+// server's status with its code, the network, the disk, and so on. The one
+// place that turns a cause into words.
+Text FailureCauseText(download::FailureCause cause, int http_status);
+
+// The failure line's status text: kFailedLinePrefix + the cause.
+Text FailedStatus(const download::TaskState& state);
+
+// Endings of the status line for a batch, longest first; the display takes
+// the first that fits the label and shortens rather than clips. The last
+// form is the shortest that still says what matters.
+//   running or failed track: "   第 3/12 首", "   3/12", " 3/12", ""
+std::vector<Text> BatchPositionForms(int position, int total);
+//   the batch's end: "   共 12 首，失败 1 首", "   共12首 失败1", " 共12首 失败1",
+//   " 12首 失败1", " 失败1"
+std::vector<Text> BatchEndForms(int total, int failed);
+
+}  // namespace wuqu::catalogue
