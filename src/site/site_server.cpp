@@ -151,19 +151,21 @@ class ConnectionStream final : public httplib::Stream {
 
   ssize_t write(const char* ptr, size_t size) override {
     std::size_t n = size;
-    if (!head_sent_) {
-      // The head goes out a line per write, so that its lines can be spread.
+    if (!head_sent_ && head_interval_.count() > 0) {
+      // A spread head goes out a line per write, each but the first when due.
       const void* lf = std::memchr(ptr, '\n', size);
       if (lf != nullptr) n = static_cast<std::size_t>(static_cast<const char*>(lf) - ptr) + 1;
-      if (head_interval_.count() > 0 && !response_head_.empty() && response_head_.back() == '\n' &&
+      if (!response_head_.empty() && response_head_.back() == '\n' &&
           !(*sleep_until_)(Clock::now() + head_interval_))
         return -1;
     }
     if (!is_writable()) return -1;
     const ssize_t sent = ::send(fd_, ptr, n, MSG_NOSIGNAL);
     if (sent > 0 && !head_sent_) {
-      response_head_.append(ptr, static_cast<std::size_t>(sent));
-      head_sent_ = response_head_.ends_with("\r\n\r\n") || response_head_.size() > kResponseHeadKept;
+      response_head_.append(ptr, std::min(static_cast<std::size_t>(sent), kResponseHeadKept));
+      const auto end = response_head_.find("\r\n\r\n");
+      if (end != std::string::npos) response_head_.resize(end + 4);
+      head_sent_ = end != std::string::npos || response_head_.size() > kResponseHeadKept;
     }
     return sent;
   }

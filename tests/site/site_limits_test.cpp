@@ -226,6 +226,22 @@ TEST_F(SiteLimits, RequestsOnOneConnectionAreAnsweredInTurn) {
   EXPECT_EQ(log[0].remote_port, log[2].remote_port);
 }
 
+// A body the site never reads ends the connection: its bytes are never taken
+// for a next request.
+TEST_F(SiteLimits, UnreadBodyEndsTheConnection) {
+  StartSite();
+  const std::string body = "GET /xc/ HTTP/1.1\r\nHost: a\r\n\r\n";
+  Connection conn(port());
+  ASSERT_TRUE(conn.Send("POST /zw/ HTTP/1.1\r\nHost: a\r\nContent-Length: " +
+                        std::to_string(body.size()) + "\r\n\r\n" + body));
+  const std::string answer = conn.ReadAll(milliseconds(5000));
+  EXPECT_EQ(StatusOf(answer), 405);
+  EXPECT_EQ(answer.find("HTTP/1.1", 1), std::string::npos) << answer;
+  const auto log = site_->Requests();
+  ASSERT_EQ(log.size(), 1u);
+  EXPECT_EQ(log[0].method, "POST");
+}
+
 TEST_F(SiteLimits, LoggedRecordsAreCutToAFewKiB) {
   StartSite();
   const std::string long_target = "/zw/?" + std::string(6000, 'q');
