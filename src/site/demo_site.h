@@ -51,9 +51,10 @@ struct SiteFaults {
   // short error page, whatever they would otherwise be.
   std::map<std::string, int> path_status{};
   // The Nth media GET that carries a Range header (counted from Start or the
-  // last SetFaults, whatever the answer; 0: none) sends its body at
-  // trickle_rate bytes per second, whatever rate_limit says; the others go on
-  // as usual. One slow connection among many, for the downloader.
+  // last SetFaults, among those for a file the site has, whatever their
+  // answer; 0: none) sends its body at trickle_rate bytes per second, whatever
+  // rate_limit says; the others go on as usual. One slow connection among
+  // many, for the downloader.
   int trickle_nth_range = 0;
   std::uint64_t trickle_rate = 1;
   // The Nth media GET that carries a Range header (counted the same way; 0:
