@@ -376,16 +376,16 @@ void DemoSite::Impl::ServeMedia(const httplib::Request& req, httplib::Response& 
     Clock::time_point start;
     std::vector<char> buffer;
   };
-  auto body = std::make_shared<Body>(Body{std::move(*media),
-                                          first,
-                                          trickle ? std::max<std::uint64_t>(1, f.trickle_rate)
-                                                  : f.rate_limit,
-                                          f.drop_after,
-                                          f.stall_after,
-                                          f.stall_for,
-                                          stall,
-                                          {},
-                                          {}});
+  auto body = std::make_shared<Body>(
+      Body{std::move(*media),
+           first,
+           trickle ? std::max<std::uint64_t>(1, f.trickle_rate) : f.rate_limit,
+           f.drop_after,
+           f.stall_after,
+           f.stall_for,
+           stall,
+           {},
+           {}});
   res.set_content_provider(
       static_cast<std::size_t>(length), "video/mp4",
       [this, body](std::size_t offset, std::size_t left, httplib::DataSink& sink) {

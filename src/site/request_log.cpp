@@ -20,8 +20,8 @@ void TrimRequestRecord(SiteRequest& record) {
   cut |= Cut(record.target, kLoggedTextBytes);
   cut |= Cut(record.path, kLoggedTextBytes);
   cut |= Cut(record.range, kLoggedFieldBytes);
-  std::size_t used = record.method.size() + record.target.size() + record.path.size() +
-                     record.range.size();
+  std::size_t used =
+      record.method.size() + record.target.size() + record.path.size() + record.range.size();
   std::size_t kept = 0;
   for (auto& [name, value] : record.headers) {
     cut |= Cut(name, kLoggedFieldBytes);

@@ -277,8 +277,8 @@ struct SiteServer::Gatherer {
         const auto left = std::chrono::ceil<std::chrono::milliseconds>(next_due - Clock::now());
         timeout_ms = static_cast<int>(std::clamp<std::int64_t>(left.count(), 0, 60000));
       }
-      const int n = ::epoll_wait(epoll_fd, events.data(), static_cast<int>(events.size()),
-                                 timeout_ms);
+      const int n =
+          ::epoll_wait(epoll_fd, events.data(), static_cast<int>(events.size()), timeout_ms);
       std::vector<std::unique_ptr<Connection>> admitted;
       {
         std::lock_guard lock(mutex);

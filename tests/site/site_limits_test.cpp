@@ -181,8 +181,8 @@ TEST_F(SiteLimits, SlowHeadsHoldNoServerThread) {
   }
   std::atomic<bool> done{false};
   std::thread trickler([&] {
-    const std::string head = "GET /zw/ HTTP/1.1\r\nHost: 127.0.0.1\r\nX-Slow: " +
-                             std::string(100, 's') + "\r\n\r\n";
+    const std::string head =
+        "GET /zw/ HTTP/1.1\r\nHost: 127.0.0.1\r\nX-Slow: " + std::string(100, 's') + "\r\n\r\n";
     for (std::size_t at = 0; !done && at < head.size() - 1; ++at) {
       for (auto& c : slow) c->Send(head.substr(at, 1));
       for (int i = 0; i < 10 && !done; ++i) std::this_thread::sleep_for(milliseconds(100));
@@ -206,9 +206,10 @@ TEST_F(SiteLimits, SlowHeadsHoldNoServerThread) {
 // one connection, sent at once or one after another, each get their answer.
 TEST_F(SiteLimits, RequestsOnOneConnectionAreAnsweredInTurn) {
   StartSite();
-  const std::string two = "GET /zw/ HTTP/1.1\r\nHost: a\r\n\r\n"
-                          "GET /mp4/djmusic/synthetic/10/1.mp4 HTTP/1.1\r\nHost: a\r\n"
-                          "Range: bytes=2-5\r\n\r\n";
+  const std::string two =
+      "GET /zw/ HTTP/1.1\r\nHost: a\r\n\r\n"
+      "GET /mp4/djmusic/synthetic/10/1.mp4 HTTP/1.1\r\nHost: a\r\n"
+      "Range: bytes=2-5\r\n\r\n";
   Connection conn(port());
   ASSERT_TRUE(conn.Send(two));
   std::string answers = conn.ReadAll(milliseconds(500));
@@ -246,8 +247,8 @@ TEST_F(SiteLimits, LoggedRecordsAreCutToAFewKiB) {
   StartSite();
   const std::string long_target = "/zw/?" + std::string(6000, 'q');
   std::vector<std::string> fields;
-  for (int i = 0; i < 90; ++i) fields.push_back("X-Big" + std::to_string(i) + ": " +
-                                                std::string(600, 'b'));
+  for (int i = 0; i < 90; ++i)
+    fields.push_back("X-Big" + std::to_string(i) + ": " + std::string(600, 'b'));
   fields.push_back("X-Last: " + std::string(3000, 'l'));
   EXPECT_EQ(test::RawGet(port(), long_target, fields).status, 200);
   test::RawGet(port(), "/zw/?small", {"X-Probe: one"});

@@ -87,8 +87,7 @@ TEST(RequestHeadScanner, SameAnswerWholeOrByteByByte) {
        State::kComplete, 95},
       {"one byte beyond", "GET /" + std::string(96 - 24, 'a') + " HTTP/1.1\r\nH: b\r\n\r\n",
        State::kTooLarge, 0},
-      {"a line without end beyond the limit", "GET /" + std::string(200, 'a'), State::kTooLarge,
-       0},
+      {"a line without end beyond the limit", "GET /" + std::string(200, 'a'), State::kTooLarge, 0},
   };
   for (const auto& c : cases) {
     RequestHeadScanner whole(4, 95);
