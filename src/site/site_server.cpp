@@ -164,8 +164,12 @@ class ConnectionStream final : public httplib::Stream {
     if (sent > 0 && !head_sent_) {
       response_head_.append(ptr, std::min(static_cast<std::size_t>(sent), kResponseHeadKept));
       const auto end = response_head_.find("\r\n\r\n");
-      if (end != std::string::npos) response_head_.resize(end + 4);
-      head_sent_ = end != std::string::npos || response_head_.size() > kResponseHeadKept;
+      if (end != std::string::npos && response_head_.starts_with("HTTP/1.1 1")) {
+        response_head_.clear();  // "100 Continue": the answer's own head is still to come
+      } else {
+        if (end != std::string::npos) response_head_.resize(end + 4);
+        head_sent_ = end != std::string::npos || response_head_.size() > kResponseHeadKept;
+      }
     }
     return sent;
   }

@@ -228,19 +228,33 @@ TEST_F(SiteLimits, RequestsOnOneConnectionAreAnsweredInTurn) {
 }
 
 // A body the site never reads ends the connection: its bytes are never taken
-// for a next request.
+// for a next request, also after an interim "100 Continue".
 TEST_F(SiteLimits, UnreadBodyEndsTheConnection) {
   StartSite();
   const std::string body = "GET /xc/ HTTP/1.1\r\nHost: a\r\n\r\n";
-  Connection conn(port());
-  ASSERT_TRUE(conn.Send("POST /zw/ HTTP/1.1\r\nHost: a\r\nContent-Length: " +
-                        std::to_string(body.size()) + "\r\n\r\n" + body));
-  const std::string answer = conn.ReadAll(milliseconds(5000));
-  EXPECT_EQ(StatusOf(answer), 405);
-  EXPECT_EQ(answer.find("HTTP/1.1", 1), std::string::npos) << answer;
-  const auto log = site_->Requests();
-  ASSERT_EQ(log.size(), 1u);
-  EXPECT_EQ(log[0].method, "POST");
+  struct Case {
+    std::string extra_field;
+    std::vector<int> statuses;
+  };
+  const Case cases[] = {
+      {"", {405}},
+      {"Expect: 100-continue\r\n", {100, 405}},
+  };
+  for (const auto& c : cases) {
+    site_->ClearRequests();
+    Connection conn(port());
+    ASSERT_TRUE(conn.Send("POST /zw/ HTTP/1.1\r\nHost: a\r\n" + c.extra_field +
+                          "Content-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body));
+    const std::string answer = conn.ReadAll(milliseconds(5000));
+    std::vector<int> statuses;
+    for (auto at = answer.find("HTTP/1.1 "); at != std::string::npos;
+         at = answer.find("HTTP/1.1 ", at + 1))
+      statuses.push_back(StatusOf(answer.substr(at)));
+    EXPECT_EQ(statuses, c.statuses) << c.extra_field;
+    const auto log = site_->Requests();
+    ASSERT_EQ(log.size(), 1u) << c.extra_field;
+    EXPECT_EQ(log[0].method, "POST");
+  }
 }
 
 TEST_F(SiteLimits, LoggedRecordsAreCutToAFewKiB) {
