@@ -17,7 +17,9 @@
 #include <thread>
 
 #include "site/http_bits.h"
+#include "site/request_log.h"
 #include "site/shipped_tracks.h"
+#include "site/site_server.h"
 #include "site/synthetic.h"
 
 namespace wuqu {
@@ -25,7 +27,6 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-constexpr std::size_t kRequestLogLimit = 100000;
 constexpr std::size_t kChunk = 128 * 1024;               // bytes per write of a media body
 constexpr std::uint64_t kMaxSyntheticSize = 1ull << 40;  // 1 TiB
 constexpr std::time_t kCatalogueModified = 1716019200;   // 2024-05-18 08:00 GMT
@@ -100,7 +101,7 @@ struct DemoSite::Impl {
   // Stop so the media queries keep working.
   std::shared_ptr<Fd> folder;
 
-  std::unique_ptr<httplib::Server> server;
+  std::unique_ptr<SiteServer> server;
   socket_t listen_socket = -1;
   std::thread listener;
   int port = 0;
@@ -114,9 +115,9 @@ struct DemoSite::Impl {
   SiteFaults faults;
   std::uint64_t ranged_requests = 0;
   int stalls_started = 0;
+  std::uint64_t ranged_gets = 0;  // media GETs with a Range header, for the slow ones
 
-  mutable std::mutex log_mutex;
-  std::deque<SiteRequest> log;
+  std::unique_ptr<RequestLog> log = std::make_unique<RequestLog>();
 
   // Waits until `t`; false when the site is stopping.
   bool SleepUntil(Clock::time_point t) {
@@ -127,11 +128,7 @@ struct DemoSite::Impl {
   std::optional<OpenedMedia> OpenMedia(std::string_view path, int revision) const;
   void Handle(const httplib::Request& req, httplib::Response& res);
   void ServeMedia(const httplib::Request& req, httplib::Response& res, const SiteFaults& f);
-  void Log(SiteRequest record) {
-    std::lock_guard lock(log_mutex);
-    log.push_back(std::move(record));
-    if (log.size() > kRequestLogLimit) log.pop_front();
-  }
+  std::string Refused(const RefusedRequest& refused);
 };
 
 std::optional<OpenedMedia> DemoSite::Impl::OpenMedia(std::string_view path, int revision) const {
@@ -271,17 +268,32 @@ void DemoSite::Impl::Handle(const httplib::Request& req, httplib::Response& res)
   }
 
   record.status = res.status;
-  Log(std::move(record));
+  log->Add(std::move(record));
   if (f.first_byte_delay.count() > 0) SleepUntil(Clock::now() + f.first_byte_delay);
+}
+
+std::string DemoSite::Impl::Refused(const RefusedRequest& refused) {
+  SiteRequest record;
+  // "GET /target HTTP/1.1", or as much of it as came.
+  const std::string_view line = refused.request_line;
+  const auto space = line.find(' ');
+  record.method = line.substr(0, space);
+  if (space != std::string_view::npos) {
+    const std::string_view rest = line.substr(space + 1);
+    record.target = rest.substr(0, rest.find(' '));
+  }
+  record.status = refused.status;
+  record.remote_port = refused.remote_port;
+  log->Add(std::move(record));
+  return RenderErrorPage(refused.status);
 }
 
 void DemoSite::Impl::ServeMedia(const httplib::Request& req, httplib::Response& res,
                                 const SiteFaults& f) {
-  // The site answers ranges itself (416, refused ranges, If-Range); httplib's
-  // own range handling would cut the body a second time. The request object
-  // is httplib's own non-const one, handed to handlers as const.
+  // The site answers ranges itself (416, refused ranges, If-Range): the
+  // server hands the Range field over without letting httplib parse it, so
+  // httplib's own range handling stays out.
   const bool ranged = req.has_header("Range");
-  const_cast<httplib::Request&>(req).ranges.clear();
 
   std::optional<OpenedMedia> media = OpenMedia(req.path, f.media_revision);
   if (!media) {
@@ -292,8 +304,17 @@ void DemoSite::Impl::ServeMedia(const httplib::Request& req, httplib::Response& 
 
   bool fail = false;
   bool stall = false;
+  bool trickle = false;
+  bool slow_head = false;
   {
     std::lock_guard lock(faults_mutex);
+    if (ranged && req.method == "GET") {
+      const std::uint64_t n = ++ranged_gets;
+      trickle = f.trickle_nth_range > 0 && n == static_cast<std::uint64_t>(f.trickle_nth_range);
+      slow_head = f.slow_head_nth_range > 0 &&
+                  n == static_cast<std::uint64_t>(f.slow_head_nth_range) &&
+                  f.slow_head_interval.count() > 0;
+    }
     if (ranged && f.fail_every_nth_range > 0)
       fail = ++ranged_requests % static_cast<std::uint64_t>(f.fail_every_nth_range) == 0;
     if (!fail && req.method == "GET" && f.stall_for.count() > 0 &&
@@ -302,6 +323,7 @@ void DemoSite::Impl::ServeMedia(const httplib::Request& req, httplib::Response& 
       ++stalls_started;
     }
   }
+  if (slow_head) SiteServer::SpreadResponseHead(f.slow_head_interval);
   if (fail) {
     res.status = 503;
     res.set_content(RenderErrorPage(503), kHtml);
@@ -354,15 +376,16 @@ void DemoSite::Impl::ServeMedia(const httplib::Request& req, httplib::Response& 
     Clock::time_point start;
     std::vector<char> buffer;
   };
-  auto body = std::make_shared<Body>(Body{std::move(*media),
-                                          first,
-                                          f.rate_limit,
-                                          f.drop_after,
-                                          f.stall_after,
-                                          f.stall_for,
-                                          stall,
-                                          {},
-                                          {}});
+  auto body = std::make_shared<Body>(
+      Body{std::move(*media),
+           first,
+           trickle ? std::max<std::uint64_t>(1, f.trickle_rate) : f.rate_limit,
+           f.drop_after,
+           f.stall_after,
+           f.stall_for,
+           stall,
+           {},
+           {}});
   res.set_content_provider(
       static_cast<std::size_t>(length), "video/mp4",
       [this, body](std::size_t offset, std::size_t left, httplib::DataSink& sink) {
@@ -394,6 +417,7 @@ void DemoSite::Impl::ServeMedia(const httplib::Request& req, httplib::Response& 
 DemoSite::DemoSite(DemoSiteOptions options) : impl_(std::make_unique<Impl>()) {
   impl_->options = std::move(options);
   impl_->faults = impl_->options.faults;
+  impl_->log = std::make_unique<RequestLog>(impl_->options.request_log);
 }
 
 DemoSite::~DemoSite() {
@@ -430,19 +454,19 @@ bool DemoSite::Start() {
     std::lock_guard lock(d.faults_mutex);
     d.ranged_requests = 0;
     d.stalls_started = 0;
+    d.ranged_gets = 0;
   }
   {
     std::lock_guard lock(d.stop_mutex);
     d.stopping = false;
   }
 
-  d.server = std::make_unique<httplib::Server>();
-  httplib::Server& s = *d.server;
-  const int threads = std::max(4, d.options.threads);
-  s.new_task_queue = [threads] {
-    return new httplib::ThreadPool(static_cast<std::size_t>(threads));
-  };
-  // An idle kept-alive connection holds its thread (and Stop) this long.
+  d.server = std::make_unique<SiteServer>(
+      std::max(4, d.options.threads), d.options.request_head,
+      [&d](Clock::time_point t) { return d.SleepUntil(t); },
+      [&d](const RefusedRequest& refused) { return d.Refused(refused); });
+  SiteServer& s = *d.server;
+  // An idle kept-alive connection is closed after this long.
   s.set_keep_alive_timeout(1);
   s.set_keep_alive_max_count(10000);
   // httplib's default sets SO_REUSEPORT, with which a second site on a busy
@@ -492,6 +516,7 @@ void DemoSite::Stop() {
   d.stop_cv.notify_all();
   d.server->stop();
   if (d.listener.joinable()) d.listener.join();
+  d.server->Shutdown();
   d.server.reset();
   d.running = false;
 }
@@ -596,6 +621,7 @@ void DemoSite::SetFaults(const SiteFaults& faults) {
   impl_->faults = faults;
   impl_->ranged_requests = 0;
   impl_->stalls_started = 0;
+  impl_->ranged_gets = 0;
 }
 
 SiteFaults DemoSite::Faults() const {
@@ -604,21 +630,15 @@ SiteFaults DemoSite::Faults() const {
 }
 
 std::vector<SiteRequest> DemoSite::Requests() const {
-  std::lock_guard lock(impl_->log_mutex);
-  return {impl_->log.begin(), impl_->log.end()};
+  return impl_->log->Snapshot();
 }
 
 std::vector<SiteRequest> DemoSite::TakeRequests() {
-  std::lock_guard lock(impl_->log_mutex);
-  std::vector<SiteRequest> taken(std::make_move_iterator(impl_->log.begin()),
-                                 std::make_move_iterator(impl_->log.end()));
-  impl_->log.clear();
-  return taken;
+  return impl_->log->Take();
 }
 
 void DemoSite::ClearRequests() {
-  std::lock_guard lock(impl_->log_mutex);
-  impl_->log.clear();
+  impl_->log->Clear();
 }
 
 std::string Sha256Hex(std::string_view bytes) {

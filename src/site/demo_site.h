@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "site/site_catalogue.h"
+#include "site/site_limits.h"
 
 // The demo catalogue site: a real HTTP server (cpp-httplib) that serves the
 // ten listing pages, a play page per track and the media files, on loopback
@@ -49,6 +50,18 @@ struct SiteFaults {
   // Answer these decoded paths ("/zw/", "/m/116717/") with this status and a
   // short error page, whatever they would otherwise be.
   std::map<std::string, int> path_status{};
+  // The Nth media GET that carries a Range header (counted from Start or the
+  // last SetFaults, among those for a file the site has, whatever their
+  // answer; 0: none) sends its body at trickle_rate bytes per second, whatever
+  // rate_limit says; the others go on as usual. One slow connection among
+  // many, for the downloader.
+  int trickle_nth_range = 0;
+  std::uint64_t trickle_rate = 1;
+  // The Nth media GET that carries a Range header (counted the same way; 0:
+  // none) sends its status line at once and every later line of its head this
+  // long after the one before.
+  int slow_head_nth_range = 0;
+  std::chrono::milliseconds slow_head_interval{0};
   // A new revision of every media file: other ETag and Last-Modified, and
   // other synthetic bytes (the shipped and folder files keep their bytes).
   int media_revision = 0;
@@ -66,8 +79,11 @@ struct DemoSiteOptions {
   std::string folder{};
   // Tracks put in front of a category's list.
   std::vector<SiteExtraTrack> extra_tracks{};
-  // Server threads: each open connection holds one.
+  // Server threads: each request being answered holds one; connections that
+  // wait for a request, or are still sending its head, hold none.
   int threads = 64;
+  RequestHeadLimits request_head{};
+  RequestLogLimits request_log{};
   SiteFaults faults{};
 };
 
@@ -80,6 +96,9 @@ struct SiteRequest {
   std::string range;    // the Range header, "" when none
   int status = 0;       // the status the site answered with
   int remote_port = 0;  // tells the client's connections apart
+  // The record was cut to keep the log small: a long target, path or header
+  // value holds only its beginning, and the last header fields may be missing.
+  bool truncated = false;
 
   // Value of a header, names compared without case; "" when absent.
   std::string Header(std::string_view name) const;
@@ -134,7 +153,10 @@ class DemoSite {
   void SetFaults(const SiteFaults& faults);
   SiteFaults Faults() const;
 
-  // Requests received so far, oldest first (at most the latest 100000).
+  // Requests received so far, oldest first: the latest that fit the
+  // request_log limits, each cut as TrimRequestRecord says. Requests refused
+  // for their head (431, 408) are here too, with the start of their request
+  // line as target and no header fields.
   std::vector<SiteRequest> Requests() const;
   void ClearRequests();
   // Requests() and ClearRequests() in one step: no request falls between.

@@ -1,5 +1,6 @@
 #include "site/http_bits.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <limits>
 
@@ -71,6 +72,34 @@ ByteRangeAnswer EvaluateRange(std::string_view header, std::uint64_t size) {
   if (first >= size) return {Kind::kUnsatisfiable};
   if (last >= size) last = size - 1;
   return {Kind::kPartial, first, last};
+}
+
+RequestHeadScanner::State RequestHeadScanner::Scan(std::string_view bytes) {
+  if (state_ != State::kIncomplete) return state_;
+  const std::size_t end = std::min(bytes.size(), max_bytes_ + 1);
+  while (scanned_ < end) {
+    const auto lf = bytes.find('\n', scanned_);
+    if (lf == std::string_view::npos || lf >= end) {
+      scanned_ = end;
+      break;
+    }
+    const std::size_t length = lf + 1 - line_start_;
+    scanned_ = lf + 1;
+    line_start_ = lf + 1;
+    if (lines_++ == 0) continue;  // the request line
+    if (length == 2 && bytes[lf - 1] == '\r') {
+      head_size_ = lf + 1;
+      return state_ = head_size_ > max_bytes_ ? State::kTooLarge : State::kComplete;
+    }
+    if (lines_ - 1 > max_fields_) return state_ = State::kTooLarge;
+  }
+  if (scanned_ > max_bytes_) return state_ = State::kTooLarge;
+  return state_;
+}
+
+void RequestHeadScanner::Reset() {
+  state_ = State::kIncomplete;
+  scanned_ = line_start_ = lines_ = head_size_ = 0;
 }
 
 bool IsSafeRequestPath(std::string_view path) {

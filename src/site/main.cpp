@@ -32,7 +32,8 @@ of any size at /mp4/djmusic/synthetic/<bytes>/<seed>.mp4. Stops on Ctrl+C.
   --track-size BYTES     serve every catalogue track as a synthetic file of this size
   --folder DIR           catalogue of the .mp4 files directly inside DIR instead of
                          the built-in one (every category lists them; links skipped)
-  --threads N            server threads, one per open connection (default 64)
+  --threads N            server threads, one per request being answered (default 64);
+                         connections waiting for a request or sending its head hold none
   --rate BYTES           limit each media response to BYTES per second
   --drop-after BYTES     close the connection after BYTES of a media body
   --refuse-ranges        answer ranged requests with 200 and the whole file
@@ -40,6 +41,10 @@ of any size at /mp4/djmusic/synthetic/<bytes>/<seed>.mp4. Stops on Ctrl+C.
   --stall-after BYTES    pause media responses after BYTES of their body ...
   --stall-ms MS          ... for MS milliseconds (no pause unless given)
   --stall-count N        only the first N media responses pause (default: all)
+  --trickle-nth N        the Nth ranged media GET sends its body at --trickle-rate ...
+  --trickle-rate BYTES   ... bytes per second (default 1)
+  --slow-head-nth N      the Nth ranged media GET sends the lines of its head ...
+  --slow-head-ms MS      ... MS milliseconds apart (no pause unless given)
   --first-byte-delay MS  wait MS milliseconds before answering any request
   --status PATH=CODE     answer the decoded PATH (e.g. /zw/) with status CODE;
                          may be given more than once
@@ -48,6 +53,9 @@ of any size at /mp4/djmusic/synthetic/<bytes>/<seed>.mp4. Stops on Ctrl+C.
   --help                 show this text
 
 BYTES may end in k, M or G (1000-based) or Ki, Mi or Gi (1024-based).
+Ranged media GETs are counted from the start. A request head of more than 100
+header lines or 64 KiB is answered 431, one not complete 10 s after its first
+byte 408.
 )";
 
 std::optional<std::uint64_t> ParseBytes(std::string_view s) {
@@ -147,6 +155,14 @@ int main(int argc, char** argv) {
       ok = millis(options.faults.stall_for);
     } else if (arg == "--stall-count") {
       ok = number(options.faults.stall_count);
+    } else if (arg == "--trickle-nth") {
+      ok = number(options.faults.trickle_nth_range);
+    } else if (arg == "--trickle-rate") {
+      ok = bytes(options.faults.trickle_rate);
+    } else if (arg == "--slow-head-nth") {
+      ok = number(options.faults.slow_head_nth_range);
+    } else if (arg == "--slow-head-ms") {
+      ok = millis(options.faults.slow_head_interval);
     } else if (arg == "--first-byte-delay") {
       ok = millis(options.faults.first_byte_delay);
     } else if (arg == "--revision") {

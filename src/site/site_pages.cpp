@@ -188,6 +188,10 @@ std::string RenderErrorPage(int status) {
     what = "请求无效";
   else if (status == 405)
     what = "不支持的请求方法";
+  else if (status == 408)
+    what = "请求超时";
+  else if (status == 431)
+    what = "请求头过大";
   else if (status == 503)
     what = "服务器忙，请稍后再试";
   std::string out;

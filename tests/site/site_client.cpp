@@ -6,7 +6,9 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
+#include <chrono>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
@@ -37,7 +39,8 @@ bool RawResponse::HasHeader(std::string_view name) const {
   return false;
 }
 
-RawResponse RawExchange(int port, std::string_view request, int read_timeout_ms) {
+RawResponse RawExchange(int port, std::string_view request, int read_timeout_ms,
+                        int total_timeout_ms) {
   RawResponse r;
   const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   if (fd < 0) return r;
@@ -57,9 +60,16 @@ RawResponse RawExchange(int port, std::string_view request, int read_timeout_ms)
   }
   std::string raw;
   char buf[65536];
+  const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(total_timeout_ms);
   for (;;) {
+    int wait_ms = read_timeout_ms;
+    if (total_timeout_ms > 0) {
+      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+          end - std::chrono::steady_clock::now());
+      wait_ms = static_cast<int>(std::clamp<long long>(left.count(), 0, read_timeout_ms));
+    }
     pollfd p{fd, POLLIN, 0};
-    const int ready = ::poll(&p, 1, read_timeout_ms);
+    const int ready = wait_ms > 0 ? ::poll(&p, 1, wait_ms) : 0;
     if (ready == 0) {
       r.timed_out = true;
       break;
@@ -93,13 +103,14 @@ RawResponse RawExchange(int port, std::string_view request, int read_timeout_ms)
 }
 
 RawResponse RawRequest(int port, std::string_view method, std::string_view target,
-                       const std::vector<std::string>& headers, int read_timeout_ms) {
+                       const std::vector<std::string>& headers, int read_timeout_ms,
+                       int total_timeout_ms) {
   std::string request;
   request.append(method).append(" ").append(target).append(" HTTP/1.1\r\n");
   request += "Host: 127.0.0.1\r\n";
   for (const auto& h : headers) request += h + "\r\n";
   request += "Connection: close\r\n\r\n";
-  return RawExchange(port, request, read_timeout_ms);
+  return RawExchange(port, request, read_timeout_ms, total_timeout_ms);
 }
 
 std::string ReadFile(const std::string& path) {

@@ -115,10 +115,13 @@ TEST_F(SiteFaultsTest, StopEndsSlowStalledAndDelayedResponsesAtOnce) {
       {.rate_limit = 1000},
       {.stall_after = 10, .stall_for = milliseconds(600000)},
       {.first_byte_delay = milliseconds(600000)},
+      {.trickle_nth_range = 1},
+      {.slow_head_nth_range = 1, .slow_head_interval = milliseconds(600000)},
   };
   for (std::size_t i = 0; i < std::size(waits); ++i) {
     site_->SetFaults(waits[i]);
-    clients.emplace_back([&] { test::RawRequest(port(), "GET", path_, {}, 600000); });
+    clients.emplace_back(
+        [&] { test::RawRequest(port(), "GET", path_, {Range(0, 999999)}, 600000); });
     while (site_->Requests().size() < i + 1) std::this_thread::sleep_for(milliseconds(5));
   }
   site_->Stop();  // returns only once every server thread has ended
@@ -181,6 +184,70 @@ TEST_F(SiteFaultsTest, NewMediaRevisionIsAnotherFile) {
   const auto shipped_after = test::RawGet(port(), shipped);
   EXPECT_EQ(shipped_after.body, shipped_before.body);
   EXPECT_NE(shipped_after.Header("ETag"), shipped_before.Header("ETag"));
+}
+
+// Twenty connections at once, as the downloader opens them: the chosen one
+// trickles at its rate from its first body byte, the other nineteen come whole.
+TEST_F(SiteFaultsTest, OneRangedRequestTrickles) {
+  StartSite({.trickle_nth_range = 7, .trickle_rate = 10});
+  constexpr int kConnections = 20;
+  std::vector<test::RawResponse> answers(kConnections);
+  std::vector<std::thread> clients;
+  for (int i = 0; i < kConnections; ++i) {
+    clients.emplace_back([&, i] {
+      const std::uint64_t first = 50000ull * static_cast<std::uint64_t>(i);
+      answers[i] =
+          test::RawRequest(port(), "GET", path_, {Range(first, first + 49999)}, 3000, 3000);
+    });
+  }
+  for (auto& t : clients) t.join();
+  int trickled = 0;
+  for (int i = 0; i < kConnections; ++i) {
+    const auto& r = answers[i];
+    EXPECT_EQ(r.status, 206) << i;
+    EXPECT_EQ(r.body, bytes_.substr(50000 * i, r.body.size())) << i;
+    if (r.timed_out) {
+      ++trickled;
+      EXPECT_LE(r.body.size(), 100u) << i;  // 10 bytes a second for 3 s, with room to spare
+    } else {
+      EXPECT_EQ(r.body.size(), 50000u) << i;
+    }
+  }
+  EXPECT_EQ(trickled, 1);
+
+  // Requests without a range are not counted; HEADs are not either.
+  site_->SetFaults({.trickle_nth_range = 2});
+  EXPECT_EQ(test::RawGet(port(), path_).body, bytes_);
+  EXPECT_EQ(test::RawRequest(port(), "HEAD", path_, {Range(0, 9)}).status, 206);
+  EXPECT_EQ(test::RawGet(port(), path_, {Range(0, 9)}).body, bytes_.substr(0, 10));
+  const auto slow = test::RawRequest(port(), "GET", path_, {Range(0, 9)}, 1500, 1500);
+  EXPECT_TRUE(slow.timed_out);
+  EXPECT_LT(slow.body.size(), 10u);
+  EXPECT_EQ(test::RawGet(port(), path_, {Range(0, 9)}).body, bytes_.substr(0, 10));
+}
+
+// The chosen response's head comes a line at a time: the status line at once,
+// then nothing until the next line is due; its bytes are unchanged.
+TEST_F(SiteFaultsTest, OneRangedResponseSpreadsItsHead) {
+  StartSite({.slow_head_nth_range = 1, .slow_head_interval = milliseconds(60000)});
+  const auto held = test::RawRequest(port(), "GET", path_, {Range(0, 9)}, 1500);
+  EXPECT_TRUE(held.timed_out);
+  EXPECT_EQ(held.status, 206);
+  EXPECT_TRUE(held.headers.empty());
+  EXPECT_TRUE(held.body.empty());
+  // The next one is not slowed.
+  const auto next = test::RawRequest(port(), "GET", path_, {Range(0, 9)}, 1500);
+  EXPECT_FALSE(next.timed_out);
+  EXPECT_EQ(next.body, bytes_.substr(0, 10));
+
+  // A short interval: the whole answer, a lower bound on its time only.
+  site_->SetFaults({.slow_head_nth_range = 1, .slow_head_interval = milliseconds(100)});
+  const auto start = Clock::now();
+  const auto spread = test::RawGet(port(), path_, {Range(10, 19)});
+  EXPECT_EQ(spread.status, 206);
+  EXPECT_EQ(spread.Header("Content-Range"), "bytes 10-19/1000000");
+  EXPECT_EQ(spread.body, bytes_.substr(10, 10));
+  EXPECT_GE(Clock::now() - start, milliseconds(100) * spread.headers.size());
 }
 
 // Enough threads for the downloader's connections and the program besides:

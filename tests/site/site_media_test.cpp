@@ -81,6 +81,9 @@ TEST_F(SiteMedia, RangesHeadAndUnsatisfiableRanges) {
         {"bytes=-10", 206, size - 10, size - 1},
         {"bytes=7-7", 206, 7, 7},
         {"bytes=10-99999999999", 206, 10, size - 1},
+        {"bytes=0-18446744073709551615", 206, 0, size - 1},  // the largest last position
+        {"bytes=0-18446744073709551616", 206, 0, size - 1},  // beyond it
+        {"bytes=18446744073709551615-", 416, 0, 0},
         {"bytes=" + std::to_string(size) + "-", 416, 0, 0},
         {"bytes=-0", 416, 0, 0},
         {"bytes=0-1,5-6", 200, 0, 0},  // several ranges: the whole file

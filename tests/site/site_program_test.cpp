@@ -72,7 +72,8 @@ TEST(SiteProgram, HelpListsEveryOption) {
   for (const char* option :
        {"--host", "--port", "--tracks", "--track-size", "--folder", "--threads", "--rate",
         "--drop-after", "--refuse-ranges", "--fail-every", "--stall-after", "--stall-ms",
-        "--stall-count", "--first-byte-delay", "--status", "--revision", "--log", "--help"})
+        "--stall-count", "--trickle-nth", "--trickle-rate", "--slow-head-nth",
+        "--slow-head-ms", "--first-byte-delay", "--status", "--revision", "--log", "--help"})
     EXPECT_NE(help.find(option), std::string::npos) << option;
   EXPECT_NE(help.find("default " + std::to_string(WUQU_SITE_PORT)), std::string::npos);
 }
@@ -80,7 +81,7 @@ TEST(SiteProgram, HelpListsEveryOption) {
 TEST(SiteProgram, BadOptionsAreRefused) {
   const std::vector<std::string> cases[] = {
       {"--nonsense"},   {"--port"},           {"--port", "x"},         {"--port", "70000"},
-      {"--rate", "2X"}, {"--status", "/zw/"}, {"--status", "/zw/=99"},
+      {"--rate", "2X"}, {"--status", "/zw/"}, {"--status", "/zw/=99"}, {"--trickle-nth", "-1"},
   };
   for (const auto& args : cases) {
     const Child child = Spawn(args);
@@ -93,7 +94,8 @@ TEST(SiteProgram, BadOptionsAreRefused) {
 
 TEST(SiteProgram, ServesWithItsOptionsAndStopsOnSigterm) {
   const Child child =
-      Spawn({"--port", "0", "--tracks", "5", "--status", "/xc/=503", "--refuse-ranges"});
+      Spawn({"--port", "0", "--tracks", "5", "--status", "/xc/=503", "--refuse-ranges",
+             "--slow-head-nth", "2", "--slow-head-ms", "60000", "--trickle-nth", "3"});
   ASSERT_GT(child.pid, 0);
   const std::string line = ReadLine(child.out);
   std::smatch m;
@@ -114,6 +116,16 @@ TEST(SiteProgram, ServesWithItsOptionsAndStopsOnSigterm) {
   EXPECT_EQ(test::RawGet(port, "/xc/").status, 503);
   EXPECT_EQ(test::RawGet(port, "/mp4/djmusic/synthetic/100/1.mp4", {"Range: bytes=0-9"}).status,
             200);
+  // The second ranged media GET sends its status line only, the third trickles.
+  const auto held = test::RawRequest(port, "GET", "/mp4/djmusic/synthetic/100/1.mp4",
+                                     {"Range: bytes=0-9"}, 1500, 1500);
+  EXPECT_EQ(held.status, 200);
+  EXPECT_TRUE(held.headers.empty());
+  const auto trickled = test::RawRequest(port, "GET", "/mp4/djmusic/synthetic/100/1.mp4",
+                                         {"Range: bytes=0-9"}, 1500, 1500);
+  EXPECT_TRUE(trickled.timed_out);
+  EXPECT_EQ(trickled.Header("Content-Length"), "100");
+  EXPECT_LT(trickled.body.size(), 100u);
 
   ::kill(child.pid, SIGTERM);
   EXPECT_EQ(Wait(child), 0);

@@ -28,6 +28,7 @@ TEST(EvaluateRange, Table) {
       {"bytes=0-1000", 100, Kind::kPartial, 0, 99},  // last beyond the end is cut
       {"bytes=-1000", 100, Kind::kPartial, 0, 99},   // suffix longer than the body
       {"bytes=0-99999999999999999999999", 100, Kind::kPartial, 0, 99},  // saturates, no overflow
+      {"bytes=0-18446744073709551615", 100, Kind::kPartial, 0, 99},
       {" bytes = 5 - 6 ", 100, Kind::kPartial, 5, 6},
       {"BYTES=1-2", 100, Kind::kPartial, 1, 2},
       {"bytes=100-", 100, Kind::kUnsatisfiable, 0, 0},  // first at the end
@@ -53,6 +54,60 @@ TEST(EvaluateRange, Table) {
       EXPECT_EQ(a.first, c.first) << c.header;
       EXPECT_EQ(a.last, c.last) << c.header;
     }
+  }
+}
+
+// The head's end and limits must come out the same however the bytes are cut
+// into pieces as they arrive.
+TEST(RequestHeadScanner, SameAnswerWholeOrByteByByte) {
+  using State = RequestHeadScanner::State;
+  struct Case {
+    const char* what;
+    std::string bytes;
+    State state;
+    std::size_t head_size;  // when complete
+  };
+  const std::string small = "GET / HTTP/1.1\r\nHost: a\r\n\r\n";
+  auto fields = [](int n) {
+    std::string s = "GET / HTTP/1.1\r\n";
+    for (int i = 0; i < n; ++i) s += "A: b\r\n";
+    return s + "\r\n";
+  };
+  const Case cases[] = {
+      {"complete", small, State::kComplete, small.size()},
+      {"with the next request behind it", small + "GET /x HTTP/1.1\r\n", State::kComplete,
+       small.size()},
+      {"not yet ended", "GET / HTTP/1.1\r\nHost: a\r\n", State::kIncomplete, 0},
+      {"bare LF lines do not end it", "GET / HTTP/1.1\nHost: a\n\n", State::kIncomplete, 0},
+      {"an empty request line is still the request line", "\r\n\r\n", State::kComplete, 4},
+      {"4 fields", fields(4), State::kComplete, fields(4).size()},
+      {"5 fields", fields(5), State::kTooLarge, 0},
+      {"5 fields, not yet ended", fields(5).substr(0, fields(5).size() - 2), State::kTooLarge, 0},
+      {"exactly the byte limit", "GET /" + std::string(95 - 24, 'a') + " HTTP/1.1\r\nH: b\r\n\r\n",
+       State::kComplete, 95},
+      {"one byte beyond", "GET /" + std::string(96 - 24, 'a') + " HTTP/1.1\r\nH: b\r\n\r\n",
+       State::kTooLarge, 0},
+      {"a line without end beyond the limit", "GET /" + std::string(200, 'a'), State::kTooLarge, 0},
+  };
+  for (const auto& c : cases) {
+    RequestHeadScanner whole(4, 95);
+    EXPECT_EQ(whole.Scan(c.bytes), c.state) << c.what;
+    if (c.state == State::kComplete) {
+      EXPECT_EQ(whole.head_size(), c.head_size) << c.what;
+    }
+
+    RequestHeadScanner pieces(4, 95);
+    State state = State::kIncomplete;
+    for (std::size_t n = 1; n <= c.bytes.size() && state == State::kIncomplete; ++n)
+      state = pieces.Scan(std::string_view(c.bytes).substr(0, n));
+    EXPECT_EQ(state, c.state) << c.what << " (byte by byte)";
+    if (c.state == State::kComplete) {
+      EXPECT_EQ(pieces.head_size(), c.head_size) << c.what;
+    }
+
+    // Once reset it reads a next head from the start.
+    whole.Reset();
+    EXPECT_EQ(whole.Scan(small), State::kComplete) << c.what;
   }
 }
 
