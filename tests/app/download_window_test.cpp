@@ -27,7 +27,7 @@
 #include "app/main_window.h"
 #include "app/window_actions.h"
 #include "catalogue/download_state.h"
-#include "catalogue/downloader.h"
+#include "download/downloader.h"
 #include "platform/files.h"
 #include "site/demo_site.h"
 #include "text/codepage.h"

@@ -9,13 +9,13 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include "catalogue/downloader_record.h"
-#include "catalogue/downloader_testing.h"
+#include "download/resume_record.h"
+#include "download/downloader_testing.h"
 #include "platform/files.h"
 
 extern char** environ;
 
-namespace wuqu::catalogue {
+namespace wuqu::download {
 namespace {
 
 using namespace testing;
@@ -92,7 +92,7 @@ class DownloaderResumeTest : public ::testing::Test {
   std::chrono::milliseconds StopPartWay(std::uint64_t at_least, int threads = 4) {
     site_->SetFaults({.rate_limit = 400000});
     auto d = CreateDownloader(QuickSettings());
-    d->StartTask(MakeTask(url(), target_, threads));
+    d->Start(MakeRequest(url(), target_, threads));
     EXPECT_TRUE(
         WaitUntil([&] { return d->GetTransferredBytes() >= static_cast<std::int64_t>(at_least); }));
     const auto before = Clock::now();
@@ -122,7 +122,7 @@ class DownloaderResumeTest : public ::testing::Test {
   // Runs the download to its end at full speed and checks the file.
   void Finish(const DownloaderSettings& settings = QuickSettings()) {
     auto d = CreateDownloader(settings);
-    d->StartTask(MakeTask(url(), target_, 4));
+    d->Start(MakeRequest(url(), target_, 4));
     ASSERT_TRUE(WaitIdle(*d));
     EXPECT_EQ(d->Report().phase, download::TaskPhase::kComplete);
     EXPECT_EQ(d->GetTransferredBytes(), static_cast<std::int64_t>(size_));
@@ -163,11 +163,11 @@ TEST_F(DownloaderResumeTest, ReleaseStopsAtOnceAndTheNextStartContinues) {
 TEST_F(DownloaderResumeTest, StartingTheSameDownloadAgainContinuesIt) {
   site_->SetFaults({.rate_limit = 400000});
   auto d = CreateDownloader(QuickSettings());
-  d->StartTask(MakeTask(url(), target_, 4));
+  d->Start(MakeRequest(url(), target_, 4));
   ASSERT_TRUE(WaitUntil([&] { return d->GetTransferredBytes() >= 1 << 20; }));
   site_->SetFaults({});
   MediaRequests();
-  d->StartTask(MakeTask(url(), target_, 4));
+  d->Start(MakeRequest(url(), target_, 4));
   // The bytes on disk count at once (well, as soon as the server has answered).
   ASSERT_TRUE(WaitUntil([&] { return d->GetTransferredBytes() >= 1 << 20; }));
   ASSERT_TRUE(WaitIdle(*d));
@@ -272,7 +272,7 @@ TEST_F(DownloaderResumeTest, DamagedRecordNeverYieldsADamagedFile) {
     c.damage();
     site_->ClearRequests();
     auto d = CreateDownloader(QuickSettings());
-    d->StartTask(MakeTask(url(), target_, 4));
+    d->Start(MakeRequest(url(), target_, 4));
     ASSERT_TRUE(WaitIdle(*d));
     EXPECT_EQ(FileSha256(target_), site_->MediaSha256(path_));
     bool from_start = false;
@@ -333,7 +333,7 @@ TEST_F(DownloaderResumeTest, ResumesPastFourGibibytes) {
   site_->ClearRequests();
 
   auto d = CreateDownloader(QuickSettings());
-  d->StartTask(MakeTask(site_->Url(path), target_, 4));
+  d->Start(MakeRequest(site_->Url(path), target_, 4));
   ASSERT_TRUE(WaitIdle(*d));
   EXPECT_EQ(d->Report().phase, download::TaskPhase::kComplete);
   EXPECT_EQ(d->GetTransferredBytes(), static_cast<std::int64_t>(size));
@@ -440,4 +440,4 @@ TEST(ResumeRecordTest, SavedRecordReplacesTheOldOneWhole) {
 }
 
 }  // namespace
-}  // namespace wuqu::catalogue
+}  // namespace wuqu::download
