@@ -173,6 +173,7 @@ struct TransferLoop::Worker {
 
   void End(Task& t, TaskPhase phase, FailureCause cause = FailureCause::kNone) {
     StopTransfers(t);
+    Publish(t);
     if (t.fd >= 0) {
       if (phase != TaskPhase::kComplete) SaveRecord(t);
       ::close(t.fd);
@@ -483,6 +484,13 @@ struct TransferLoop::Worker {
 
   bool Take(Conn& c, const char* p, std::size_t left) {
     Task& t = *c.task;
+    const bool more = TakeBytes(c, p, left);
+    Publish(t);
+    return more;
+  }
+
+  bool TakeBytes(Conn& c, const char* p, std::size_t left) {
+    Task& t = *c.task;
     if (t.unknown_length) {
       // Bytes the side file already holds (a retry reads the body again).
       if (c.at < t.side_bytes) {
@@ -503,7 +511,6 @@ struct TransferLoop::Worker {
       t.side_bytes = std::max(t.side_bytes, c.at);
       t.written += static_cast<std::int64_t>(left);
       CountProgress(c, left);
-      Publish(t);
       return true;
     }
     Piece& piece = *c.piece;
@@ -545,7 +552,6 @@ struct TransferLoop::Worker {
       if (c.at > piece.pos) piece.pos = std::min(c.at, piece.end);
       CountProgress(c, take);
     }
-    Publish(t);
     // The piece was cut short by a thief or finished by a helper: stop here
     // rather than receive bytes that belong to another connection.
     if (c.at >= piece.end && c.resp_end > piece.end) {
