@@ -25,11 +25,11 @@ std::optional<ContentRange> ParseContentRange(std::string_view value);
 struct ReplyFacts {
   long status = 0;
   std::int64_t content_length = -1;  // -1: none given
-  std::string_view content_range;
-  std::string_view content_encoding;
-  std::string_view transfer_encoding;
-  std::string_view etag;
-  std::string_view last_modified;
+  std::string_view content_range{};
+  std::string_view content_encoding{};
+  std::string_view transfer_encoding{};
+  std::string_view etag{};
+  std::string_view last_modified{};
 };
 
 // What the download knew and asked when it sent the request.
@@ -49,8 +49,8 @@ struct ReplyContext {
   // The validators the bytes already taken came with. `validated` is true
   // once the first reply (or the record) carried an ETag or a Last-Modified.
   bool validated = false;
-  std::string_view etag;
-  std::string_view last_modified;
+  std::string_view etag{};
+  std::string_view last_modified{};
 };
 
 enum class Verdict {

@@ -7,7 +7,6 @@
 #include <mutex>
 #include <set>
 
-#include "download/reply_check.h"
 #include "download/resume_record.h"
 #include "download/downloader_testing.h"
 #include "platform/files.h"
@@ -426,44 +425,6 @@ TEST_F(DownloaderTransferTest, OnlyHttpAndHttpsAlsoOnRedirects) {
       EXPECT_EQ(FileSha256(target), site_->MediaSha256(media));
     } else {
       EXPECT_TRUE(dir_.Names().empty());
-    }
-  }
-}
-
-TEST(ContentRangeTest, Parses) {
-  struct Case {
-    const char* value;
-    bool ok;
-    bool satisfied = false;
-    std::uint64_t first = 0, last = 0;
-    std::optional<std::uint64_t> total{};
-  };
-  const Case cases[] = {
-      {"bytes 0-99/1000", true, true, 0, 99, 1000},
-      {"BYTES  5-5/6", true, true, 5, 5, 6},
-      {"bytes 4294967296-5368709119/5368709120", true, true, 4294967296ull, 5368709119ull,
-       5368709120ull},
-      {"bytes */1000", true, false, 0, 0, 1000},
-      {"bytes 0-9/*", true, true, 0, 9, std::nullopt},
-      {"bytes */*", false},
-      {"bytes 9-5/10", false},   // backwards
-      {"bytes 0-10/10", false},  // past the end
-      {"bytes 0-99", false},
-      {"items 0-9/10", false},
-      {"bytes -5-9/10", false},
-      {"bytes 0-18446744073709551616/1", false},  // overflow
-      {"", false},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.value);
-    const auto r = ParseContentRange(c.value);
-    ASSERT_EQ(r.has_value(), c.ok);
-    if (!r) continue;
-    EXPECT_EQ(r->satisfied, c.satisfied);
-    EXPECT_EQ(r->total, c.total);
-    if (c.satisfied) {
-      EXPECT_EQ(r->first, c.first);
-      EXPECT_EQ(r->last, c.last);
     }
   }
 }
