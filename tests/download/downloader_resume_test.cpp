@@ -198,6 +198,42 @@ TEST_F(DownloaderResumeTest, KilledProcessResumesFromItsRecord) {
   for (const auto& r : MediaRequests()) EXPECT_FALSE(InDone(record, RangeStart(r))) << r.range;
 }
 
+// The process is killed right after its first record save (the file just
+// made, no byte in it), then after its second, third and so on, until a run
+// completes before it reaches that save. Every time, the record claims only
+// bytes that are the site's, and the next start makes the file whole.
+TEST_F(DownloaderResumeTest, KilledAtEveryRecordSaveResumesToTheSameFile) {
+  site_->SetFaults({.rate_limit = 2000000});
+  bool completed = false;
+  int save = 1;
+  for (; !completed && save <= 200; ++save) {
+    SCOPED_TRACE("killed after save " + std::to_string(save));
+    for (const auto& name : dir_.Names()) std::filesystem::remove(dir_ / name);
+    Child child({url(), target_, "4", "0", std::to_string(save)});
+    ASSERT_TRUE(child.running());
+    const int status = child.Wait();
+    completed = WIFEXITED(status);
+    if (!completed) {
+      ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL);
+      const auto record = LoadResumeRecord(ResumeRecordPath(target_));
+      ASSERT_TRUE(record) << "a save was just made";
+      if (save == 1) {
+        EXPECT_EQ(record->DoneBytes(), 0u);
+      }
+      if (Exists(target_) && FileSize(target_) == static_cast<std::int64_t>(size_)) {
+        const std::string file = ReadAll(target_);
+        for (const auto& [first, end] : record->done)
+          ASSERT_TRUE(file.compare(first, end - first,
+                                   *site_->MediaBytes(path_, first, end - first)) == 0)
+              << "claimed bytes " << first << "-" << end << " are not the site's";
+      }
+    }
+    Finish();
+  }
+  EXPECT_TRUE(completed) << "the download never ran to its end";
+  std::printf("killed at each of %d record saves\n", save - 2);
+}
+
 TEST_F(DownloaderResumeTest, RecordThatNoLongerFitsStartsOver) {
   struct Case {
     const char* name;
