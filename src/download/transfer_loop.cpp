@@ -97,6 +97,7 @@ struct Conn {
   std::uint64_t at = 0;             // file offset of the next body byte
   std::uint64_t resp_end = kOpenEnd;  // file offset where this reply's body ends
   bool accepted = false;
+  Clock::time_point accepted_at{};
   StopReason stop = StopReason::kNone;
   FailureCause cause = FailureCause::kNone;
   ReplyHeaders headers;
@@ -146,6 +147,9 @@ struct Task {
   Clock::time_point last_progress{};
   std::uint64_t progress_bytes = 0;
   double typical_rate = 0;
+  // Rates of the last requests that ended, so a pace stays known after the
+  // fast connections are done.
+  std::deque<double> ended_rates;
   int restarts = 0;
   bool schedule = false;
   bool ended = false;
@@ -478,6 +482,7 @@ struct TransferLoop::Worker {
     if (!c.accepted) {
       if (!w.Accept(c)) return 0;  // aborts the transfer: nothing of it is written
       c.accepted = true;
+      c.accepted_at = Clock::now();
     }
     return w.Take(c, data, total) ? total : 0;
   }
@@ -861,6 +866,11 @@ struct TransferLoop::Worker {
   void PieceDone(Conn& c) {
     Task& t = *c.task;
     Piece* piece = c.piece;
+    const double seconds = Seconds(Clock::now() - c.sent_at);
+    if (c.body_bytes > 0 && seconds > 0) {
+      t.ended_rates.push_back(static_cast<double>(c.body_bytes) / seconds);
+      if (t.ended_rates.size() > 16) t.ended_rates.pop_front();
+    }
     RemoveConn(c);
     if (piece != nullptr && piece->Left() == 0) {
       // The first to finish wins; the other holder stops.
@@ -904,6 +914,7 @@ struct TransferLoop::Worker {
     t.size = 0;
     t.file_bytes = t.written = 0;
     t.typical_rate = 0;
+    t.ended_rates.clear();
     t.order.figures->size.store(-1, std::memory_order_relaxed);
     Publish(t);
     StartProbe(t);
@@ -988,9 +999,13 @@ struct TransferLoop::Worker {
   }
 
   // Each connection's rate over the last slow window, and what the
-  // download's connections typically reach.
+  // download's connections typically reach: the median of the running ones
+  // judged and of the last requests that ended. A connection is judged once
+  // its request has run for judge_after, or sooner, a quarter of that after
+  // its reply began, when it is already far below.
   void MeasurePace(Task& t, Clock::time_point now) {
-    std::vector<double> rates;
+    std::vector<double> rates(t.ended_rates.begin(), t.ended_rates.end());
+    const double typical = t.typical_rate;
     for (auto& c : t.conns) {
       if (c->easy == nullptr || c->piece == nullptr) continue;
       c->samples.emplace_back(now, c->body_bytes);
@@ -998,9 +1013,15 @@ struct TransferLoop::Worker {
         c->samples.pop_front();
       const auto& [then, bytes] = c->samples.front();
       const double span = Seconds(now - then);
-      c->pace.judged = now - c->sent_at >= settings.judge_after && span > 0.05;
       c->pace.rate = span > 0 ? static_cast<double>(c->body_bytes - bytes) / span : 0;
-      if (c->pace.judged) rates.push_back(c->pace.rate);
+      const bool early = c->accepted && typical > 0 &&
+                         now - c->accepted_at >= settings.judge_after / 4 &&
+                         static_cast<double>(c->body_bytes) * 10 <
+                             typical * Seconds(now - c->accepted_at);
+      c->pace.judged = (now - c->sent_at >= settings.judge_after && span > 0.05) || early;
+      if (early && !(now - c->sent_at >= settings.judge_after))
+        c->pace.rate = static_cast<double>(c->body_bytes) / Seconds(now - c->accepted_at);
+      if (c->pace.judged && !early) rates.push_back(c->pace.rate);
     }
     if (rates.size() >= 2) t.typical_rate = MedianRate(rates);
   }

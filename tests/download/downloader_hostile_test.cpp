@@ -105,6 +105,15 @@ std::vector<Row> Rows() {
        FailureCause::kEncodingRefused, 30s},
       // Slow and silent connections.
       {"one range at 1 byte/s", On(Number(2), trickle), complete, none, 30s},
+      // Here no connection is idle when the trickler is judged: it loses its
+      // piece to a fresh connection.
+      {"one range at 1 byte/s, the others at 100 kB/s",
+       [](const HostileRequest& r) {
+         HostileReply reply{.rate_bytes_per_second = 100000};
+         if (r.number == 2) reply = {.trickle_bytes_per_second = 1};
+         return reply;
+       },
+       complete, none, 30s},
       {"the last piece at 1 byte/s", On(FirstToReachTheEnd(), trickle), complete, none, 30s},
       {"three ranges at 1 byte/s", On(NumberIn({2, 3, 4}), trickle), complete, none, 30s},
       {"header lines every 300 ms and no body, once",

@@ -37,7 +37,8 @@ struct HostileReply {
   // Non-empty: sent as Content-Encoding, with bytes that are not the file's.
   std::string content_encoding{};
   Framing framing = Framing::kLength;
-  int trickle_bytes_per_second = 0;  // 0: as fast as it goes
+  int trickle_bytes_per_second = 0;  // one byte at a time; 0: as fast as it goes
+  std::uint64_t rate_bytes_per_second = 0;  // in 16 KiB steps; 0: as fast as it goes
   std::size_t extra_bytes = 0;       // sent after the reply, on the same connection
 };
 
@@ -191,6 +192,17 @@ class HostileServer {
       const auto pause = std::chrono::milliseconds(1000 / reply.trickle_bytes_per_second);
       for (std::size_t i = 0; i < body.size(); ++i)
         if (!piece(body.substr(i, 1)) || !c.Sleep(pause)) return false;
+    } else if (reply.rate_bytes_per_second > 0) {
+      constexpr std::size_t kStep = 16 * 1024;
+      const auto start = std::chrono::steady_clock::now();
+      for (std::size_t at = 0; at < body.size(); at += kStep) {
+        if (!piece(body.substr(at, kStep))) return false;
+        const auto due = start + std::chrono::microseconds((at + kStep) * 1000000 /
+                                                           reply.rate_bytes_per_second);
+        const auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(
+            due - std::chrono::steady_clock::now());
+        if (wait.count() > 0 && !c.Sleep(wait)) return false;
+      }
     } else {
       for (std::size_t at = 0; at < body.size(); at += 64 * 1024)
         if (!piece(body.substr(at, 64 * 1024))) return false;
