@@ -967,7 +967,7 @@ struct TransferLoop::Worker {
   // needs longest, or near the end a duplicate of it.
   void Schedule(Task& t) {
     t.schedule = false;
-    if (t.ended || !t.known || t.unknown_length) return;
+    if (t.ended || !t.known || t.unknown_length || t.plan.Complete()) return;
     if (t.whole) {
       if (!t.conns.empty()) return;
       t.plan.pieces().clear();
