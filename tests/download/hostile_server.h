@@ -40,6 +40,7 @@ struct HostileReply {
   int trickle_bytes_per_second = 0;  // one byte at a time; 0: as fast as it goes
   std::uint64_t rate_bytes_per_second = 0;  // in 16 KiB steps; 0: as fast as it goes
   std::size_t extra_bytes = 0;       // sent after the reply, on the same connection
+  std::int64_t length_error = 0;     // added to the Content-Length the head gives
 };
 
 // One request as the plan sees it. `number` counts from 1 over all connections.
@@ -155,7 +156,9 @@ class HostileServer {
       head += "Content-Encoding: " + reply.content_encoding + "\r\n";
     switch (reply.framing) {
       case HostileReply::Framing::kLength:
-        head += "Content-Length: " + std::to_string(body.size()) + "\r\n";
+        head += "Content-Length: " +
+                std::to_string(static_cast<std::int64_t>(body.size()) + reply.length_error) +
+                "\r\n";
         break;
       case HostileReply::Framing::kChunked:
         head += "Transfer-Encoding: chunked\r\n";
@@ -171,6 +174,16 @@ class HostileServer {
       return;
     }
     if (reply.form == Form::kResetMidBody) body.resize(body.size() / 2);
+    // A length that disagrees with the range: as many bytes as it says
+    // (fewer than the range), or the whole range and then a close before the
+    // bytes it promised beyond.
+    if (reply.length_error != 0) {
+      if (reply.length_error < 0)
+        body.resize(body.size() - static_cast<std::size_t>(-reply.length_error));
+      c.Write(body);
+      c.Close();
+      return;
+    }
     if (!SendBody(c, body, reply)) return;
     if (reply.form == Form::kResetMidBody || reply.framing == HostileReply::Framing::kClose) {
       c.Close();
