@@ -414,6 +414,20 @@ struct TransferLoop::Worker {
     const std::size_t bytes = size * n;
     const std::string_view line(data, bytes);
     // Header lines are no progress: only body bytes move the stall clock.
+    if (line == "\r\n" || line == "\n") {
+      // The end of a head: a final 2xx is judged now, so the other
+      // connections need not wait for the first body byte (a redirect or an
+      // interim reply is followed by another head).
+      Worker& w = *c.task->worker;
+      long code = 0;
+      curl_easy_getinfo(c.easy, CURLINFO_RESPONSE_CODE, &code);
+      if (code >= 200 && code <= 299 && !c.accepted && c.stop == StopReason::kNone) {
+        if (!w.Accept(c)) return 0;  // aborts the transfer
+        c.accepted = true;
+        c.accepted_at = Clock::now();
+      }
+      return bytes;
+    }
     if (line.starts_with("HTTP/")) {
       c.headers = {};  // a new reply (after a redirect or an interim one)
       return bytes;

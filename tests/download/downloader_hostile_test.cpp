@@ -195,6 +195,8 @@ TEST_P(DownloaderFaultTest, EndsInTheServersFileOrACleanFailure) {
               << "claimed " << first << "-" << end;
       }
     }
+    for (const auto& request : server.RawRequests())
+      EXPECT_EQ(request.Header("Accept-Encoding"), "identity") << request.head;
     std::printf("%-58s %6lld ms, %lld requests\n", row.fault, static_cast<long long>(took.count()),
                 static_cast<long long>(state.requests));
   }
