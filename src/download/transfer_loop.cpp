@@ -1014,11 +1014,13 @@ struct TransferLoop::Worker {
 
   // Each connection's rate over the last slow window, and what the
   // download's connections typically reach: the median of the running ones
-  // judged and of the last requests that ended. A connection is judged once
-  // its request has run for judge_after, or sooner, a quarter of that after
-  // its reply began, when it is already far below.
+  // judged, or, while fewer than two run, of those and the last requests
+  // that ended (older rates would not follow a server that slows down). A
+  // connection is judged once its request has run for judge_after, or
+  // sooner, a quarter of that after its reply began, when it is already far
+  // below.
   void MeasurePace(Task& t, Clock::time_point now) {
-    std::vector<double> rates(t.ended_rates.begin(), t.ended_rates.end());
+    std::vector<double> rates;
     const double typical = t.typical_rate;
     for (auto& c : t.conns) {
       if (c->easy == nullptr || c->piece == nullptr) continue;
@@ -1037,6 +1039,7 @@ struct TransferLoop::Worker {
         c->pace.rate = static_cast<double>(c->body_bytes) / Seconds(now - c->accepted_at);
       if (c->pace.judged && !early) rates.push_back(c->pace.rate);
     }
+    if (rates.size() < 2) rates.insert(rates.end(), t.ended_rates.begin(), t.ended_rates.end());
     if (rates.size() >= 2) t.typical_rate = MedianRate(rates);
   }
 
