@@ -5,9 +5,11 @@
 #include <limits>
 #include <vector>
 
-#include "catalogue/downloader.h"
 #include "catalogue/media_url.h"
+#include "download/downloader.h"
+#include "net/wire_url.h"
 #include "platform/files.h"
+#include "text/codepage.h"
 
 namespace wuqu::catalogue {
 namespace {
@@ -65,7 +67,13 @@ void Download(CatalogueWindow& window, const Text& play_page_url, const SiteAddr
 }  // namespace
 
 download::TaskId ProgramDownloader::StartTask(const DownloadTask& task) {
-  return downloader_ ? downloader_->StartTask(task) : download::kNoTask;
+  if (!downloader_) return download::kNoTask;
+  download::DownloadRequest request;
+  request.url = WireUrl(task.source_address);
+  request.target = LocalTextToUtf8(task.target_path);
+  request.connections = task.thread_count;
+  request.identity = task.source_address;
+  return downloader_->Start(request);
 }
 
 std::int64_t ProgramDownloader::GetTransferredBytes() const {

@@ -14,9 +14,11 @@
 // Track download: the media address of a track goes into 编辑框EX3 and from
 // there to the downloader, which saves the file into the download folder
 // beside the program while the timer follows it (catalogue/progress.h).
-namespace wuqu::catalogue {
-
+namespace wuqu::download {
 class Downloader;
+}  // namespace wuqu::download
+
+namespace wuqu::catalogue {
 
 // 下载: the folder beside the program file that takes every download.
 inline constexpr std::string_view kDownloadFolderName = "\xCF\xC2\xD4\xD8";  // 下载
@@ -50,10 +52,12 @@ class DownloaderPort {
 
 // The program's downloader behind the port. `downloader` is the download
 // state's own pointer: once the state has released it, a start does nothing
-// and both figures read 0.
+// and both figures read 0. A start hands the downloader the record's source
+// address in its wire form, the target path in UTF-8 and the thread count;
+// the source address as program text names the download in its resume record.
 class ProgramDownloader final : public DownloaderPort {
  public:
-  explicit ProgramDownloader(const std::unique_ptr<Downloader>& downloader)
+  explicit ProgramDownloader(const std::unique_ptr<download::Downloader>& downloader)
       : downloader_(downloader) {}
   download::TaskId StartTask(const DownloadTask& task) override;
   std::int64_t GetTransferredBytes() const override;
@@ -61,7 +65,7 @@ class ProgramDownloader final : public DownloaderPort {
   download::TaskState State(download::TaskId task) const override;
 
  private:
-  const std::unique_ptr<Downloader>& downloader_;
+  const std::unique_ptr<download::Downloader>& downloader_;
 };
 
 // The program-wide download state as the handlers and the tick use it.

@@ -5,7 +5,7 @@ namespace wuqu::catalogue {
 std::unique_ptr<DownloadState> CreateDownloadState() {
   auto state = std::make_unique<DownloadState>();
   state->task = std::make_unique<DownloadTask>();
-  state->downloader = CreateDownloader();
+  state->downloader = download::CreateDownloader();
   return state;
 }
 
@@ -23,7 +23,7 @@ void ReleaseDownloadState(DownloadState& state) {
     task.option_20.reset();
     state.task.reset();
   }
-  ReleaseDownloader(state.downloader);
+  download::ReleaseDownloader(state.downloader);
 }
 
 }  // namespace wuqu::catalogue

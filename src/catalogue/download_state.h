@@ -3,7 +3,7 @@
 #include <memory>
 
 #include "catalogue/download_task.h"
-#include "catalogue/downloader.h"
+#include "download/downloader.h"
 #include "text/text.h"
 
 namespace wuqu::catalogue {
@@ -15,7 +15,7 @@ struct DownloadState {
   Text download_file_name;
   // The record handed to the downloader, with its start-up values.
   std::unique_ptr<DownloadTask> task;
-  std::unique_ptr<Downloader> downloader;
+  std::unique_ptr<download::Downloader> downloader;
 };
 
 // The state as start-up creates it: no file name, a record with its start-up

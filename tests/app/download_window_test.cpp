@@ -28,10 +28,10 @@
 #include "app/qt_text.h"
 #include "app/window_actions.h"
 #include "catalogue/download_state.h"
-#include "catalogue/downloader.h"
-#include "catalogue/downloader_record.h"
 #include "catalogue/progress.h"
 #include "catalogue/status_line.h"
+#include "download/downloader.h"
+#include "download/resume_record.h"
 #include "platform/files.h"
 #include "site/demo_site.h"
 #include "text/codepage.h"
@@ -563,10 +563,10 @@ TEST_F(DownloadWindowTest, ClosingWithDownloadsRunningKeepsTheirResumeRecords) {
   ClickRow(*window_, 1, Qt::RightButton);
   ASSERT_TRUE(WaitFor(
       [&] {
-        return FileSize(catalogue::ResumeRecordPath(DownloadFolder() + "/" +
+        return FileSize(download::ResumeRecordPath(DownloadFolder() + "/" +
                                                     FileNameOf(tracks[3]))) > 0 &&
                FileSize(
-                   catalogue::ResumeRecordPath(DownloadFolder() + "/" + FileNameOf(tracks[0]))) > 0;
+                   download::ResumeRecordPath(DownloadFolder() + "/" + FileNameOf(tracks[0]))) > 0;
       },
       30000));
   window_->close();
@@ -574,7 +574,7 @@ TEST_F(DownloadWindowTest, ClosingWithDownloadsRunningKeepsTheirResumeRecords) {
   for (const int row : {3, 0}) {
     const std::string file =
         DownloadFolder() + "/" + FileNameOf(tracks[static_cast<std::size_t>(row)]);
-    EXPECT_GT(FileSize(catalogue::ResumeRecordPath(file)), 0) << row;
+    EXPECT_GT(FileSize(download::ResumeRecordPath(file)), 0) << row;
   }
 }
 

@@ -6,6 +6,7 @@
 #include <variant>
 
 #include "catalogue/catalogue_testing.h"
+#include "catalogue/download.h"
 #include "catalogue/download_state.h"
 
 namespace wuqu::catalogue {
@@ -58,7 +59,7 @@ TEST(DownloadState, ReleaseEmptiesEverythingAndMayRunTwice) {
   auto state = CreateDownloadState();
   state->download_file_name = "b.mp4";
   state->task->source_address = "http://media.example/a/b.mp4";
-  state->downloader->StartTask(*state->task);
+  ProgramDownloader(state->downloader).StartTask(*state->task);
 
   ReleaseDownloadState(*state);
   EXPECT_TRUE(state->download_file_name.empty());

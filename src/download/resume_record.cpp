@@ -1,4 +1,4 @@
-#include "catalogue/downloader_record.h"
+#include "download/resume_record.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -8,7 +8,7 @@
 #include <cerrno>
 #include <cstdio>
 
-namespace wuqu::catalogue {
+namespace wuqu::download {
 namespace {
 
 constexpr std::string_view kMagic = "wuqu-resume 1";
@@ -253,4 +253,4 @@ std::optional<ResumeRecord> LoadResumeRecord(const std::string& record_path) {
   return DecodeResumeRecord(bytes);
 }
 
-}  // namespace wuqu::catalogue
+}  // namespace wuqu::download

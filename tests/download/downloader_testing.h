@@ -1,7 +1,7 @@
 #pragma once
 
-// Shared pieces of the downloader tests: a scratch folder, the task record
-// for a download, waiting for downloads to end, and file digests.
+// Shared pieces of the downloader tests: a scratch folder, the request for
+// a download, waiting for downloads to end, and file digests.
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
@@ -13,10 +13,10 @@
 #include <string>
 #include <thread>
 
-#include "catalogue/downloader.h"
+#include "download/downloader.h"
 #include "site/demo_site.h"
 
-namespace wuqu::catalogue::testing {
+namespace wuqu::download::testing {
 
 using Clock = std::chrono::steady_clock;
 using namespace std::chrono_literals;
@@ -30,6 +30,9 @@ inline DownloaderSettings QuickSettings() {
   s.retry_delay_max = 400ms;
   s.min_segment = 64 * 1024;
   s.record_interval = 100ms;
+  s.task_stall_timeout = 10s;
+  s.slow_window = 1500ms;
+  s.judge_after = 500ms;
   return s;
 }
 
@@ -59,13 +62,13 @@ class ScratchFolder {
   std::string path_;
 };
 
-inline DownloadTask MakeTask(const std::string& url, const std::string& target, int threads) {
-  DownloadTask task;
-  task.option_1 = 4096;
-  task.source_address = url;
-  task.target_path = target;
-  task.thread_count = threads;
-  return task;
+inline DownloadRequest MakeRequest(const std::string& url, const std::string& target,
+                                   int threads) {
+  DownloadRequest request;
+  request.url = url;
+  request.target = target;
+  request.connections = threads;
+  return request;
 }
 
 // Polls `done` every 20 ms until it holds or `limit` passes.
@@ -100,4 +103,4 @@ inline std::string FileSha256(const std::string& path) {
   return Sha256Hex(ReadAll(path));
 }
 
-}  // namespace wuqu::catalogue::testing
+}  // namespace wuqu::download::testing

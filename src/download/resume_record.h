@@ -7,8 +7,6 @@
 #include <utility>
 #include <vector>
 
-#include "text/text.h"
-
 // The resume record an unfinished download keeps beside its file
 // ("<file>.wuqu-resume"): which server file the bytes came from and which
 // byte ranges of the file hold them. It only ever names bytes that were in
@@ -17,17 +15,17 @@
 //
 // Form (text, one field a line, bytes below 0x20, "%" and 0x7F escaped %XX):
 //   wuqu-resume 1
-//   source <source address, program text>
+//   source <the identity of the source its user gave, any bytes>
 //   size <bytes>
 //   etag <ETag as the server sent it, may be empty>
 //   modified <Last-Modified as the server sent it, may be empty>
 //   file <device>:<inode>
 //   done <first>-<end> ...      (half-open ranges, ascending, apart)
 //   crc32 <8 hex digits over every byte before this line>
-namespace wuqu::catalogue {
+namespace wuqu::download {
 
 struct ResumeRecord {
-  Text source;
+  std::string source;
   std::uint64_t size = 0;
   std::string etag;
   std::string last_modified;
@@ -57,4 +55,4 @@ std::optional<ResumeRecord> LoadResumeRecord(const std::string& record_path);
 // CRC-32 (IEEE 802.3, as zlib computes it).
 std::uint32_t Crc32(std::string_view bytes);
 
-}  // namespace wuqu::catalogue
+}  // namespace wuqu::download

@@ -9,13 +9,13 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include "catalogue/downloader_record.h"
-#include "catalogue/downloader_testing.h"
+#include "download/resume_record.h"
+#include "download/downloader_testing.h"
 #include "platform/files.h"
 
 extern char** environ;
 
-namespace wuqu::catalogue {
+namespace wuqu::download {
 namespace {
 
 using namespace testing;
@@ -92,7 +92,7 @@ class DownloaderResumeTest : public ::testing::Test {
   std::chrono::milliseconds StopPartWay(std::uint64_t at_least, int threads = 4) {
     site_->SetFaults({.rate_limit = 400000});
     auto d = CreateDownloader(QuickSettings());
-    d->StartTask(MakeTask(url(), target_, threads));
+    d->Start(MakeRequest(url(), target_, threads));
     EXPECT_TRUE(
         WaitUntil([&] { return d->GetTransferredBytes() >= static_cast<std::int64_t>(at_least); }));
     const auto before = Clock::now();
@@ -122,7 +122,7 @@ class DownloaderResumeTest : public ::testing::Test {
   // Runs the download to its end at full speed and checks the file.
   void Finish(const DownloaderSettings& settings = QuickSettings()) {
     auto d = CreateDownloader(settings);
-    d->StartTask(MakeTask(url(), target_, 4));
+    d->Start(MakeRequest(url(), target_, 4));
     ASSERT_TRUE(WaitIdle(*d));
     EXPECT_EQ(d->Report().phase, download::TaskPhase::kComplete);
     EXPECT_EQ(d->GetTransferredBytes(), static_cast<std::int64_t>(size_));
@@ -163,11 +163,11 @@ TEST_F(DownloaderResumeTest, ReleaseStopsAtOnceAndTheNextStartContinues) {
 TEST_F(DownloaderResumeTest, StartingTheSameDownloadAgainContinuesIt) {
   site_->SetFaults({.rate_limit = 400000});
   auto d = CreateDownloader(QuickSettings());
-  d->StartTask(MakeTask(url(), target_, 4));
+  d->Start(MakeRequest(url(), target_, 4));
   ASSERT_TRUE(WaitUntil([&] { return d->GetTransferredBytes() >= 1 << 20; }));
   site_->SetFaults({});
   MediaRequests();
-  d->StartTask(MakeTask(url(), target_, 4));
+  d->Start(MakeRequest(url(), target_, 4));
   // The bytes on disk count at once (well, as soon as the server has answered).
   ASSERT_TRUE(WaitUntil([&] { return d->GetTransferredBytes() >= 1 << 20; }));
   ASSERT_TRUE(WaitIdle(*d));
@@ -196,6 +196,42 @@ TEST_F(DownloaderResumeTest, KilledProcessResumesFromItsRecord) {
   site_->ClearRequests();
   Finish();
   for (const auto& r : MediaRequests()) EXPECT_FALSE(InDone(record, RangeStart(r))) << r.range;
+}
+
+// The process is killed right after its first record save (the file just
+// made, no byte in it), then after its second, third and so on, until a run
+// completes before it reaches that save. Every time, the record claims only
+// bytes that are the site's, and the next start makes the file whole.
+TEST_F(DownloaderResumeTest, KilledAtEveryRecordSaveResumesToTheSameFile) {
+  site_->SetFaults({.rate_limit = 2000000});
+  bool completed = false;
+  int save = 1;
+  for (; !completed && save <= 200; ++save) {
+    SCOPED_TRACE("killed after save " + std::to_string(save));
+    for (const auto& name : dir_.Names()) std::filesystem::remove(dir_ / name);
+    Child child({url(), target_, "4", "0", std::to_string(save)});
+    ASSERT_TRUE(child.running());
+    const int status = child.Wait();
+    completed = WIFEXITED(status);
+    if (!completed) {
+      ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL);
+      const auto record = LoadResumeRecord(ResumeRecordPath(target_));
+      ASSERT_TRUE(record) << "a save was just made";
+      if (save == 1) {
+        EXPECT_EQ(record->DoneBytes(), 0u);
+      }
+      if (Exists(target_) && FileSize(target_) == static_cast<std::int64_t>(size_)) {
+        const std::string file = ReadAll(target_);
+        for (const auto& [first, end] : record->done)
+          ASSERT_TRUE(file.compare(first, end - first,
+                                   *site_->MediaBytes(path_, first, end - first)) == 0)
+              << "claimed bytes " << first << "-" << end << " are not the site's";
+      }
+    }
+    Finish();
+  }
+  EXPECT_TRUE(completed) << "the download never ran to its end";
+  std::printf("killed at each of %d record saves\n", save - 2);
 }
 
 TEST_F(DownloaderResumeTest, RecordThatNoLongerFitsStartsOver) {
@@ -272,7 +308,7 @@ TEST_F(DownloaderResumeTest, DamagedRecordNeverYieldsADamagedFile) {
     c.damage();
     site_->ClearRequests();
     auto d = CreateDownloader(QuickSettings());
-    d->StartTask(MakeTask(url(), target_, 4));
+    d->Start(MakeRequest(url(), target_, 4));
     ASSERT_TRUE(WaitIdle(*d));
     EXPECT_EQ(FileSha256(target_), site_->MediaSha256(path_));
     bool from_start = false;
@@ -333,7 +369,7 @@ TEST_F(DownloaderResumeTest, ResumesPastFourGibibytes) {
   site_->ClearRequests();
 
   auto d = CreateDownloader(QuickSettings());
-  d->StartTask(MakeTask(site_->Url(path), target_, 4));
+  d->Start(MakeRequest(site_->Url(path), target_, 4));
   ASSERT_TRUE(WaitIdle(*d));
   EXPECT_EQ(d->Report().phase, download::TaskPhase::kComplete);
   EXPECT_EQ(d->GetTransferredBytes(), static_cast<std::int64_t>(size));
@@ -440,4 +476,4 @@ TEST(ResumeRecordTest, SavedRecordReplacesTheOldOneWhole) {
 }
 
 }  // namespace
-}  // namespace wuqu::catalogue
+}  // namespace wuqu::download

@@ -7,12 +7,11 @@
 #include <mutex>
 #include <set>
 
-#include "catalogue/downloader_engine.h"
-#include "catalogue/downloader_record.h"
-#include "catalogue/downloader_testing.h"
+#include "download/resume_record.h"
+#include "download/downloader_testing.h"
 #include "platform/files.h"
 
-namespace wuqu::catalogue {
+namespace wuqu::download {
 namespace {
 
 using namespace testing;
@@ -26,16 +25,16 @@ class DownloaderTransferTest : public ::testing::Test {
 
   // Downloads the synthetic file of `size` bytes and checks the result
   // against the site's own digest; returns the downloader's report.
-  DownloadReport Fetch(std::uint64_t size, std::uint64_t seed, int threads,
+  TaskState Fetch(std::uint64_t size, std::uint64_t seed, int threads,
                        const DownloaderSettings& settings = QuickSettings(),
                        const std::string& name = "track.mp4") {
     const std::string path = DemoSite::SyntheticMediaPath(size, seed);
     const std::string target = dir_ / name;
     for (const auto& old : dir_.Names()) std::filesystem::remove_all(dir_ / old);
     auto d = CreateDownloader(settings);
-    d->StartTask(MakeTask(site_->Url(path), target, threads));
+    d->Start(MakeRequest(site_->Url(path), target, threads));
     EXPECT_TRUE(WaitIdle(*d)) << "download did not end";
-    const DownloadReport report = d->Report();
+    const TaskState report = d->Report();
     EXPECT_EQ(report.phase, download::TaskPhase::kComplete);
     EXPECT_EQ(FileSha256(target), site_->MediaSha256(path));
     EXPECT_EQ(d->GetTransferredBytes(), static_cast<std::int64_t>(size));
@@ -62,7 +61,7 @@ TEST_F(DownloaderTransferTest, ManyConnectionsShareTheFile) {
   StartSite({.rate_limit = 4000000});
   // The program's own settings.
   const std::uint64_t size = (12ull << 20) + 12345;
-  const DownloadReport report = Fetch(size, 7, 8, DownloaderSettings{});
+  const TaskState report = Fetch(size, 7, 8, DownloaderSettings{});
   EXPECT_EQ(report.peak_connections, 8);
   std::set<int> ports;
   for (const auto& r : MediaRequests()) {
@@ -86,7 +85,7 @@ TEST_F(DownloaderTransferTest, ThreadCountIsHeldBetweenOneAndSixtyFour) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.threads);
     // Room for 64 pieces of the 64 KiB minimum, and an odd tail.
-    const DownloadReport report = Fetch(64 * 64 * 1024 + 999, 11, c.threads, patient);
+    const TaskState report = Fetch(64 * 64 * 1024 + 999, 11, c.threads, patient);
     EXPECT_EQ(report.peak_connections, c.connections);
   }
 }
@@ -105,7 +104,7 @@ TEST_F(DownloaderTransferTest, EmptyFileIsMadeEmpty) {
 
 TEST_F(DownloaderTransferTest, ServerWithoutRangesGetsOneConnection) {
   StartSite({.refuse_ranges = true});
-  const DownloadReport report = Fetch(3ull << 20, 9, 8);
+  const TaskState report = Fetch(3ull << 20, 9, 8);
   EXPECT_EQ(report.peak_connections, 1);
   EXPECT_EQ(report.requests, 1);
   EXPECT_EQ(MediaRequests().size(), 1u);
@@ -117,7 +116,7 @@ TEST_F(DownloaderTransferTest, ServerWithoutRangesIsReadAgainFromTheStartAfterAS
              .stall_after = 700000,
              .stall_for = std::chrono::minutes(10),
              .stall_count = 1});
-  const DownloadReport report = Fetch(2000000, 4, 4);
+  const TaskState report = Fetch(2000000, 4, 4);
   EXPECT_EQ(report.peak_connections, 1);
   EXPECT_EQ(report.requests, 2);
 }
@@ -145,7 +144,7 @@ TEST_F(DownloaderTransferTest, FaultyPiecesAreRetriedOnTheirOwn) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     StartSite(c.faults);
-    const DownloadReport report = Fetch((3ull << 20) + 77, 21, 6);
+    const TaskState report = Fetch((3ull << 20) + 77, 21, 6);
     EXPECT_GE(report.requests, c.min_requests);
     int refused = 0;
     for (const auto& r : MediaRequests()) refused += r.status == 503;
@@ -164,7 +163,7 @@ TEST_F(DownloaderTransferTest, ServerFileChangingMidwayStartsOverRatherThanMixin
   const std::string path = DemoSite::SyntheticMediaPath(size, 33);
   const std::string first_version = *site_->MediaSha256(path);
   auto d = CreateDownloader(QuickSettings());
-  d->StartTask(MakeTask(site_->Url(path), dir_ / "track.mp4", 4));
+  d->Start(MakeRequest(site_->Url(path), dir_ / "track.mp4", 4));
   ASSERT_TRUE(WaitUntil([&] { return d->GetTransferredBytes() >= 600000; }));
   site_->SetFaults({.drop_after = 300000, .media_revision = 1});
   ASSERT_TRUE(WaitIdle(*d));
@@ -184,13 +183,13 @@ TEST_F(DownloaderTransferTest, MakesAMissingDownloadFolderButNoFoldersAboveIt) {
 
   const std::string target = dir_ / "new/track.mp4";
   auto d = CreateDownloader(QuickSettings());
-  d->StartTask(MakeTask(site_->Url(path), target, 3));
+  d->Start(MakeRequest(site_->Url(path), target, 3));
   ASSERT_TRUE(WaitIdle(*d));
   EXPECT_EQ(d->Report().phase, download::TaskPhase::kComplete);
   EXPECT_EQ(FileSha256(target), site_->MediaSha256(path));
 
   const std::string too_deep = dir_ / "missing/deeper/track.mp4";
-  d->StartTask(MakeTask(site_->Url(path), too_deep, 3));
+  d->Start(MakeRequest(site_->Url(path), too_deep, 3));
   ASSERT_TRUE(WaitIdle(*d));
   EXPECT_EQ(d->Report().phase, download::TaskPhase::kFailed);
   EXPECT_EQ(d->Report().cause, download::FailureCause::kDisk);
@@ -224,9 +223,9 @@ TEST_F(DownloaderTransferTest, FailedStartLeavesNoFileAndKeepsAnOlderOne) {
     std::filesystem::remove(target);
     if (c.older_file) testing::WriteAll(target, "the older file");
     auto d = CreateDownloader(settings);
-    d->StartTask(MakeTask(site_->Url(c.path), target, 4));
+    d->Start(MakeRequest(site_->Url(c.path), target, 4));
     ASSERT_TRUE(WaitIdle(*d));
-    const DownloadReport report = d->Report();
+    const TaskState report = d->Report();
     EXPECT_EQ(report.phase, download::TaskPhase::kFailed);
     EXPECT_EQ(report.cause, c.failure);
     EXPECT_EQ(report.http_status, c.status);
@@ -247,10 +246,10 @@ TEST_F(DownloaderTransferTest, TwoDownloadsAtOnceBothFinishAndFiguresFollowTheNe
   const std::string second = DemoSite::SyntheticMediaPath(1000000, 2);
   auto d = CreateDownloader(QuickSettings());
   const download::TaskId first_id =
-      d->StartTask(MakeTask(site_->Url(first), dir_ / "first.mp4", 2));
+      d->Start(MakeRequest(site_->Url(first), dir_ / "first.mp4", 2));
   ASSERT_TRUE(WaitUntil([&] { return d->GetTransferredBytes() > 200000; }));
   const download::TaskId second_id =
-      d->StartTask(MakeTask(site_->Url(second), dir_ / "second.mp4", 2));
+      d->Start(MakeRequest(site_->Url(second), dir_ / "second.mp4", 2));
   EXPECT_NE(first_id, second_id);
   // Each download keeps its own state beside the newest one's figures.
   EXPECT_EQ(d->State(first_id).phase, download::TaskPhase::kRunning);
@@ -288,11 +287,11 @@ TEST_F(DownloaderTransferTest, NewDownloadToTheSameFileTakesItsPlace) {
   const std::string older = DemoSite::SyntheticMediaPath(4000000, 1);
   const std::string newer = DemoSite::SyntheticMediaPath(1500000, 2);
   auto d = CreateDownloader(patient);
-  const download::TaskId older_id = d->StartTask(MakeTask(site_->Url(older), dir_ / "same.mp4", 4));
+  const download::TaskId older_id = d->Start(MakeRequest(site_->Url(older), dir_ / "same.mp4", 4));
   ASSERT_TRUE(WaitUntil([&] { return d->GetTransferredBytes() >= 400000; }));
   site_->SetFaults({});
   // The same file spelt another way is still the same file.
-  d->StartTask(MakeTask(site_->Url(newer), dir_ / "./same.mp4", 4));
+  d->Start(MakeRequest(site_->Url(newer), dir_ / "./same.mp4", 4));
   ASSERT_TRUE(WaitIdle(*d)) << "the older download is still running";
   EXPECT_EQ(d->Report().phase, download::TaskPhase::kComplete);
   EXPECT_EQ(d->State(older_id).phase, download::TaskPhase::kStopped);
@@ -373,7 +372,7 @@ TEST_F(DownloaderTransferTest, UnknownLengthGrowsBesideTheFileAndReplacesItWhenC
   const std::string target = dir_ / "stream.mp4";
   testing::WriteAll(target, "an older file of the same name");
   auto d = CreateDownloader(QuickSettings());
-  d->StartTask(MakeTask(server.Url("/unknown"), target, 8));
+  d->Start(MakeRequest(server.Url("/unknown"), target, 8));
   // Half way: the older file is still whole, and no byte counts as in it.
   ASSERT_TRUE(WaitUntil([&] { return d->GetAmountFigure() * 4 >= 1400000; }));
   EXPECT_EQ(ReadAll(target), "an older file of the same name");
@@ -381,7 +380,7 @@ TEST_F(DownloaderTransferTest, UnknownLengthGrowsBesideTheFileAndReplacesItWhenC
   EXPECT_EQ(d->Report().size, -1);
   server.Open();
   ASSERT_TRUE(WaitIdle(*d));
-  const DownloadReport report = d->Report();
+  const TaskState report = d->Report();
   EXPECT_EQ(report.phase, download::TaskPhase::kComplete);
   EXPECT_EQ(report.peak_connections, 1);
   EXPECT_TRUE(ReadAll(target) == body);
@@ -418,7 +417,7 @@ TEST_F(DownloaderTransferTest, OnlyHttpAndHttpsAlsoOnRedirects) {
     const std::string target = dir_ / "r.mp4";
     std::filesystem::remove(target);
     auto d = CreateDownloader(QuickSettings());
-    d->StartTask(MakeTask(c.url, target, 4));
+    d->Start(MakeRequest(c.url, target, 4));
     ASSERT_TRUE(WaitIdle(*d));
     EXPECT_EQ(d->Report().phase, c.status);
     EXPECT_EQ(d->Report().cause, c.failure);
@@ -430,43 +429,5 @@ TEST_F(DownloaderTransferTest, OnlyHttpAndHttpsAlsoOnRedirects) {
   }
 }
 
-TEST(ContentRangeTest, Parses) {
-  struct Case {
-    const char* value;
-    bool ok;
-    bool satisfied = false;
-    std::uint64_t first = 0, last = 0;
-    std::optional<std::uint64_t> total{};
-  };
-  const Case cases[] = {
-      {"bytes 0-99/1000", true, true, 0, 99, 1000},
-      {"BYTES  5-5/6", true, true, 5, 5, 6},
-      {"bytes 4294967296-5368709119/5368709120", true, true, 4294967296ull, 5368709119ull,
-       5368709120ull},
-      {"bytes */1000", true, false, 0, 0, 1000},
-      {"bytes 0-9/*", true, true, 0, 9, std::nullopt},
-      {"bytes */*", false},
-      {"bytes 9-5/10", false},   // backwards
-      {"bytes 0-10/10", false},  // past the end
-      {"bytes 0-99", false},
-      {"items 0-9/10", false},
-      {"bytes -5-9/10", false},
-      {"bytes 0-18446744073709551616/1", false},  // overflow
-      {"", false},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.value);
-    const auto r = ParseContentRange(c.value);
-    ASSERT_EQ(r.has_value(), c.ok);
-    if (!r) continue;
-    EXPECT_EQ(r->satisfied, c.satisfied);
-    EXPECT_EQ(r->total, c.total);
-    if (c.satisfied) {
-      EXPECT_EQ(r->first, c.first);
-      EXPECT_EQ(r->last, c.last);
-    }
-  }
-}
-
 }  // namespace
-}  // namespace wuqu::catalogue
+}  // namespace wuqu::download

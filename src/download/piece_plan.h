@@ -1,0 +1,120 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+#include <utility>
+#include <vector>
+
+// Which bytes of a file are in place and who fetches the rest: the pieces a
+// download's connections hold, how an idle connection gets work (a piece
+// nobody holds, part of a slow one's, or a duplicate near the end), and the
+// byte ranges written so far. Knows nothing of HTTP or files.
+namespace wuqu::download {
+
+// Half-open byte ranges [first, end), kept merged and sorted.
+class IntervalSet {
+ public:
+  void Add(std::uint64_t first, std::uint64_t end);
+  void Clear() { ranges_.clear(); }
+  std::uint64_t Bytes() const;
+  bool Covers(std::uint64_t first, std::uint64_t end) const;
+  // Bytes from `at` on that are in the set (0 when `at` is not).
+  std::uint64_t RunFrom(std::uint64_t at) const;
+  // Bytes from `at` on, up to `limit`, that are not in the set.
+  std::uint64_t GapFrom(std::uint64_t at, std::uint64_t limit) const;
+  // The stretches of [0, size) not in the set, ascending.
+  std::vector<std::pair<std::uint64_t, std::uint64_t>> Gaps(std::uint64_t size) const;
+  std::vector<std::pair<std::uint64_t, std::uint64_t>> Ranges() const;
+
+ private:
+  std::map<std::uint64_t, std::uint64_t> ranges_;  // first -> end
+};
+
+// Names the connection holding a piece; 0 for none.
+using HolderId = int;
+
+// A stretch still to fetch, [pos, end). Its owner writes it front to back; a
+// thief takes its back part by moving `end` down. Near the end a helper may
+// fetch the same bytes, and whichever gets there first moves `pos`.
+struct Piece {
+  std::uint64_t pos = 0;
+  std::uint64_t end = 0;
+  HolderId owner = 0;
+  HolderId helper = 0;
+  std::uint64_t Left() const { return end > pos ? end - pos : 0; }
+};
+
+// How fast a holder is going: bytes per second over its recent past, and
+// whether it has run long enough for that figure to count.
+struct Pace {
+  double rate = 0;
+  bool judged = false;
+};
+
+// What an idle connection does when no piece is free.
+struct Steal {
+  enum class Kind {
+    kSplit,      // the victim keeps [pos, cut); the thief takes [cut, end)
+    kTakeAll,    // the victim is far below the others: the thief takes all it has left
+    kDuplicate,  // too small to split: the thief fetches the same bytes, first one wins
+  };
+  Kind kind = Kind::kSplit;
+  Piece* victim = nullptr;
+  std::uint64_t cut = 0;
+};
+
+struct StealRules {
+  // No piece is ever cut smaller than this.
+  std::uint64_t min_segment = 256 * 1024;
+  // A holder under typical_rate / slow_fraction is far below the others.
+  double slow_fraction = 10;
+  // A piece too small to split is duplicated when its holder would need
+  // more than twice as long as a fresh connection plus this many seconds.
+  double duplicate_margin_seconds = 0.5;
+};
+
+class PiecePlan {
+ public:
+  // A file of `size` bytes of which `done` is in place; the rest becomes
+  // pieces nobody holds yet.
+  void Reset(std::uint64_t size, std::vector<std::pair<std::uint64_t, std::uint64_t>> done = {});
+  std::uint64_t size() const { return size_; }
+  IntervalSet& done() { return done_; }
+  const IntervalSet& done() const { return done_; }
+  bool Complete() const { return done_.Covers(0, size_); }
+
+  std::vector<std::unique_ptr<Piece>>& pieces() { return pieces_; }
+  Piece* Add(std::uint64_t pos, std::uint64_t end);
+  void Remove(const Piece* piece);
+  // Pieces with nothing left and nobody holding them go; when no piece is
+  // left but bytes are still missing, the gaps become pieces again.
+  void Tidy();
+
+  // The free piece with the most bytes left, or null.
+  Piece* LargestFree();
+  // Cuts what is left of `piece` into `parts` about equal pieces; the owner
+  // keeps the first, the others are free.
+  void SplitEven(Piece& piece, std::uint64_t parts);
+
+  // The best use of one idle connection: the piece whose holder needs the
+  // longest to finish loses part or all of it, or, near the end, gets a
+  // duplicate. `typical_rate` is what a connection of this download usually
+  // reaches (0 while unknown).
+  std::optional<Steal> ChooseSteal(const std::function<Pace(HolderId)>& pace_of,
+                                   double typical_rate, const StealRules& rules);
+  // Carries out `steal` for `thief`; returns the piece the thief now holds.
+  Piece* Apply(const Steal& steal, HolderId thief);
+
+ private:
+  std::uint64_t size_ = 0;
+  IntervalSet done_;
+  std::vector<std::unique_ptr<Piece>> pieces_;
+};
+
+// The median of `rates` (0 for none).
+double MedianRate(std::vector<double> rates);
+
+}  // namespace wuqu::download

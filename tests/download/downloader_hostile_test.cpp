@@ -1,0 +1,319 @@
+// The downloader against a server that misbehaves on purpose. Each row is a
+// fault, what must come of it (the server's file byte for byte, or a clean
+// failure with its cause) and a bound on how long it may take. The expected
+// file is the fixture's own content, never what the downloader reports.
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "download/downloader_testing.h"
+#include "download/hostile_server.h"
+#include "download/piece_plan.h"
+#include "download/resume_record.h"
+#include "platform/files.h"
+
+extern char** environ;
+
+namespace wuqu::download {
+namespace {
+
+using namespace testing;
+using Form = HostileReply::Form;
+using Framing = HostileReply::Framing;
+
+constexpr std::uint64_t kSize = (3ull << 19) + 4321;  // six 256 KiB pieces and a tail
+constexpr int kConnections = 6;
+
+HostileReply Good() {
+  return {};
+}
+
+// The fault on the requests `when` picks, good replies otherwise.
+HostilePlan On(std::function<bool(const HostileRequest&)> when, HostileReply fault) {
+  return [when = std::move(when), fault](const HostileRequest& r) {
+    return when(r) ? fault : Good();
+  };
+}
+auto Number(int n) {
+  return [n](const HostileRequest& r) { return r.number == n; };
+}
+auto NumberIn(std::initializer_list<int> numbers) {
+  std::vector<int> list(numbers);
+  return [list](const HostileRequest& r) {
+    return std::find(list.begin(), list.end(), r.number) != list.end();
+  };
+}
+auto Every() {
+  return [](const HostileRequest&) { return true; };
+}
+auto AfterFirst() {
+  return [](const HostileRequest& r) { return r.number > 1; };
+}
+// Every request but those from the file's first byte, which a start (and
+// every start over) makes first.
+auto NotFromTheStart() {
+  return [](const HostileRequest& r) { return r.first > 0; };
+}
+// The first request after the probe whose range reaches the end of the file.
+auto FirstToReachTheEnd() {
+  auto seen = std::make_shared<std::atomic<bool>>(false);
+  return [seen](const HostileRequest& r) {
+    return r.number > 1 && r.ranged && r.last == kSize - 1 && !seen->exchange(true);
+  };
+}
+
+struct Row {
+  const char* fault;
+  HostilePlan plan;
+  TaskPhase phase;
+  FailureCause cause;
+  std::chrono::seconds bound;
+};
+void PrintTo(const Row& row, std::ostream* out) {
+  *out << row.fault;
+}
+
+std::vector<Row> Rows() {
+  const auto complete = TaskPhase::kComplete;
+  const auto failed = TaskPhase::kFailed;
+  const auto none = FailureCause::kNone;
+  HostileReply gzip{.content_encoding = "gzip"};
+  HostileReply gzip_chunked{.content_encoding = "gzip", .framing = Framing::kChunked};
+  HostileReply deflate_whole{
+      .honour_range = false, .ranges = false, .content_encoding = "deflate"};
+  HostileReply whole{.honour_range = false, .ranges = false};
+  HostileReply trickle{.trickle_bytes_per_second = 1};
+  HostileReply other_version_unnamed{.etag = false, .last_modified = false, .version = 1};
+  HostileReply other_version{.version = 1};
+  HostileReply no_validators{.etag = false, .last_modified = false};
+  return {
+      // Encoded bodies are never written.
+      {"gzip on one 206, chunked", On(Number(3), gzip_chunked), complete, none, 30s},
+      {"gzip with a length on one 206", On(Number(3), gzip), complete, none, 30s},
+      {"gzip on the first reply", On(Number(1), gzip), complete, none, 30s},
+      {"gzip with a wrong length", On(Number(3), {.content_encoding = "gzip", .length_error = -999}),
+       complete, none, 30s},
+      {"gzip on every reply", On(Every(), gzip), failed, FailureCause::kEncodingRefused, 30s},
+      {"no ranges, one deflate body, then plain ones",
+       [](const HostileRequest& r) {
+         HostileReply w{.honour_range = false, .ranges = false};
+         if (r.number == 1) w.content_encoding = "deflate";
+         return w;
+       },
+       complete, none, 30s},
+      {"no ranges and deflate bodies only", On(Every(), deflate_whole), failed,
+       FailureCause::kEncodingRefused, 30s},
+      // Slow and silent connections.
+      {"one range at 1 byte/s", On(Number(2), trickle), complete, none, 30s},
+      // Here no connection is idle when the trickler is judged: it loses its
+      // piece to a fresh connection.
+      {"one range at 1 byte/s, the others at 100 kB/s",
+       [](const HostileRequest& r) {
+         HostileReply reply{.rate_bytes_per_second = 100000};
+         if (r.number == 2) reply = {.trickle_bytes_per_second = 1};
+         return reply;
+       },
+       complete, none, 30s},
+      {"the last piece at 1 byte/s", On(FirstToReachTheEnd(), trickle), complete, none, 30s},
+      {"three ranges at 1 byte/s", On(NumberIn({2, 3, 4}), trickle), complete, none, 30s},
+      {"header lines every 300 ms and no body, once",
+       On(Number(3), {.form = Form::kHeaderDribble}), complete, none, 30s},
+      {"every reply at 1 byte/s", On(Every(), trickle), failed, FailureCause::kStalled, 40s},
+      {"every reply header lines only", On(Every(), {.form = Form::kHeaderDribble}), failed,
+       FailureCause::kStalled, 40s},
+      {"the first reply without a body", On(Number(1), {.form = Form::kNoBody}), complete, none,
+       30s},
+      // One bad reply costs one retry of its piece.
+      {"garbage instead of a reply", On(Number(2), {.form = Form::kGarbage}), complete, none,
+       30s},
+      {"a broken status line", On(Number(3), {.form = Form::kBrokenStatus}), complete, none, 30s},
+      {"HTTP/0.9", On(Number(2), {.form = Form::kHttp09}), complete, none, 30s},
+      {"a length shorter than the range", On(Number(2), {.length_error = -1000}), complete, none,
+       30s},
+      {"a length longer than the range", On(Number(3), {.length_error = 1000}), complete, none,
+       30s},
+      {"5,000 bytes after a reply", On(NumberIn({1, 2, 3}), {.extra_bytes = 5000}), complete,
+       none, 30s},
+      {"a reply cut off in mid-body, twice",
+       On(NumberIn({2, 5}), {.form = Form::kResetMidBody}), complete, none, 30s},
+      {"garbage for ever", On(Every(), {.form = Form::kGarbage}), failed, FailureCause::kNetwork,
+       30s},
+      // Bodies without a length.
+      {"chunked bodies", On(Every(), {.framing = Framing::kChunked}), complete, none, 30s},
+      {"close-delimited bodies", On(Every(), {.framing = Framing::kClose}), complete, none, 30s},
+      // Versions are never mixed.
+      {"later replies drop both validators and carry other bytes",
+       On(NotFromTheStart(), other_version_unnamed), failed, FailureCause::kChanged, 30s},
+      {"later replies are of another version", On(NotFromTheStart(), other_version), failed,
+       FailureCause::kChanged, 30s},
+      {"later replies drop the ETag only", On(NotFromTheStart(), {.etag = false}), failed,
+       FailureCause::kChanged, 30s},
+      // A range answered with the whole file.
+      {"200 with the same validators to every later range", On(AfterFirst(), whole), complete,
+       none, 30s},
+      {"no validators anywhere, 200 to later ranges",
+       [](const HostileRequest& r) {
+         HostileReply w{.etag = false, .last_modified = false};
+         if (r.number > 1) w.honour_range = false;
+         return w;
+       },
+       complete, none, 30s},
+      {"no validators anywhere", On(Every(), no_validators), complete, none, 30s},
+  };
+}
+
+class DownloaderFaultTest : public ::testing::TestWithParam<Row> {};
+
+TEST_P(DownloaderFaultTest, EndsInTheServersFileOrACleanFailure) {
+  const Row& row = GetParam();
+  {
+    ScratchFolder dir;
+    HostileServer server(kSize, row.plan);
+    const std::string target = dir / "track.mp4";
+    auto d = CreateDownloader(QuickSettings());
+    const auto start = Clock::now();
+    d->Start(MakeRequest(server.Url(), target, kConnections));
+    ASSERT_TRUE(WaitIdle(*d, row.bound)) << "still running after " << row.bound.count() << " s";
+    const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start);
+    const TaskState state = d->Report();
+    EXPECT_EQ(state.phase, row.phase);
+    EXPECT_EQ(state.cause, row.cause);
+    if (row.phase == TaskPhase::kComplete) {
+      EXPECT_EQ(FileSha256(target), Sha256Hex(server.Content(0)));
+      EXPECT_EQ(state.file_bytes, static_cast<std::int64_t>(kSize));
+      EXPECT_EQ(dir.Names(), std::vector<std::string>{"track.mp4"});
+    } else {
+      // Whatever is on disk is never called complete, and the record (if
+      // any) claims only the server's bytes of the first version.
+      const auto record = LoadResumeRecord(ResumeRecordPath(target));
+      if (record) {
+        const std::string file = ReadAll(target);
+        for (const auto& [first, end] : record->done)
+          EXPECT_TRUE(file.compare(first, end - first, server.Content(0), first, end - first) == 0)
+              << "claimed " << first << "-" << end;
+      }
+    }
+    for (const auto& request : server.RawRequests())
+      EXPECT_EQ(request.Header("Accept-Encoding"), "identity") << request.head;
+    std::printf("%-58s %6lld ms, %lld requests\n", row.fault, static_cast<long long>(took.count()),
+                static_cast<long long>(state.requests));
+  }
+}
+
+// Each row is a test of its own, named after its fault.
+std::string RowName(const ::testing::TestParamInfo<Row>& info) {
+  std::string name;
+  bool word_start = true;
+  for (const char* p = info.param.fault; *p; ++p) {
+    const auto c = static_cast<unsigned char>(*p);
+    if (!std::isalnum(c)) {
+      word_start = true;
+      continue;
+    }
+    name += static_cast<char>(word_start ? std::toupper(c) : c);
+    word_start = false;
+  }
+  return name;
+}
+
+INSTANTIATE_TEST_SUITE_P(Hostile, DownloaderFaultTest, ::testing::ValuesIn(Rows()), RowName);
+
+// ---- resuming from a server that names no version ----
+
+// Gets about half the file, the second half stalling, and stops.
+void FetchFirstHalf(HostileServer& server, const std::string& target) {
+  server.SetPlan([](const HostileRequest& r) {
+    HostileReply reply{.etag = false, .last_modified = false};
+    if (r.number > 1 && r.first >= kSize / 2) reply.form = Form::kStall;
+    return reply;
+  });
+  auto d = CreateDownloader(QuickSettings());
+  d->Start(MakeRequest(server.Url(), target, 4));
+  ASSERT_TRUE(WaitUntil([&] { return d->GetTransferredBytes() >= static_cast<std::int64_t>(kSize / 2); }));
+  ReleaseDownloader(d);
+}
+
+TEST(DownloaderHostileTest, ResumeWithoutValidatorsComparesBytesOnDiskBeforeTrustingThem) {
+  for (const int version : {0, 1}) {
+    SCOPED_TRACE(version ? "the server's file changed at the same size" : "unchanged");
+    ScratchFolder dir;
+    const std::string target = dir / "track.mp4";
+    HostileServer server(kSize, [](const HostileRequest&) { return Good(); });
+    FetchFirstHalf(server, target);
+    const auto record = LoadResumeRecord(ResumeRecordPath(target));
+    ASSERT_TRUE(record);
+    ASSERT_GT(record->DoneBytes(), 0u);
+    const int before = server.Requests();
+    server.SetPlan([version](const HostileRequest&) {
+      return HostileReply{.etag = false, .last_modified = false, .version = version};
+    });
+    auto d = CreateDownloader(QuickSettings());
+    d->Start(MakeRequest(server.Url(), target, 4));
+    ASSERT_TRUE(WaitIdle(*d, 30s));
+    EXPECT_EQ(d->Report().phase, TaskPhase::kComplete);
+    EXPECT_EQ(FileSha256(target), Sha256Hex(server.Content(version)));
+    EXPECT_EQ(dir.Names(), std::vector<std::string>{"track.mp4"});
+    // The first request of the resume reached back into the bytes on disk.
+    const auto requests = server.RawRequests();
+    ASSERT_GT(requests.size(), static_cast<std::size_t>(before));
+    const std::string range = requests[before].Header("Range");
+    ASSERT_TRUE(range.starts_with("bytes=")) << range;
+    const std::uint64_t first = std::stoull(range.substr(6));
+    IntervalSet done;
+    for (const auto& [a, b] : record->done) done.Add(a, b);
+    EXPECT_GT(done.RunFrom(first), 0u) << range;
+    if (version == 0) {
+      EXPECT_GT(first, 0u) << "an unchanged file is continued, not fetched again";
+    }
+  }
+}
+
+// ---- the record never claims a byte that is not on disk ----
+
+// A child process running downloader_child.
+pid_t SpawnChild(std::vector<std::string> args) {
+  args.insert(args.begin(), WUQU_DOWNLOADER_CHILD);
+  std::vector<char*> argv;
+  for (auto& a : args) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+  pid_t pid = -1;
+  if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) != 0) pid = -1;
+  posix_spawn_file_actions_destroy(&actions);
+  return pid;
+}
+
+// The first reply is a correct 206 head without a single body byte, and
+// every later request stalls. Killed a second later, the process leaves no
+// record or one that claims nothing, and the next start makes the file whole.
+TEST(DownloaderHostileTest, FirstReplyWithoutBodyThenKillLeavesARecordClaimingNothing) {
+  ScratchFolder dir;
+  const std::string target = dir / "track.mp4";
+  HostileServer server(kSize, [](const HostileRequest& r) {
+    return HostileReply{.form = r.number == 1 ? Form::kNoBody : Form::kStall};
+  });
+  const pid_t pid = SpawnChild({server.Url(), target, "4"});
+  ASSERT_GT(pid, 0);
+  ASSERT_TRUE(WaitUntil([&] { return server.Requests() >= 2; }, 10s));
+  std::this_thread::sleep_for(1s);
+  ::kill(pid, SIGKILL);
+  ::waitpid(pid, nullptr, 0);
+  const auto record = LoadResumeRecord(ResumeRecordPath(target));
+  if (record) {
+    EXPECT_EQ(record->DoneBytes(), 0u);
+  }
+
+  server.SetPlan([](const HostileRequest&) { return Good(); });
+  auto d = CreateDownloader(QuickSettings());
+  d->Start(MakeRequest(server.Url(), target, 4));
+  ASSERT_TRUE(WaitIdle(*d, 30s));
+  EXPECT_EQ(d->Report().phase, TaskPhase::kComplete);
+  EXPECT_EQ(FileSha256(target), Sha256Hex(server.Content(0)));
+}
+
+}  // namespace
+}  // namespace wuqu::download

@@ -1,0 +1,429 @@
+// The downloader's parts that need no network: the reply check over a table
+// of replies, and the piece plan's bookkeeping and choices.
+#include <gtest/gtest.h>
+
+#include <map>
+
+#include "download/piece_plan.h"
+#include "download/reply_check.h"
+
+namespace wuqu::download {
+namespace {
+
+// ---- the reply check ----
+
+constexpr std::uint64_t kSize = 1000;
+
+// What the download knew when it asked: the first request ("bytes=0-"), or a
+// later range of a file of kSize bytes whose first reply named version "v1".
+ReplyContext First() {
+  return {.first = true, .asked_range = true, .range_first = 0, .range_last = kOpenEnd};
+}
+ReplyContext Later(std::uint64_t first, std::uint64_t last) {
+  return {.asked_range = true,
+          .range_first = first,
+          .range_last = last,
+          .size_known = true,
+          .size = kSize,
+          .validated = true,
+          .etag = "\"v1\"",
+          .last_modified = "Mon, 01 Jan 2024 00:00:00 GMT"};
+}
+// Resuming from a record of kSize bytes, the first request from 600 on.
+ReplyContext Resumed(bool validated) {
+  ReplyContext c = First();
+  c.range_first = 600;
+  c.size_known = true;
+  c.size = kSize;
+  c.validated = validated;
+  if (validated) c.etag = "\"v1\"";
+  return c;
+}
+
+ReplyFacts Reply(long status, std::string_view range, std::int64_t length) {
+  return {.status = status,
+          .content_length = length,
+          .content_range = range,
+          .etag = "\"v1\"",
+          .last_modified = "Mon, 01 Jan 2024 00:00:00 GMT"};
+}
+
+TEST(ReplyCheckTest, DecidesEveryReply) {
+  struct Case {
+    const char* name;
+    ReplyFacts reply;
+    ReplyContext context;
+    Verdict verdict;
+    FailureCause cause = FailureCause::kNone;
+    std::uint64_t body_first = 0, body_end = 0;
+    std::optional<std::uint64_t> size{};
+  };
+  auto with = [](ReplyFacts f, auto change) {
+    change(f);
+    return f;
+  };
+  const Case cases[] = {
+      // The first reply.
+      {"206 to the first request", Reply(206, "bytes 0-999/1000", 1000), First(), Verdict::kAccept,
+       FailureCause::kNone, 0, 1000, kSize},
+      {"206 of a shorter stretch", Reply(206, "bytes 0-99/1000", 100), First(), Verdict::kAccept,
+       FailureCause::kNone, 0, 100, kSize},
+      {"200 with a length", Reply(200, "", 1000), First(), Verdict::kAccept, FailureCause::kNone, 0,
+       1000, kSize},
+      {"200 without a length", Reply(200, "", -1), First(), Verdict::kAccept, FailureCause::kNone,
+       0, kOpenEnd, std::nullopt},
+      {"416 of an empty file", Reply(416, "bytes */0", -1), First(), Verdict::kAccept,
+       FailureCause::kNone, 0, 0, 0},
+      {"416 otherwise", Reply(416, "bytes */5", -1), First(), Verdict::kFail,
+       FailureCause::kHttpStatus},
+      {"206 without Content-Range", Reply(206, "", 1000), First(), Verdict::kRetry,
+       FailureCause::kNetwork},
+      {"206 from elsewhere", Reply(206, "bytes 5-999/1000", 995), First(), Verdict::kRetry,
+       FailureCause::kNetwork},
+      {"206 whose length disagrees", Reply(206, "bytes 0-999/1000", 999), First(),
+       Verdict::kRetry, FailureCause::kNetwork},
+      {"206 of a size no file can have", Reply(206, "bytes 0-9/18446744073709551615", 10),
+       First(), Verdict::kFail, FailureCause::kHttpStatus},
+      // Statuses.
+      {"404", Reply(404, "", 10), First(), Verdict::kFail, FailureCause::kHttpStatus},
+      {"final 302", Reply(302, "", 10), Later(0, 99), Verdict::kFail, FailureCause::kHttpStatus},
+      {"503", Reply(503, "", 10), Later(0, 99), Verdict::kRetry, FailureCause::kNetwork},
+      {"no status at all", Reply(0, "", -1), Later(0, 99), Verdict::kRetry,
+       FailureCause::kNetwork},
+      {"204", Reply(204, "", 0), First(), Verdict::kFail, FailureCause::kHttpStatus},
+      // Encodings are refused, whatever else the reply says.
+      {"gzip", with(Reply(206, "bytes 0-99/1000", 100), [](auto& f) { f.content_encoding = "gzip"; }),
+       Later(0, 99), Verdict::kRetry, FailureCause::kEncodingRefused},
+      {"deflate on a whole body",
+       with(Reply(200, "", 1000), [](auto& f) { f.content_encoding = "Deflate"; }), First(),
+       Verdict::kRetry, FailureCause::kEncodingRefused},
+      {"identity and a blank",
+       with(Reply(206, "bytes 0-99/1000", 100), [](auto& f) { f.content_encoding = " identity"; }),
+       Later(0, 99), Verdict::kAccept, FailureCause::kNone, 0, 100, kSize},
+      {"identity, then gzip",
+       with(Reply(206, "bytes 0-99/1000", 100),
+            [](auto& f) { f.content_encoding = "identity, gzip"; }),
+       Later(0, 99), Verdict::kRetry, FailureCause::kEncodingRefused},
+      {"chunked transfer",
+       with(Reply(206, "bytes 0-99/1000", -1), [](auto& f) { f.transfer_encoding = "chunked"; }),
+       Later(0, 99), Verdict::kAccept, FailureCause::kNone, 0, 100, kSize},
+      {"gzip transfer",
+       with(Reply(206, "bytes 0-99/1000", -1),
+            [](auto& f) { f.transfer_encoding = "gzip, chunked"; }),
+       Later(0, 99), Verdict::kRetry, FailureCause::kEncodingRefused},
+      // Later ranges.
+      {"the range asked for", Reply(206, "bytes 100-199/1000", 100), Later(100, 199),
+       Verdict::kAccept, FailureCause::kNone, 100, 200, kSize},
+      {"less than asked for", Reply(206, "bytes 100-149/1000", 50), Later(100, 199),
+       Verdict::kAccept, FailureCause::kNone, 100, 150, kSize},
+      {"more than asked for", Reply(206, "bytes 100-299/1000", 200), Later(100, 199),
+       Verdict::kRetry, FailureCause::kNetwork},
+      {"another start", Reply(206, "bytes 99-199/1000", 101), Later(100, 199), Verdict::kRetry,
+       FailureCause::kNetwork},
+      {"another size", Reply(206, "bytes 100-199/1001", 100), Later(100, 199),
+       Verdict::kStartOver, FailureCause::kChanged},
+      {"206 to a request without a range", Reply(206, "bytes 0-99/1000", 100),
+       [] {
+         ReplyContext c = Later(0, 999);
+         c.asked_range = false;
+         return c;
+       }(),
+       Verdict::kRetry, FailureCause::kNetwork},
+      // Versions.
+      {"no ETag any more", with(Reply(206, "bytes 0-99/1000", 100), [](auto& f) { f.etag = ""; }),
+       Later(0, 99), Verdict::kStartOver, FailureCause::kChanged},
+      {"no validators any more",
+       with(Reply(206, "bytes 0-99/1000", 100),
+            [](auto& f) {
+              f.etag = "";
+              f.last_modified = "";
+            }),
+       Later(0, 99), Verdict::kStartOver, FailureCause::kChanged},
+      {"another ETag",
+       with(Reply(206, "bytes 0-99/1000", 100), [](auto& f) { f.etag = "\"v2\""; }),
+       Later(0, 99), Verdict::kStartOver, FailureCause::kChanged},
+      {"another Last-Modified",
+       with(Reply(206, "bytes 0-99/1000", 100),
+            [](auto& f) { f.last_modified = "Tue, 02 Jan 2024 00:00:00 GMT"; }),
+       Later(0, 99), Verdict::kStartOver, FailureCause::kChanged},
+      {"validators where the first reply had none", Reply(206, "bytes 0-99/1000", 100),
+       [] {
+         ReplyContext c = Later(0, 99);
+         c.validated = false;
+         c.etag = c.last_modified = "";
+         return c;
+       }(),
+       Verdict::kAccept, FailureCause::kNone, 0, 100, kSize},
+      // The whole file in reply to a range.
+      {"200 to a range, same version", Reply(200, "", 1000), Later(100, 199),
+       Verdict::kOneConnection, FailureCause::kNone, 0, 1000, kSize},
+      {"200 to a range, other version",
+       with(Reply(200, "", 1000), [](auto& f) { f.etag = "\"v2\""; }), Later(100, 199),
+       Verdict::kStartOver, FailureCause::kChanged},
+      {"200 to a range, other length", Reply(200, "", 999), Later(100, 199), Verdict::kStartOver,
+       FailureCause::kChanged},
+      {"200 to a range, no length", Reply(200, "", -1), Later(100, 199), Verdict::kStartOver,
+       FailureCause::kChanged},
+      // Resuming from a record.
+      {"resume, the range", Reply(206, "bytes 600-999/1000", 400), Resumed(true), Verdict::kAccept,
+       FailureCause::kNone, 600, 1000, kSize},
+      {"resume, another size", Reply(206, "bytes 600-1099/1100", 500), Resumed(true),
+       Verdict::kStartOver, FailureCause::kChanged},
+      {"resume, the file is shorter now", Reply(416, "bytes */500", -1), Resumed(true),
+       Verdict::kStartOver, FailureCause::kChanged},
+      {"resume, another version",
+       with(Reply(206, "bytes 600-999/1000", 400), [](auto& f) { f.etag = "\"v0\""; }),
+       Resumed(true), Verdict::kStartOver, FailureCause::kChanged},
+      {"resume, the whole file", Reply(200, "", 1000), Resumed(true), Verdict::kOneConnection,
+       FailureCause::kNone, 0, 1000, kSize},
+      {"resume without validators", with(Reply(206, "bytes 600-999/1000", 400), [](auto& f) {
+         f.etag = "";
+         f.last_modified = "";
+       }),
+       Resumed(false), Verdict::kAccept, FailureCause::kNone, 600, 1000, kSize},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const ReplyDecision d = CheckReply(c.reply, c.context);
+    EXPECT_EQ(d.verdict, c.verdict);
+    EXPECT_EQ(d.cause, c.cause);
+    if (c.verdict == Verdict::kAccept || c.verdict == Verdict::kOneConnection) {
+      EXPECT_EQ(d.body_first, c.body_first);
+      EXPECT_EQ(d.body_end, c.body_end);
+      EXPECT_EQ(d.size, c.size);
+    }
+  }
+}
+
+TEST(ReplyCheckTest, AFirstReplyWithAnUnusableRangeAsksAgainWithoutOne) {
+  EXPECT_TRUE(CheckReply(Reply(206, "bytes 0-99", 100), First()).ask_without_range);
+  EXPECT_TRUE(CheckReply(Reply(206, "bytes 0-99/1000", 100), First()).ranges);
+  EXPECT_FALSE(CheckReply(Reply(200, "", 1000), First()).ranges);
+  // A later one is this connection's trouble only.
+  EXPECT_FALSE(CheckReply(Reply(206, "bytes 0-99", 100), Later(0, 99)).ask_without_range);
+}
+
+TEST(ContentRangeTest, Parses) {
+  struct Case {
+    const char* value;
+    bool ok;
+    bool satisfied = false;
+    std::uint64_t first = 0, last = 0;
+    std::optional<std::uint64_t> total{};
+  };
+  const Case cases[] = {
+      {"bytes 0-99/1000", true, true, 0, 99, 1000},
+      {"BYTES  5-5/6", true, true, 5, 5, 6},
+      {"bytes 4294967296-5368709119/5368709120", true, true, 4294967296ull, 5368709119ull,
+       5368709120ull},
+      {"bytes */1000", true, false, 0, 0, 1000},
+      {"bytes 0-9/*", true, true, 0, 9, std::nullopt},
+      {"bytes */*", false},
+      {"bytes 9-5/10", false},   // backwards
+      {"bytes 0-10/10", false},  // past the end
+      {"bytes 0-99", false},
+      {"items 0-9/10", false},
+      {"bytes -5-9/10", false},
+      {"bytes 0-18446744073709551616/1", false},  // overflow
+      {"", false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.value);
+    const auto r = ParseContentRange(c.value);
+    ASSERT_EQ(r.has_value(), c.ok);
+    if (!r) continue;
+    EXPECT_EQ(r->satisfied, c.satisfied);
+    EXPECT_EQ(r->total, c.total);
+    if (c.satisfied) {
+      EXPECT_EQ(r->first, c.first);
+      EXPECT_EQ(r->last, c.last);
+    }
+  }
+}
+
+// ---- the byte ranges in place ----
+
+using Ranges = std::vector<std::pair<std::uint64_t, std::uint64_t>>;
+
+// Against a plain array of flags, after every step of a sequence of adds.
+TEST(IntervalSetTest, AgreesWithAnArrayOfBytes) {
+  constexpr std::uint64_t n = 64;
+  const Ranges adds = {{10, 20}, {30, 40}, {20, 30}, {5, 12}, {50, 51}, {0, 1},
+                       {45, 55}, {40, 45}, {60, 64}, {1, 5},  {55, 60}, {3, 3}};
+  IntervalSet set;
+  std::vector<bool> bytes(n, false);
+  for (const auto& [first, end] : adds) {
+    set.Add(first, end);
+    for (auto i = first; i < end; ++i) bytes[i] = true;
+    SCOPED_TRACE(std::to_string(first) + "-" + std::to_string(end));
+    std::uint64_t count = 0;
+    for (std::uint64_t at = 0; at < n; ++at) {
+      count += bytes[at];
+      std::uint64_t run = 0, gap = 0;
+      while (at + run < n && bytes[at + run]) ++run;
+      while (at + gap < n && !bytes[at + gap]) ++gap;
+      ASSERT_EQ(set.RunFrom(at), run) << at;
+      ASSERT_EQ(set.GapFrom(at, n), gap) << at;
+    }
+    EXPECT_EQ(set.Bytes(), count);
+    // Ranges are merged: none touches the next.
+    const Ranges ranges = set.Ranges();
+    for (std::size_t i = 1; i < ranges.size(); ++i) EXPECT_LT(ranges[i - 1].second, ranges[i].first);
+  }
+  EXPECT_TRUE(set.Covers(0, n));
+  EXPECT_EQ(set.Ranges(), (Ranges{{0, 64}}));
+}
+
+TEST(IntervalSetTest, GapsAreWhatIsMissing) {
+  IntervalSet set;
+  EXPECT_EQ(set.Gaps(100), (Ranges{{0, 100}}));
+  set.Add(10, 20);
+  set.Add(90, 100);
+  EXPECT_EQ(set.Gaps(100), (Ranges{{0, 10}, {20, 90}}));
+  EXPECT_FALSE(set.Covers(15, 21));
+  EXPECT_TRUE(set.Covers(12, 20));
+  EXPECT_EQ(set.GapFrom(20, 50), 30u);  // held to the limit
+}
+
+// ---- the piece plan ----
+
+TEST(PiecePlanTest, AResumedFileIsCutIntoItsGaps) {
+  PiecePlan plan;
+  plan.Reset(1000, {{0, 100}, {300, 400}, {900, 1200}});
+  std::vector<std::pair<std::uint64_t, std::uint64_t>> pieces;
+  for (auto& p : plan.pieces()) pieces.emplace_back(p->pos, p->end);
+  EXPECT_EQ(pieces, (Ranges{{100, 300}, {400, 900}}));
+  EXPECT_EQ(plan.done().Bytes(), 300u);  // held within the file
+  EXPECT_EQ(plan.LargestFree()->pos, 400u);
+  EXPECT_FALSE(plan.Complete());
+}
+
+TEST(PiecePlanTest, EvenSplitCoversThePieceExactly) {
+  for (const std::uint64_t parts : {2u, 3u, 7u, 64u}) {
+    PiecePlan plan;
+    plan.Reset(1000003);
+    plan.SplitEven(*plan.pieces().front(), parts);
+    ASSERT_EQ(plan.pieces().size(), parts);
+    std::uint64_t pos = 0;
+    for (auto& p : plan.pieces()) {
+      EXPECT_EQ(p->pos, pos);
+      EXPECT_GE(p->Left(), 1000003 / parts);
+      pos = p->end;
+    }
+    EXPECT_EQ(pos, 1000003u);
+  }
+}
+
+TEST(PiecePlanTest, TidyingNeverLosesAMissingByte) {
+  PiecePlan plan;
+  plan.Reset(100);
+  plan.done().Add(0, 40);
+  plan.done().Add(60, 100);
+  plan.pieces().clear();  // say every holder dropped its piece
+  plan.Tidy();
+  ASSERT_EQ(plan.pieces().size(), 1u);
+  EXPECT_EQ(plan.pieces().front()->pos, 40u);
+  EXPECT_EQ(plan.pieces().front()->end, 60u);
+}
+
+// Holders 1..n, each with a piece and a pace; which steal an idle one makes.
+struct Holding {
+  std::uint64_t left;
+  Pace pace;
+};
+
+std::optional<Steal> StealFrom(PiecePlan& plan, const std::vector<Holding>& holdings,
+                               double typical) {
+  std::uint64_t total = 0;
+  for (const auto& h : holdings) total += h.left;
+  plan.Reset(total);
+  plan.pieces().clear();
+  std::map<HolderId, Pace> paces;
+  std::uint64_t pos = 0;
+  HolderId id = 1;
+  for (const auto& h : holdings) {
+    plan.Add(pos, pos + h.left)->owner = id;
+    paces[id++] = h.pace;
+    pos += h.left;
+  }
+  StealRules rules;
+  rules.min_segment = 100;
+  return plan.ChooseSteal([&](HolderId h) { return paces[h]; }, typical, rules);
+}
+
+TEST(PiecePlanTest, AnIdleConnectionTakesFromWhoNeedsLongest) {
+  const Pace fast{1000, true};
+  const Pace slow{100, true};        // a tenth: not yet far below
+  const Pace crawling{50, true};     // far below the typical 1000
+  const Pace unknown{0, false};      // too young to judge
+  struct Case {
+    const char* name;
+    std::vector<Holding> holdings;
+    double typical;
+    std::optional<Steal::Kind> kind;
+    std::uint64_t victim_pos = 0;
+    std::uint64_t cut = 0;
+  };
+  const Case cases[] = {
+      // Halves, by bytes, while nobody's pace is known.
+      {"no pace known: the largest is halved", {{1000, unknown}, {3000, unknown}}, 0,
+       Steal::Kind::kSplit, 1000, 2500},
+      // The one that needs longest, not the one with most bytes.
+      {"the slower of two", {{3000, fast}, {1000, slow}}, 1000, Steal::Kind::kSplit, 3000,
+       3000 + 100},
+      {"shares by pace", {{3000, fast}}, 1000, Steal::Kind::kSplit, 0, 1500},
+      {"far below loses everything", {{3000, fast}, {1000, crawling}}, 1000,
+       Steal::Kind::kTakeAll, 3000, 3000},
+      {"far below loses even a small rest", {{50, crawling}}, 1000, Steal::Kind::kTakeAll, 0, 0},
+      {"a young connection counts as typical", {{150, unknown}, {600, fast}}, 1000,
+       Steal::Kind::kSplit, 150, 450},
+      // Too small to split.
+      {"too small, the holder keeps up", {{150, fast}}, 1000, std::nullopt},
+      {"too small, the holder lags: a duplicate", {{150, Pace{60, true}}}, 600,
+       Steal::Kind::kDuplicate, 0, 0},
+      {"too small, nobody judged", {{150, unknown}}, 1000, std::nullopt},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    PiecePlan plan;
+    const auto steal = StealFrom(plan, c.holdings, c.typical);
+    ASSERT_EQ(steal.has_value(), c.kind.has_value());
+    if (!steal) continue;
+    EXPECT_EQ(steal->kind, *c.kind);
+    EXPECT_EQ(steal->victim->pos, c.victim_pos);
+    if (steal->kind != Steal::Kind::kDuplicate) {
+      EXPECT_EQ(steal->cut, c.cut);
+    }
+  }
+}
+
+TEST(PiecePlanTest, ApplyingAStealLeavesEveryByteHeldOnce) {
+  PiecePlan plan;
+  auto steal = StealFrom(plan, {{1000, Pace{1000, true}}, {500, Pace{10, true}}}, 1000);
+  ASSERT_TRUE(steal);
+  Piece* taken = plan.Apply(*steal, 9);
+  EXPECT_EQ(taken->owner, 9);
+  EXPECT_EQ(steal->victim->Left(), 0u);  // its holder stops at once
+  std::uint64_t held = 0;
+  for (auto& p : plan.pieces()) held += p->Left();
+  EXPECT_EQ(held, 1500u);
+
+  steal = StealFrom(plan, {{150, Pace{10, true}}}, 1000);
+  ASSERT_TRUE(steal);
+  steal->kind = Steal::Kind::kDuplicate;
+  Piece* same = plan.Apply(*steal, 7);
+  EXPECT_EQ(same, steal->victim);
+  EXPECT_EQ(same->owner, 1);
+  EXPECT_EQ(same->helper, 7);
+  EXPECT_FALSE(plan.ChooseSteal([](HolderId) { return Pace{10, true}; }, 1000, {}))
+      << "a piece with a helper is not taken from twice";
+}
+
+TEST(PiecePlanTest, MedianRate) {
+  EXPECT_EQ(MedianRate({}), 0);
+  EXPECT_EQ(MedianRate({5}), 5);
+  EXPECT_EQ(MedianRate({1, 1000, 1000, 1000, 2}), 1000);
+}
+
+}  // namespace
+}  // namespace wuqu::download
