@@ -119,6 +119,18 @@ const std::string& MixedBrokenPage() {
   return page;
 }
 
+// Random bytes other than zero: every branch on what a byte holds is a guess,
+// and runs of ASCII are one or two bytes long.
+const std::string& RandomBytesPage() {
+  static const std::string page = [] {
+    std::mt19937 rng(4);
+    std::string p(kPageBytes, '\0');
+    for (char& c : p) c = static_cast<char>(1 + rng() % 255);
+    return p;
+  }();
+  return page;
+}
+
 void Utf8ToLocalText(benchmark::State& state, const std::string& (*page)()) {
   const std::string& utf8 = page();
   for (auto _ : state) benchmark::DoNotOptimize(wuqu::Utf8ToLocalText(utf8));
@@ -208,6 +220,8 @@ BENCHMARK_CAPTURE(Utf8ToLocalText, latin_extended_5MB, LatinExtendedPage)
 BENCHMARK_CAPTURE(Utf8ToLocalText, chinese_and_thai_5MB, ChineseAndThaiPage)
     ->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(Utf8ToLocalText, mixed_broken_5MB, MixedBrokenPage)
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(Utf8ToLocalText, random_bytes_5MB, RandomBytesPage)
     ->Unit(benchmark::kMillisecond);
 
 BENCHMARK_CAPTURE(LocalTextToUtf8, chinese_5MB, ChineseLocalPage)->Unit(benchmark::kMillisecond);

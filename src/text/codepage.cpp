@@ -3,6 +3,7 @@
 #include <iconv.h>
 
 #include <array>
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -181,16 +182,24 @@ bool IsAscii(unsigned char c) {
 // End of the run of ASCII bytes at p: the first byte at or above 0x80, or,
 // with stop_at_zero, the first zero byte. Eight bytes at a time, because
 // pages are mostly ASCII.
+constexpr std::uint64_t kOnes = 0x0101010101010101ULL;
+constexpr std::uint64_t kHighs = 0x8080808080808080ULL;
+
+// The high bit of each byte of `word` that is at or above 0x80 or, with
+// stop_at_zero, zero. Only the lowest bit set is exact: the zero test may
+// also mark bytes after a zero.
+std::uint64_t StopBits(std::uint64_t word, bool stop_at_zero) {
+  std::uint64_t stop = word & kHighs;
+  if (stop_at_zero) stop |= (word - kOnes) & ~word & kHighs;
+  return stop;
+}
+
 const unsigned char* AsciiRunEnd(const unsigned char* p, const unsigned char* end,
                                  bool stop_at_zero) {
-  constexpr std::uint64_t kOnes = 0x0101010101010101ULL;
-  constexpr std::uint64_t kHighs = 0x8080808080808080ULL;
   while (end - p >= 8) {
     std::uint64_t word;
     std::memcpy(&word, p, sizeof word);
-    std::uint64_t stop = word & kHighs;
-    if (stop_at_zero) stop |= (word - kOnes) & ~word & kHighs;  // some byte is zero
-    if (stop != 0) break;
+    if (StopBits(word, stop_at_zero) != 0) break;
     p += 8;
   }
   while (p < end && IsAscii(*p) && !(stop_at_zero && *p == 0)) ++p;
@@ -237,7 +246,26 @@ bool IsContinuation(unsigned char c) {
 
 // Copies the ASCII bytes at p, eight at a time while no zero is among them;
 // stops at the first byte at or above 0x80 or the first zero.
+//
+// Both callers keep at least as much room at o as input is left at p, so
+// eight bytes may be stored at o while eight remain at p. That lets a short
+// run, the common case on pages full of broken pieces, cost one word and no
+// loop.
 void CopyAscii(const unsigned char*& p, const unsigned char* end, char*& o, bool stop_at_zero) {
+  if constexpr (std::endian::native == std::endian::little) {
+    if (end - p >= 8) {
+      std::uint64_t word;
+      std::memcpy(&word, p, sizeof word);
+      std::memcpy(o, &word, sizeof word);
+      const std::uint64_t stop = StopBits(word, stop_at_zero);
+      if (stop != 0) {
+        const int length = std::countr_zero(stop) / 8;
+        p += length;
+        o += length;
+        return;
+      }
+    }
+  }
   const auto* run = p;
   p = AsciiRunEnd(p, end, stop_at_zero);
   std::memcpy(o, run, static_cast<std::size_t>(p - run));
