@@ -244,6 +244,31 @@ bool IsContinuation(unsigned char c) {
   return (c & 0xC0) == 0x80;
 }
 
+// What a byte at or above 0x80 begins: a sequence of `length` bytes whose
+// second byte lies within [second_min, second_max]; a byte that begins none
+// has an empty range, so no second byte fits.
+struct LeadByte {
+  std::uint8_t length;
+  std::uint8_t second_min;
+  std::uint8_t second_max;
+};
+
+constexpr std::array<LeadByte, 0x80> kLeadBytes = [] {
+  std::array<LeadByte, 0x80> leads{};
+  for (int c = 0x80; c <= 0xFF; ++c) {
+    LeadByte lead{1, 1, 0};
+    if (c >= 0xC2 && c <= 0xDF) lead = {2, 0x80, 0xBF};
+    if (c >= 0xE0 && c <= 0xEF) lead = {3, 0x80, 0xBF};
+    if (c == 0xE0) lead.second_min = 0xA0;  // no overlong forms
+    if (c == 0xED) lead.second_max = 0x9F;  // no surrogates
+    if (c >= 0xF0 && c <= 0xF4) lead = {4, 0x80, 0xBF};
+    if (c == 0xF0) lead.second_min = 0x90;
+    if (c == 0xF4) lead.second_max = 0x8F;  // nothing above U+10FFFF
+    leads[static_cast<std::size_t>(c - 0x80)] = lead;
+  }
+  return leads;
+}();
+
 // Copies the ASCII bytes at p, eight at a time while no zero is among them;
 // stops at the first byte at or above 0x80 or the first zero.
 //
@@ -301,6 +326,28 @@ Text Utf8ToLocalText(std::string_view utf8) {
         IsContinuation(p[2])) {
       put(table[(c & 0x0Fu) << 12 | (p[1] & 0x3Fu) << 6 | (p[2] & 0x3Fu)]);
       p += 3;
+      continue;
+    }
+    // The same reading as ReadUtf8Sequence with one test where it has a
+    // chain of them: on pages of broken bytes each test is a guess.
+    if (end - p >= 4) {
+      const LeadByte lead = kLeadBytes[c - 0x80u];
+      if (p[1] < lead.second_min || p[1] > lead.second_max) {
+        *o++ = '?';  // begins nothing, or breaks off at once
+        ++p;
+      } else if (lead.length == 2) {
+        put(table[(c & 0x1Fu) << 6 | (p[1] & 0x3Fu)]);
+        p += 2;
+      } else if (!IsContinuation(p[2])) {
+        *o++ = '?';
+        p += 2;
+      } else if (lead.length == 3) {
+        put(table[(c & 0x0Fu) << 12 | (p[1] & 0x3Fu) << 6 | (p[2] & 0x3Fu)]);
+        p += 3;
+      } else {
+        *o++ = '?';  // beyond code page 936 when whole
+        p += IsContinuation(p[3]) ? 4 : 3;
+      }
       continue;
     }
     const Utf8Sequence sequence = ReadUtf8Sequence(p, end);
