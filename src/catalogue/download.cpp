@@ -10,6 +10,7 @@
 #include "net/wire_url.h"
 #include "platform/files.h"
 #include "text/codepage.h"
+#include "text/ui_texts.h"
 
 namespace wuqu::catalogue {
 namespace {
@@ -89,7 +90,7 @@ download::TaskState ProgramDownloader::State(download::TaskId task) const {
 }
 
 Text DownloadFolder(const Text& program_folder) {
-  return program_folder + kPathSeparator + Text(kDownloadFolderName);
+  return program_folder + kPathSeparator + ui_texts::kDownloadFolderName.Gbk();
 }
 
 Text DownloadFileName(const Text& download_address) {
