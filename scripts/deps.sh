@@ -14,8 +14,9 @@ packages=(
   # Qt's platform interface, for the accessibility test to switch the bridge on
   qt6-base-private-dev
   # the package and its checks: shlibdeps, the desktop entry and metainfo
-  # validators, lintian, and real input for the installed window under Xvfb
-  dpkg-dev desktop-file-utils appstream lintian file xdotool
+  # validators, lintian, hardening-check, and real input for the installed
+  # window under Xvfb
+  dpkg-dev desktop-file-utils appstream lintian devscripts file xdotool
   # run time: Chinese glyphs, AAC-in-MP4 playback, a display for machines without one
   fonts-wqy-microhei gstreamer1.0-plugins-good gstreamer1.0-libav xvfb xauth
 )
