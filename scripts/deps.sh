@@ -19,6 +19,8 @@ packages=(
   dpkg-dev desktop-file-utils appstream lintian devscripts file xdotool
   # run time: Chinese glyphs, AAC-in-MP4 playback, a display for machines without one
   fonts-wqy-microhei gstreamer1.0-plugins-good gstreamer1.0-libav xvfb xauth
+  # Wayland: Qt's platform plugin, a headless compositor and its keyboard
+  qt6-wayland sway wtype
 )
 if [[ "${1:-}" == bench ]]; then
   packages+=(aria2 curl)

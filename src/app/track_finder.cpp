@@ -110,6 +110,16 @@ bool TrackFinder::eventFilter(QObject* watched, QEvent* event) {
   }
   if (IsListKey(*key)) {
     list_.setFocus(Qt::OtherFocusReason);
+    // The first arrow from the field lands on the first row found, not
+    // the one after it.
+    QTreeWidgetItem* current = list_.currentItem();
+    const bool arrow = (key->key() == Qt::Key_Down || key->key() == Qt::Key_Up) &&
+                       key->modifiers() == Qt::NoModifier;
+    if (arrow && current != nullptr && !current->isHidden() && !current->isSelected()) {
+      list_.setCurrentItem(current, 0,
+                           QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+      return true;
+    }
     QApplication::sendEvent(&list_, key);
     return true;
   }

@@ -444,8 +444,9 @@ TEST_F(KeyboardTest, TypeToFind) {
 
   TypeText("co");
   EXPECT_EQ(ShownRows(), holding(QStringLiteral("disco")));
-  Key({Qt::Key_Down});  // into the list
+  Key({Qt::Key_Down});  // into the list, on the first row found
   EXPECT_EQ(FocusName(), "超级列表框1");
+  EXPECT_EQ(list.SelectedRows(), std::vector<int>{holding(QStringLiteral("disco")).front()});
   Key({Qt::Key_A, Qt::ControlModifier});
   EXPECT_EQ(list.SelectedRows(), holding(QStringLiteral("disco")));
   Key({Qt::Key_Menu});

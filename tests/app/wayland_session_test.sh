@@ -1,0 +1,175 @@
+#!/usr/bin/env bash
+# A whole session with the keyboard alone on a Wayland compositor: sway on
+# its headless backend, the real program on Qt's Wayland platform, every key
+# typed through the compositor's virtual keyboard (wtype), the demo site on
+# loopback. The user chooses a category (Tab, F4, Down, Return), finds
+# tracks by typing a part of their titles, previews one (Return), pauses it
+# (Tab to the player, Space), downloads one (Menu key), then the tracks found
+# as a batch (Ctrl+A, Shift+F10). Every file must be byte for byte one of the
+# shipped demo tracks; the site's log must show the preview.
+#
+# Run as root, sway (which refuses root) runs as nobody and the site and the
+# program in a network namespace of their own, so that the site's fixed port
+# is free whatever else runs. Exits 77 (skipped) where no compositor starts.
+# Usage: wayland_session_test.sh BUILD_DIR SOURCE_DIR SITE_PORT [SHOT_DIR]
+set -euo pipefail
+build=$(cd "$1" && pwd)
+source_dir=$(cd "$2" && pwd)
+port=$3
+shots=${4:-}
+
+fail() { echo "FAIL: $*" >&2; exit 1; }
+skip() { echo "SKIP: $*"; exit 77; }
+step() { echo "== $*"; }
+
+if [[ $(id -u) -eq 0 && -z "${WUQU_IN_NETNS:-}" ]] && unshare -n true 2>/dev/null; then
+  WUQU_IN_NETNS=1 exec unshare -n "$0" "$@"
+fi
+[[ -n "${WUQU_IN_NETNS:-}" ]] && ip link set lo up
+
+for tool in sway wtype; do
+  command -v "${tool}" >/dev/null || skip "${tool} is not installed (scripts/deps.sh installs it)"
+done
+
+scratch=$(mktemp -d /tmp/wuqu-wayland-test.XXXXXX)
+chmod 755 "${scratch}"
+runtime=${scratch}/runtime
+mkdir -m 700 "${runtime}"
+as_compositor=()
+if [[ $(id -u) -eq 0 ]]; then
+  chown nobody:nogroup "${runtime}"
+  as_compositor=(setpriv --reuid=nobody --regid=nogroup --clear-groups)
+fi
+pids=()
+cleanup() {
+  for pid in "${pids[@]}"; do kill "${pid}" 2>/dev/null || true; done
+  wait 2>/dev/null || true
+  rm -rf "${scratch}"
+}
+trap cleanup EXIT
+
+step "start sway, headless"
+printf 'output HEADLESS-1 resolution 1024x768\ndefault_border none\n' >"${scratch}/sway.conf"
+chmod 644 "${scratch}/sway.conf"
+"${as_compositor[@]}" env -i HOME="${runtime}" XDG_RUNTIME_DIR="${runtime}" \
+  WLR_BACKENDS=headless WLR_LIBINPUT_NO_DEVICES=1 WLR_RENDERER=pixman \
+  sway -c "${scratch}/sway.conf" >"${scratch}/sway.log" 2>&1 &
+pids+=($!)
+for _ in $(seq 50); do
+  socket=$(cd "${runtime}" && ls wayland-* 2>/dev/null | grep -v lock | head -1 || true)
+  [[ -n "${socket}" ]] && break
+  sleep 0.1
+done
+[[ -n "${socket}" ]] || { cat "${scratch}/sway.log"; skip "sway did not start here"; }
+export XDG_RUNTIME_DIR=${runtime} WAYLAND_DISPLAY=${socket}
+# A keyboard that stays: each wtype adds one for its keys and takes it away,
+# often before the program has bound the seat's keyboard.
+wtype -s 3600000 &
+pids+=($!)
+
+step "start the demo site and the program"
+"${build}/bin/wuqu-site" --port "${port}" --tracks 20 --log >"${scratch}/site.log" 2>&1 &
+pids+=($!)
+for _ in $(seq 50); do
+  (exec 3<>"/dev/tcp/127.0.0.1/${port}") 2>/dev/null && break
+  sleep 0.1
+done
+# A copy of the program: its downloads land beside it, in the scratch folder.
+mkdir "${scratch}/program"
+cp "${build}/bin/wuqu" "${scratch}/program/"
+downloads=${scratch}/program/下载
+HOME=${scratch} QT_QPA_PLATFORM=wayland "${scratch}/program/wuqu" >"${scratch}/wuqu.log" 2>&1 &
+wuqu_pid=$!
+pids+=("${wuqu_pid}")
+sleep 3
+kill -0 "${wuqu_pid}" 2>/dev/null || { cat "${scratch}/wuqu.log"; fail "the program did not start"; }
+
+press() {
+  wtype "$@"
+  sleep 0.4
+}
+shot() {
+  [[ -n "${shots}" ]] && command -v grim >/dev/null && grim "${shots}/$1.png" || true
+}
+site_asked() { grep -c -- "$1" "${scratch}/site.log" || true; }
+
+step "choose a category: Tab to the box, F4, Down, Return"
+press -k Tab
+press -k Tab
+press -k Tab
+press -k F4
+press -k Down
+press -k Return
+sleep 1
+listing=$(grep -o 'GET /[a-z/]*/$' "${scratch}/site.log" | grep -v '/m/\|/mp4/' | tail -1 |
+          awk '{print $2}' || true)
+[[ -n "${listing}" ]] || { cat "${scratch}/site.log"; fail "no listing was fetched"; }
+echo "listing ${listing}"
+exec 3<>"/dev/tcp/127.0.0.1/${port}"
+printf 'GET %s HTTP/1.0\r\nHost: 127.0.0.1\r\n\r\n' "${listing}" >&3
+grep -o 'target="play">[^<]*' <&3 | sed 's/target="play">//' >"${scratch}/titles"
+exec 3<&-
+rows=$(wc -l <"${scratch}/titles")
+[[ ${rows} -gt 0 ]] || fail "the listing has no titles"
+shot 1-category
+
+step "find by typing a DJ's name"
+# The name of a DJ that appears in the most titles: "DJ远山 - ..." gives 远山.
+name=$(sed -n 's/^DJ\([^ ]*\) - .*/\1/p' "${scratch}/titles" | sort | uniq -c | sort -rn |
+       awk 'NR == 1 {print $2}')
+found=$(grep -c -- "${name}" "${scratch}/titles")
+echo "typing ${name}: ${found} of ${rows} titles hold it"
+[[ ${found} -ge 2 && ${found} -lt ${rows} ]] || fail "no name to find a batch by"
+press -k Tab  # the track list
+press "${name}"
+shot 2-found
+
+step "preview the first track found: Down into the list, Return"
+media_before=$(site_asked 'GET /mp4/')
+press -k Down
+press -k Return
+sleep 2
+[[ $(site_asked 'GET /m/') -ge 1 ]] || fail "no play page was fetched for the preview"
+[[ $(site_asked 'GET /mp4/') -gt ${media_before} ]] || fail "the player fetched no media"
+shot 3-preview
+
+step "pause: Tab to the player, Space"
+for _ in 1 2 3 4; do press -k Tab; done
+press -k space
+shot 4-paused
+
+step "download the current track: Shift+Tab back to the list, Menu"
+for _ in 1 2 3 4; do press -M shift -k Tab -m shift; done
+press -k Menu
+for _ in $(seq 100); do
+  [[ $(ls "${downloads}" 2>/dev/null | grep -c '\.mp4$') -ge 1 ]] &&
+    [[ -z $(ls "${downloads}" | grep -v '\.mp4$') ]] && break
+  sleep 0.2
+done
+[[ $(ls "${downloads}" 2>/dev/null | grep -c '\.mp4$') -eq 1 ]] || fail "the Menu key downloaded no file"
+
+step "download every track found: Ctrl+A, Shift+F10"
+press -M ctrl a -m ctrl
+press -M shift -k F10 -m shift
+for _ in $(seq 150); do
+  [[ $(ls "${downloads}" 2>/dev/null | grep -c '\.mp4$') -ge ${found} ]] &&
+    [[ -z $(ls "${downloads}" | grep -v '\.mp4$') ]] && break
+  sleep 0.2
+done
+sleep 1
+shot 5-downloaded
+ls -l "${downloads}" || fail "nothing was downloaded"
+files=$(ls "${downloads}" | grep -c '\.mp4$' || true)
+[[ ${files} -eq ${found} ]] || fail "${files} files for ${found} tracks found"
+for f in "${downloads}"/*; do
+  match=""
+  for shipped in "${source_dir}"/assets/media/*.mp4; do
+    cmp -s "${f}" "${shipped}" && match=${shipped}
+  done
+  [[ -n "${match}" ]] || fail "$(basename "${f}") is not one of the shipped tracks"
+done
+
+step "Escape closes the find field"
+press -k Escape
+kill -0 "${wuqu_pid}" 2>/dev/null || fail "the program ended during the session"
+echo "wayland session passed"
