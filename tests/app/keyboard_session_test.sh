@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
-# A whole session with the keyboard alone on a Wayland compositor: sway on
-# its headless backend, the real program on Qt's Wayland platform, every key
-# typed through the compositor's virtual keyboard (wtype), the demo site on
-# loopback. The user chooses a category (Tab, F4, Down, Return), finds
+# A whole session with the keyboard alone, on X11 or on Wayland: the real
+# program on Xvfb with keys from xdotool, or on sway's headless backend (Qt's
+# Wayland platform) with keys through the compositor's virtual keyboard
+# (wtype); the demo site on loopback. The user chooses a category (Tab, F4, Down, Return), finds
 # tracks by typing a part of their titles, previews one (Return), pauses it
 # (Tab to the player, Space), downloads one (Menu key), then the tracks found
 # as a batch (Ctrl+A, Shift+F10). Every file must be byte for byte one of the
@@ -10,13 +10,15 @@
 #
 # Run as root, sway (which refuses root) runs as nobody and the site and the
 # program in a network namespace of their own, so that the site's fixed port
-# is free whatever else runs. Exits 77 (skipped) where no compositor starts.
-# Usage: wayland_session_test.sh BUILD_DIR SOURCE_DIR SITE_PORT [SHOT_DIR]
+# is free whatever else runs. Exits 77 (skipped) where no display server
+# starts. Screenshots (Wayland, with grim) go to SHOT_DIR when given.
+# Usage: keyboard_session_test.sh x11|wayland BUILD_DIR SOURCE_DIR SITE_PORT [SHOT_DIR]
 set -euo pipefail
-build=$(cd "$1" && pwd)
-source_dir=$(cd "$2" && pwd)
-port=$3
-shots=${4:-}
+kind=$1
+build=$(cd "$2" && pwd)
+source_dir=$(cd "$3" && pwd)
+port=$4
+shots=${5:-}
 
 fail() { echo "FAIL: $*" >&2; exit 1; }
 skip() { echo "SKIP: $*"; exit 77; }
@@ -27,11 +29,16 @@ if [[ $(id -u) -eq 0 && -z "${WUQU_IN_NETNS:-}" ]] && unshare -n true 2>/dev/nul
 fi
 [[ -n "${WUQU_IN_NETNS:-}" ]] && ip link set lo up
 
-for tool in sway wtype; do
+case "${kind}" in
+  wayland) tools=(sway wtype) ;;
+  x11) tools=(Xvfb xdotool) ;;
+  *) fail "x11 or wayland, not ${kind}" ;;
+esac
+for tool in "${tools[@]}"; do
   command -v "${tool}" >/dev/null || skip "${tool} is not installed (scripts/deps.sh installs it)"
 done
 
-scratch=$(mktemp -d /tmp/wuqu-wayland-test.XXXXXX)
+scratch=$(mktemp -d /tmp/wuqu-keyboard-test.XXXXXX)
 chmod 755 "${scratch}"
 runtime=${scratch}/runtime
 mkdir -m 700 "${runtime}"
@@ -48,24 +55,41 @@ cleanup() {
 }
 trap cleanup EXIT
 
-step "start sway, headless"
-printf 'output HEADLESS-1 resolution 1024x768\ndefault_border none\n' >"${scratch}/sway.conf"
-chmod 644 "${scratch}/sway.conf"
-"${as_compositor[@]}" env -i HOME="${runtime}" XDG_RUNTIME_DIR="${runtime}" \
-  WLR_BACKENDS=headless WLR_LIBINPUT_NO_DEVICES=1 WLR_RENDERER=pixman \
-  sway -c "${scratch}/sway.conf" >"${scratch}/sway.log" 2>&1 &
-pids+=($!)
-for _ in $(seq 50); do
-  socket=$(cd "${runtime}" && ls wayland-* 2>/dev/null | grep -v lock | head -1 || true)
-  [[ -n "${socket}" ]] && break
-  sleep 0.1
-done
-[[ -n "${socket}" ]] || { cat "${scratch}/sway.log"; skip "sway did not start here"; }
-export XDG_RUNTIME_DIR=${runtime} WAYLAND_DISPLAY=${socket}
-# A keyboard that stays: each wtype adds one for its keys and takes it away,
-# often before the program has bound the seat's keyboard.
-wtype -s 3600000 &
-pids+=($!)
+start_wayland() {
+  step "start sway, headless"
+  printf 'output HEADLESS-1 resolution 1024x768\ndefault_border none\n' >"${scratch}/sway.conf"
+  chmod 644 "${scratch}/sway.conf"
+  "${as_compositor[@]}" env -i HOME="${runtime}" XDG_RUNTIME_DIR="${runtime}" \
+    WLR_BACKENDS=headless WLR_LIBINPUT_NO_DEVICES=1 WLR_RENDERER=pixman \
+    sway -c "${scratch}/sway.conf" >"${scratch}/sway.log" 2>&1 &
+  pids+=($!)
+  for _ in $(seq 50); do
+    socket=$(cd "${runtime}" && ls wayland-* 2>/dev/null | grep -v lock | head -1 || true)
+    [[ -n "${socket}" ]] && break
+    sleep 0.1
+  done
+  [[ -n "${socket}" ]] || { cat "${scratch}/sway.log"; skip "sway did not start here"; }
+  export XDG_RUNTIME_DIR=${runtime} WAYLAND_DISPLAY=${socket}
+  # A keyboard that stays: each wtype adds one for its keys and takes it away,
+  # often before the program has bound the seat's keyboard.
+  wtype -s 3600000 &
+  pids+=($!)
+}
+
+start_x11() {
+  step "start Xvfb"
+  Xvfb -displayfd 3 -nolisten tcp -ac -noreset -screen 0 1024x768x24 3>"${scratch}/display" \
+    >"${scratch}/xvfb.log" 2>&1 &
+  pids+=($!)
+  for _ in $(seq 50); do
+    [[ -s "${scratch}/display" ]] && break
+    sleep 0.1
+  done
+  [[ -s "${scratch}/display" ]] || { cat "${scratch}/xvfb.log"; skip "Xvfb did not start here"; }
+  export DISPLAY=":$(tr -d '\n' <"${scratch}/display")"
+}
+
+"start_${kind}"
 
 step "start the demo site and the program"
 "${build}/bin/wuqu-site" --port "${port}" --tracks 20 --log >"${scratch}/site.log" 2>&1 &
@@ -78,18 +102,36 @@ done
 mkdir "${scratch}/program"
 cp "${build}/bin/wuqu" "${scratch}/program/"
 downloads=${scratch}/program/下载
-HOME=${scratch} QT_QPA_PLATFORM=wayland "${scratch}/program/wuqu" >"${scratch}/wuqu.log" 2>&1 &
+HOME=${scratch} QT_QPA_PLATFORM=$([[ ${kind} == x11 ]] && echo xcb || echo wayland) \
+  "${scratch}/program/wuqu" >"${scratch}/wuqu.log" 2>&1 &
 wuqu_pid=$!
 pids+=("${wuqu_pid}")
 sleep 3
 kill -0 "${wuqu_pid}" 2>/dev/null || { cat "${scratch}/wuqu.log"; fail "the program did not start"; }
+if [[ ${kind} == x11 ]]; then
+  # No window manager: the keyboard goes to the window that has the X focus.
+  window=$(xdotool search --sync --onlyvisible --class '^wuqu$' | head -n1)
+  xdotool windowfocus --sync "${window}"
+fi
 
+# press KEY... (wtype's -k, -M and -m), or press TEXT: one action of the user.
 press() {
-  wtype "$@"
+  if [[ ${kind} == wayland ]]; then
+    wtype "$@"
+  elif [[ $1 == -k ]]; then
+    xdotool key "$2"
+  elif [[ $1 == -M ]]; then  # -M MOD [-k] KEY -m MOD
+    local key=$3
+    [[ ${key} == -k ]] && key=$4
+    xdotool key "$2+${key}"
+  else
+    xdotool type --delay 50 "$1"
+  fi
   sleep 0.4
 }
 shot() {
-  [[ -n "${shots}" ]] && command -v grim >/dev/null && grim "${shots}/$1.png" || true
+  [[ -n "${shots}" && ${kind} == wayland ]] && command -v grim >/dev/null &&
+    grim "${shots}/$1.png" || true
 }
 site_asked() { grep -c -- "$1" "${scratch}/site.log" || true; }
 
@@ -172,4 +214,4 @@ done
 step "Escape closes the find field"
 press -k Escape
 kill -0 "${wuqu_pid}" 2>/dev/null || fail "the program ended during the session"
-echo "wayland session passed"
+echo "${kind} keyboard session passed"
