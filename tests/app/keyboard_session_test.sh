@@ -24,7 +24,8 @@ fail() { echo "FAIL: $*" >&2; exit 1; }
 skip() { echo "SKIP: $*"; exit 77; }
 step() { echo "== $*"; }
 
-if [[ $(id -u) -eq 0 && -z "${WUQU_IN_NETNS:-}" ]] && unshare -n true 2>/dev/null; then
+if [[ $(id -u) -eq 0 && -z "${WUQU_IN_NETNS:-}" ]] && command -v ip >/dev/null &&
+   unshare -n true 2>/dev/null; then
   WUQU_IN_NETNS=1 exec unshare -n "$0" "$@"
 fi
 [[ -n "${WUQU_IN_NETNS:-}" ]] && ip link set lo up
