@@ -14,6 +14,7 @@
 
 #include "app/qt_text.h"
 #include "app/track_finder.h"
+#include "app/track_list_accessible.h"
 
 namespace wuqu {
 namespace {
@@ -162,6 +163,7 @@ TrackList::TrackList(QWidget* parent) : QTreeWidget(parent) {
   setColumnWidth(0, 300);
   setColumnHidden(1, true);
   finder_ = new TrackFinder(*this);
+  InstallTrackListAccessibility();
 }
 
 void TrackList::DeleteAllRows() {
@@ -248,22 +250,34 @@ void TrackList::mouseReleaseEvent(QMouseEvent* event) {
 }
 
 void TrackList::PreviewCurrentRow() {
+  if (QTreeWidgetItem* item = currentItem()) PreviewRow(indexOfTopLevelItem(item));
+}
+
+void TrackList::DownloadFromCurrentRow() {
   QTreeWidgetItem* item = currentItem();
+  if (item != nullptr && !item->isHidden()) {
+    DownloadRow(indexOfTopLevelItem(item));
+  } else if (!SelectedRows().empty()) {
+    emit rowRightClicked();
+  }
+}
+
+void TrackList::PreviewRow(int row) {
+  QTreeWidgetItem* item = topLevelItem(row);
   if (item == nullptr || item->isHidden()) return;
   setCurrentItem(item, 0, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
   emit rowLeftClicked();
 }
 
-void TrackList::DownloadFromCurrentRow() {
-  // As a right click on the current row: a row of the selection keeps it,
-  // any other row is selected alone.
-  QTreeWidgetItem* item = currentItem();
-  if (item != nullptr && !item->isHidden()) {
-    if (!item->isSelected()) {
-      setCurrentItem(item, 0, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
-    }
-  } else if (SelectedRows().empty()) {
-    return;
+void TrackList::DownloadRow(int row) {
+  // As a right click on the row: a row of the selection keeps it, any other
+  // row is selected alone.
+  QTreeWidgetItem* item = topLevelItem(row);
+  if (item == nullptr || item->isHidden()) return;
+  if (!item->isSelected()) {
+    setCurrentItem(item, 0, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+  } else {
+    setCurrentItem(item, 0, QItemSelectionModel::NoUpdate);
   }
   emit rowRightClicked();
 }

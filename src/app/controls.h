@@ -122,6 +122,10 @@ class TrackList : public QTreeWidget {
 
  public:
   TrackFinder& Finder() { return *finder_; }
+  // What a left click on a shown row does, and a right click; nothing for a
+  // row that is hidden or not there. Also the rows' accessible actions.
+  void PreviewRow(int row);
+  void DownloadRow(int row);
 
  protected:
   void mousePressEvent(QMouseEvent* event) override;

@@ -4,6 +4,10 @@
 // player, downloads land on disk with the server's bytes.
 #include <gtest/gtest.h>
 
+#include <QtGui/private/qguiapplication_p.h>
+#include <qpa/qplatformaccessibility.h>
+#include <qpa/qplatformintegration.h>
+#include <QAccessible>
 #include <QApplication>
 #include <QImage>
 #include <QInputMethodEvent>
@@ -495,6 +499,80 @@ TEST_F(KeyboardTest, TypeToFind) {
   ASSERT_TRUE(WaitFor([&] { return Rows() == site_->Categories()[1].tracks.size(); }));
   EXPECT_FALSE(finder.IsOpen());
   EXPECT_EQ(ShownRows().size(), Rows());
+}
+
+// The cells of the row titled `title` as assistive technology finds them:
+// the list's children that are cells and bear the title as their name.
+std::vector<QAccessibleInterface*> CellsTitled(TrackList& list, const std::string& title) {
+  std::vector<QAccessibleInterface*> cells;
+  list.doItemsLayout();  // as once the list has been painted: Qt counts the rows laid out
+  QAccessibleInterface* iface = QAccessible::queryAccessibleInterface(&list);
+  for (int i = 0; i < iface->childCount(); ++i) {
+    QAccessibleInterface* child = iface->child(i);
+    if (child != nullptr && child->tableCellInterface() != nullptr &&
+        child->text(QAccessible::Name).toStdString() == title) {
+      cells.push_back(child);
+    }
+  }
+  return cells;
+}
+
+// A screen reader acts on a row: its cells offer preview and download, which
+// do what a left and a right click on the row do, also while the find field
+// hides rows, and again after the list was filled anew.
+TEST_F(KeyboardTest, RowActionsPreviewAndDownload) {
+  Open();
+  QPlatformAccessibility* platform = QGuiApplicationPrivate::platformIntegration()->accessibility();
+  ASSERT_NE(platform, nullptr);
+  platform->setActive(true);  // as when a screen reader listens: the rows' changes reach it
+  ChooseFirstCategory();
+  TrackList& list = window_->track_list();
+  auto title = [&](int row) { return Tracks()[static_cast<std::size_t>(row)].title; };
+
+  std::vector<QAccessibleInterface*> cells = CellsTitled(list, title(2));
+  ASSERT_FALSE(cells.empty());
+  QAccessibleActionInterface* actions = cells.front()->actionInterface();
+  ASSERT_NE(actions, nullptr);
+  EXPECT_TRUE(actions->actionNames().contains(QStringLiteral("preview")));
+  EXPECT_TRUE(actions->actionNames().contains(QStringLiteral("download")));
+  EXPECT_EQ(actions->localizedActionName(QStringLiteral("preview")).toStdString(), "试听");
+  EXPECT_EQ(actions->localizedActionName(QStringLiteral("download")).toStdString(), "下载");
+  EXPECT_EQ(cells.front()->parent(), QAccessible::queryAccessibleInterface(&list));
+
+  actions->doAction(QStringLiteral("preview"));
+  EXPECT_EQ(window_->player().Url(), MediaUrl(2));
+  EXPECT_EQ(list.SelectedRows(), std::vector<int>{2});
+  window_->player().SetUrl(Text());
+
+  // With rows hidden, the action takes the row it belongs to.
+  StartAt(0);
+  TypeText("disco");
+  const int found = RowsTitled({0, 1, 3}).back();
+  cells = CellsTitled(list, title(found));
+  ASSERT_FALSE(cells.empty());
+  cells.front()->actionInterface()->doAction(QStringLiteral("download"));
+  ASSERT_TRUE(WaitForDownloads());
+  EXPECT_EQ(FileSha256(DownloadedFile(found)), SourceSha(found));
+  for (int row = 0; row < static_cast<int>(Rows()); ++row) {
+    if (row != found) {
+      EXPECT_EQ(FileSize(DownloadedFile(row)), -1) << row;
+    }
+  }
+  EXPECT_EQ(window_->player().Url(), Text());
+
+  // A new fill: the cells of the old rows are gone, the new ones act.
+  Key({Qt::Key_Escape});
+  TabTo("组合框1");
+  Key({Qt::Key_Down});
+  ASSERT_TRUE(WaitFor([&] { return Rows() == site_->Categories()[1].tracks.size(); }));
+  const std::string first_title = site_->Categories()[1].tracks[0].title;
+  cells = CellsTitled(list, first_title);
+  ASSERT_FALSE(cells.empty());
+  cells.front()->actionInterface()->doAction(QStringLiteral("preview"));
+  EXPECT_EQ(window_->player().Url(),
+            site_->MediaBaseUrl() + L(site_->Categories()[1].tracks[0].file_value) + ".mp4");
+  window_->player().SetUrl(Text());
+  platform->setActive(false);
 }
 
 }  // namespace
