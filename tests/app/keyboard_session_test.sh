@@ -6,7 +6,9 @@
 # tracks by typing a part of their titles, previews one (Return), pauses it
 # (Tab to the player, Space), downloads one (Menu key), then the tracks found
 # as a batch (Ctrl+A, Shift+F10). Every file must be byte for byte one of the
-# shipped demo tracks; the site's log must show the preview.
+# shipped demo tracks; the site's log must show the preview. Then, as a
+# screen reader would, it runs a row's download action over AT-SPI (where the
+# accessibility bus and pyatspi are at hand).
 #
 # Run as root, sway (which refuses root) runs as nobody and the site and the
 # program in a network namespace of their own, so that the site's fixed port
@@ -29,6 +31,10 @@ if [[ $(id -u) -eq 0 && -z "${WUQU_IN_NETNS:-}" ]] && command -v ip >/dev/null &
   WUQU_IN_NETNS=1 exec unshare -n "$0" "$@"
 fi
 [[ -n "${WUQU_IN_NETNS:-}" ]] && ip link set lo up
+# A session bus of its own, for the accessibility bus.
+if [[ -z "${WUQU_IN_BUS:-}" ]] && command -v dbus-run-session >/dev/null; then
+  WUQU_IN_BUS=1 exec dbus-run-session -- "$0" "$@"
+fi
 
 case "${kind}" in
   wayland) tools=(sway wtype) ;;
@@ -103,7 +109,7 @@ done
 mkdir "${scratch}/program"
 cp "${build}/bin/wuqu" "${scratch}/program/"
 downloads=${scratch}/program/下载
-HOME=${scratch} QT_QPA_PLATFORM=$([[ ${kind} == x11 ]] && echo xcb || echo wayland) \
+HOME=${scratch} QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1 QT_QPA_PLATFORM=$([[ ${kind} == x11 ]] && echo xcb || echo wayland) \
   "${scratch}/program/wuqu" >"${scratch}/wuqu.log" 2>&1 &
 wuqu_pid=$!
 pids+=("${wuqu_pid}")
@@ -214,5 +220,28 @@ done
 
 step "Escape closes the find field"
 press -k Escape
+
+if [[ -n "${WUQU_IN_BUS:-}" ]] && /usr/bin/python3 -c 'import pyatspi' 2>/dev/null; then
+  step "a screen reader downloads a row over AT-SPI: its action download"
+  other=$(grep -v -- "${name}" "${scratch}/titles" | head -1)
+  /usr/bin/python3 "${source_dir}/tests/app/atspi_row_action.py" 舞曲列表 "${other}" download ||
+    fail "the row's download action could not be run over AT-SPI"
+  for _ in $(seq 100); do
+    [[ $(ls "${downloads}" | grep -c '\.mp4$') -gt ${found} ]] &&
+      [[ -z $(ls "${downloads}" | grep -v '\.mp4$') ]] && break
+    sleep 0.2
+  done
+  [[ $(ls "${downloads}" | grep -c '\.mp4$') -eq $((found + 1)) ]] ||
+    fail "the action downloaded no file"
+  for f in "${downloads}"/*; do
+    match=""
+    for shipped in "${source_dir}"/assets/media/*.mp4; do
+      cmp -s "${f}" "${shipped}" && match=${shipped}
+    done
+    [[ -n "${match}" ]] || fail "$(basename "${f}") is not one of the shipped tracks"
+  done
+else
+  echo "(no accessibility bus or pyatspi: the AT-SPI step is left out)"
+fi
 kill -0 "${wuqu_pid}" 2>/dev/null || fail "the program ended during the session"
 echo "${kind} keyboard session passed"
