@@ -19,9 +19,10 @@ packages=(
   dpkg-dev desktop-file-utils appstream lintian devscripts file xdotool
   # run time: Chinese glyphs, AAC-in-MP4 playback, a display for machines without one
   fonts-wqy-microhei gstreamer1.0-plugins-good gstreamer1.0-libav xvfb xauth
-  # Wayland: Qt's platform plugin, a headless compositor and its keyboard;
-  # the accessibility bus and a client of it, as a screen reader uses them
-  qt6-wayland sway wtype dbus-daemon at-spi2-core python3-pyatspi
+  # Wayland: Qt's platform plugin, a headless compositor and its keyboard,
+  # the client library for the test's pointer; the accessibility bus and a
+  # client of it, as a screen reader uses them
+  qt6-wayland sway wtype libwayland-dev dbus-daemon at-spi2-core python3-pyatspi
 )
 if [[ "${1:-}" == bench ]]; then
   packages+=(aria2 curl)
