@@ -90,7 +90,7 @@ int main(int argc, char** argv) {
     return 3;
   }
   if (move) {
-    enum { kMotion = 0, kFrame = 4, kDestroy = 8 };
+    enum { kMotion = 0, kFrame = 4, kDestroy = 8, kManagerDestroy = 1 };
     wl_proxy_marshal_flags(pointer, kMotion, nullptr, 1, 0, 0u,
                            wl_fixed_from_double(std::atof(argv[2])),
                            wl_fixed_from_double(std::atof(argv[3])));
@@ -98,6 +98,9 @@ int main(int argc, char** argv) {
     wl_proxy_marshal_flags(pointer, kDestroy, nullptr, 1, WL_MARSHAL_FLAG_DESTROY);
     // Once the compositor answers, it has moved the cursor.
     const bool moved = wl_display_roundtrip(display) != -1;
+    wl_proxy_marshal_flags(globals.manager, kManagerDestroy, nullptr, 1, WL_MARSHAL_FLAG_DESTROY);
+    wl_proxy_destroy(reinterpret_cast<wl_proxy*>(globals.seat));
+    wl_registry_destroy(registry);
     wl_display_disconnect(display);
     if (!moved) std::fprintf(stderr, "wayland_pointer: the compositor refused the motion\n");
     return moved ? 0 : 3;
