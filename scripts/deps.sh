@@ -10,7 +10,7 @@ packages=(
   g++ cmake pkg-config clang-14 libclang-rt-14-dev
   # libraries
   qt6-base-dev qt6-multimedia-dev libcurl4-openssl-dev libpcre2-dev libssl-dev
-  libcpp-httplib-dev libgtest-dev libgmock-dev libbenchmark-dev
+  libcpp-httplib-dev libsqlite3-dev libgtest-dev libgmock-dev libbenchmark-dev
   # Qt's platform interface, for the accessibility test to switch the bridge on
   qt6-base-private-dev
   # the package and its checks: shlibdeps, the desktop entry and metainfo
