@@ -2,9 +2,11 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string_view>
 
 #include "catalogue/catalogue_window.h"
+#include "catalogue/download_log.h"
 #include "catalogue/download_queue.h"
 #include "catalogue/download_task.h"
 #include "catalogue/site_addresses.h"
@@ -74,7 +76,22 @@ struct DownloadSession {
   DownloadTask& task;
   DownloaderPort& downloader;
   DownloadQueue& queue;  // what the status line follows, and the batch
+  // Where each change of a download's state is written before the window
+  // shows it; none: nothing is remembered.
+  DownloadLog* log = nullptr;
 };
+
+// The session's log, or one that remembers nothing.
+DownloadLog& LogOf(DownloadSession& session);
+
+// 已下载过 followed by two blanks: the line of a track whose file is there
+// already, with the file's name after it.
+inline constexpr std::string_view kAlreadyThereLinePrefix = "\xD2\xD1\xCF\xC2\xD4\xD8\xB9\xFD  ";
+
+// The file the track of `play_page` left, when its last download completed
+// and the file is still as that download left it: its recorded size, and no
+// resume record beside it (nothing has started to replace it).
+std::optional<CompletedFile> FileAlreadyThere(DownloadLog& log, const Text& play_page);
 
 // DownloadFolder: the folder that holds the program file (program text, no
 // trailing separator) + "/" + 下载. Nothing creates or tests it here.
@@ -125,8 +142,16 @@ void DownloadSelectedTrack(CatalogueWindow& window, const SiteAddresses& sites,
 
 // Starts the batch's next track as a right click would start it (address
 // box, thread count of 编辑框EX2 as it reads now), when one is waiting.
+// Tracks whose files are there already are counted as done and passed over;
+// when that leaves none, the batch ends here.
 void StartNextBatchTrack(CatalogueWindow& window, const Text& program_folder,
                          DownloadSession& session);
+
+// Takes up, as one batch, the downloads of earlier runs that had not
+// ended, in the order they were asked for: each resumes from its resume
+// record. Nothing when there are none.
+void ResumeUnfinishedDownloads(CatalogueWindow& window, const SiteAddresses& sites,
+                               const Text& program_folder, DownloadSession& session);
 
 // 按钮EX2's handler: downloads the track whose id stands in 编辑框EX1.
 void DownloadTrackById(CatalogueWindow& window, const SiteAddresses& sites,
