@@ -124,6 +124,17 @@ download::TaskState ProgramDownloader::State(download::TaskId task) const {
   return downloader_ ? downloader_->State(task) : download::TaskState{};
 }
 
+void EndBatch(DownloadSession& session) {
+  DownloadQueue& queue = session.queue;
+  queue.PushBatchEnd();
+  if (session.notices == nullptr) return;
+  DownloadTally tally;
+  tally.failed = queue.BatchFailures();
+  tally.already_there = queue.BatchAlreadyThere();
+  tally.complete = queue.BatchStarted() - tally.failed - tally.already_there;
+  session.notices->DownloadsEnded(tally, Text());
+}
+
 DownloadLog& LogOf(DownloadSession& session) {
   static NoDownloadLog none;
   return session.log != nullptr ? *session.log : none;
@@ -251,7 +262,7 @@ void StartNextBatchTrack(CatalogueWindow& window, const Text& program_folder,
     if (const std::optional<CompletedFile> file = FileAlreadyThere(log, play_page)) {
       log.AlreadyThere(record, file->media_url, file->target_path, file->size);
       if (queue.BatchTrackEnded(DownloadQueue::Outcome::kAlreadyThere, 0)) {
-        queue.PushBatchEnd();
+        EndBatch(session);
         WakeTheTick(window);
       }
       continue;
@@ -276,6 +287,25 @@ void ResumeUnfinishedDownloads(CatalogueWindow& window, const SiteAddresses& sit
   const bool was_running = session.queue.BatchRunning();
   session.queue.AddToBatch(play_pages, sites, records);
   if (!was_running) StartNextBatchTrack(window, program_folder, session);
+}
+
+bool RetryBatchFailures(CatalogueWindow& window, const Text& program_folder,
+                        DownloadSession& session) {
+  DownloadQueue& queue = session.queue;
+  if (queue.BatchRunning() || queue.BatchFailedTracks().empty()) return false;
+  const std::vector<Text> failed = queue.BatchFailedTracks();
+  const std::vector<RecordId> records = LogOf(session).Asked(failed, true);
+  queue.AddToBatch(failed, queue.BatchSites(), records);
+  StartNextBatchTrack(window, program_folder, session);
+  return true;
+}
+
+void MarkTrackRows(CatalogueWindow& window, DownloadLog& log) {
+  TrackListControl& list = window.track_list;
+  const int rows = list.RowCount();
+  for (int row = 0; row < rows; ++row) {
+    list.SetRowMark(row, log.MarkOf(list.GetCellText(row, kPlayPageColumn)));
+  }
 }
 
 void DownloadTrackById(CatalogueWindow& window, const SiteAddresses& sites,

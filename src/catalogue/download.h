@@ -7,6 +7,7 @@
 
 #include "catalogue/catalogue_window.h"
 #include "catalogue/download_log.h"
+#include "catalogue/download_notice.h"
 #include "catalogue/download_queue.h"
 #include "catalogue/download_task.h"
 #include "catalogue/site_addresses.h"
@@ -79,10 +80,15 @@ struct DownloadSession {
   // Where each change of a download's state is written before the window
   // shows it; none: nothing is remembered.
   DownloadLog* log = nullptr;
+  // Told when a batch, or a download asked for alone, has ended; none: nobody.
+  DownloadNotices* notices = nullptr;
 };
 
 // The session's log, or one that remembers nothing.
 DownloadLog& LogOf(DownloadSession& session);
+
+// The batch's last track has ended: its end line queued, the notice given.
+void EndBatch(DownloadSession& session);
 
 // 已下载过 followed by two blanks: the line of a track whose file is there
 // already, with the file's name after it.
@@ -152,6 +158,16 @@ void StartNextBatchTrack(CatalogueWindow& window, const Text& program_folder,
 // record. Nothing when there are none.
 void ResumeUnfinishedDownloads(CatalogueWindow& window, const SiteAddresses& sites,
                                const Text& program_folder, DownloadSession& session);
+
+// Asks again, as a new batch, for exactly the tracks that failed in the
+// batch that ended last. False, and nothing done, while a batch runs or
+// when the last one had no failures (or they were retried already).
+bool RetryBatchFailures(CatalogueWindow& window, const Text& program_folder,
+                        DownloadSession& session);
+
+// Marks each row of the track list with what its track's last download came
+// to, as the download log knows it.
+void MarkTrackRows(CatalogueWindow& window, DownloadLog& log);
 
 // 按钮EX2's handler: downloads the track whose id stands in 编辑框EX1.
 void DownloadTrackById(CatalogueWindow& window, const SiteAddresses& sites,

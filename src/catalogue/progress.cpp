@@ -156,18 +156,20 @@ void NoteEndings(CatalogueWindow& window, const Text& program_folder, const Text
           failed ? DownloadQueue::Outcome::kFailed : DownloadQueue::Outcome::kComplete,
           look.amount);
       if (last) {
-        queue.PushBatchEnd();
+        EndBatch(session);
       } else {
         next_batch_track = true;
       }
     } else if (failed) {
       PushFailure(queue, look, 0);
+      if (session.notices != nullptr) session.notices->DownloadsEnded({0, 1, 0}, it->file_name);
     } else if (complete) {
       EndLine end;
       end.finished = true;
       end.amount = look.amount;
       if (it->task != followed) end.named_file = it->file_name;
       queue.EndLines().push_back(end);
+      if (session.notices != nullptr) session.notices->DownloadsEnded({1, 0, 0}, it->file_name);
     }
     it = downloads.erase(it);
   }

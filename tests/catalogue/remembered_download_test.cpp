@@ -8,6 +8,8 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <map>
+#include <utility>
 #include <memory>
 #include <sstream>
 #include <string>
@@ -291,6 +293,96 @@ TEST_F(RememberedDownloadTest, TheFinishedLineOfADownloadNotFollowedNamesIt) {
   for (int i = 0; i < kEndLineTicks; ++i) Tick(run);
   End(run, 2, TaskPhase::kComplete, 4000);
   EXPECT_EQ(Tick(run), "下载完成...  已下载 100%   4KB");
+}
+
+// The one gesture after a batch with failures asks again for exactly the
+// failed tracks, as a batch of their own; the marks of the rows follow what
+// each track's last download came to.
+TEST_F(RememberedDownloadTest, TheFailuresOfABatchAreRetriedInOneGesture) {
+  ProgramRun run(store_path_);
+  ShowCategory(run);
+  EXPECT_FALSE(RetryBatchFailures(run.w, program_folder_, run.session));  // no batch yet
+  run.w.selected_row = 0;
+  run.w.also_selected = {1, 2, 3};
+  DownloadSelectedTrack(run.w, sites_, program_folder_, run.session);
+  EXPECT_FALSE(RetryBatchFailures(run.w, program_folder_, run.session));  // still running
+  End(run, 1, TaskPhase::kFailed);
+  Tick(run);
+  End(run, 2, TaskPhase::kComplete);
+  Tick(run);
+  End(run, 3, TaskPhase::kFailed);
+  Tick(run);
+  End(run, 4, TaskPhase::kComplete);
+  while (run.w.timer_interval != 0) Tick(run);
+  EXPECT_EQ(LocalTextToUtf8(run.w.status_label),
+            "下载完成...  已下载 100%   4KB   共 4 首，失败 2 首");
+  MarkTrackRows(run.w, *run.log);
+  EXPECT_EQ(run.w.marks, (std::map<int, TrackMark>{{0, TrackMark::kFailed},
+                                                   {1, TrackMark::kOnDisk},
+                                                   {2, TrackMark::kFailed},
+                                                   {3, TrackMark::kOnDisk}}));
+
+  site_.ClearRequests();
+  EXPECT_TRUE(RetryBatchFailures(run.w, program_folder_, run.session));
+  EXPECT_EQ(Targets(site_.Requests()), std::vector<std::string>{"GET /" + Track(0).href});
+  EXPECT_EQ(Tick(run), "正在下载...  已下载 0%   0KB   第 1/2 首");
+  EXPECT_FALSE(RetryBatchFailures(run.w, program_folder_, run.session));
+  End(run, 5, TaskPhase::kComplete);
+  EXPECT_EQ(Tick(run), "正在下载...  已下载 0%   0KB   第 2/2 首");
+  EXPECT_EQ(LocalTextToUtf8(run.downloader.tasks.back().target_path), FileOf(2));
+  End(run, 6, TaskPhase::kComplete);
+  EXPECT_EQ(Tick(run), "下载完成...  已下载 100%   2KB   共 2 首，失败 0 首");
+  EXPECT_FALSE(RetryBatchFailures(run.w, program_folder_, run.session));
+  MarkTrackRows(run.w, *run.log);
+  for (int row = 0; row < 4; ++row) EXPECT_EQ(run.w.marks[row], TrackMark::kOnDisk) << row;
+
+  // A new run reads the marks from the store.
+  run.log.reset();
+  ProgramRun next(store_path_);
+  ShowCategory(next);
+  MarkTrackRows(next.w, *next.log);
+  EXPECT_EQ(next.w.marks[1], TrackMark::kOnDisk);
+}
+
+// One notice per download asked for alone and per batch, with the counts;
+// none for a batch's tracks one by one.
+TEST_F(RememberedDownloadTest, OneNoticePerDownloadAloneAndPerBatch) {
+  struct Recorder final : DownloadNotices {
+    void DownloadsEnded(const DownloadTally& tally, const Text& file_name) override {
+      notices.push_back({tally, LocalTextToUtf8(file_name)});
+    }
+    std::vector<std::pair<DownloadTally, std::string>> notices;
+  } recorder;
+  ProgramRun run(store_path_);
+  run.session.notices = &recorder;
+  ShowCategory(run);
+  const std::string name0 = FileOf(0).substr(FileOf(0).rfind('/') + 1);
+  const std::string name1 = FileOf(1).substr(FileOf(1).rfind('/') + 1);
+
+  run.w.selected_row = 0;
+  DownloadSelectedTrack(run.w, sites_, program_folder_, run.session);
+  End(run, 1, TaskPhase::kComplete);
+  Tick(run);
+  run.w.selected_row = 1;
+  DownloadSelectedTrack(run.w, sites_, program_folder_, run.session);
+  End(run, 2, TaskPhase::kFailed);
+  Tick(run);
+  using Notice = std::pair<DownloadTally, std::string>;
+  EXPECT_EQ(recorder.notices,
+            (std::vector<Notice>{{{1, 0, 0}, name0}, {{0, 1, 0}, name1}}));
+
+  recorder.notices.clear();
+  run.w.selected_row = 0;
+  run.w.also_selected = {1, 2, 3};
+  DownloadSelectedTrack(run.w, sites_, program_folder_, run.session);  // row 0 is there
+  End(run, 3, TaskPhase::kFailed);
+  Tick(run);
+  End(run, 4, TaskPhase::kComplete);
+  Tick(run);
+  EXPECT_TRUE(recorder.notices.empty());
+  End(run, 5, TaskPhase::kComplete);
+  Tick(run);
+  EXPECT_EQ(recorder.notices, (std::vector<Notice>{{{2, 1, 1}, ""}}));
 }
 
 // A name that does not fit the label is cut in its middle, whole characters
