@@ -82,8 +82,8 @@ int Run(int runs, std::size_t kTracks) {
   window.CompleteCreation();
   window.show();
   if (!QTest::qWaitForWindowExposed(&window)) return 1;
-  CategoryBox& box = window.combo_box1();
-  TrackList& list = window.super_list_box1();
+  CategoryBox& box = window.category_box();
+  TrackList& list = window.track_list();
   box.setCurrentIndex(3);
 
   // The user's choice: 3 and 4 in turn, both of kTracks tracks. The last

@@ -11,17 +11,18 @@ void BindEvents(MainWindow& window, WindowEvents& events) {
   MainWindow* w = &window;
   WindowEvents* e = &events;
   QObject::connect(w, &MainWindow::created, w, [w] { OnWindowCreated(*w); });
-  QObject::connect(&w->combo_box1(), &CategoryBox::itemSelected, w,
+  QObject::connect(&w->category_box(), &CategoryBox::itemSelected, w,
                    [e] { e->LoadCategoryListing(); });
-  QObject::connect(&w->super_list_box1(), &TrackList::rowLeftClicked, w,
+  QObject::connect(&w->track_list(), &TrackList::rowLeftClicked, w,
                    [e] { e->PreviewSelectedTrack(); });
-  QObject::connect(&w->super_list_box1(), &TrackList::rowRightClicked, w,
+  QObject::connect(&w->track_list(), &TrackList::rowRightClicked, w,
                    [e] { e->DownloadSelectedTrack(); });
-  QObject::connect(&w->button_ex1(), &QPushButton::clicked, w, [e] { e->PreviewTrackById(); });
-  QObject::connect(&w->button_ex2(), &QPushButton::clicked, w, [e] { e->DownloadTrackById(); });
-  QObject::connect(&w->edit_box_ex1(), &SkinnedEdit::mousePressed, w,
+  QObject::connect(&w->play_button(), &QPushButton::clicked, w, [e] { e->PreviewTrackById(); });
+  QObject::connect(&w->download_button(), &QPushButton::clicked, w,
+                   [e] { e->DownloadTrackById(); });
+  QObject::connect(&w->track_id_box(), &SkinnedEdit::mousePressed, w,
                    [w](qint32 x, qint32 y) { ClearTrackNumber(*w, x, y); });
-  QObject::connect(&w->clock1(), &Clock::tick, w, [e] { e->OnProgressTick(); });
+  QObject::connect(&w->progress_timer(), &Clock::tick, w, [e] { e->OnProgressTick(); });
 }
 
 }  // namespace wuqu

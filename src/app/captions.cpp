@@ -14,7 +14,7 @@ void OnWindowCreated(MainWindow& window) {
   window.SetTitleText(title);
   const Text side =
       DecodeCaptionText(kStoredSideLabel.hex_text, kStoredSideLabel.key_text, window.Pump());
-  window.label_ex5().SetText(side);
+  window.side_label().SetText(side);
 }
 
 }  // namespace wuqu

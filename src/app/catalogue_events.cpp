@@ -39,24 +39,24 @@ struct CatalogueEvents::WindowControls {
   struct List final : catalogue::TrackListControl {
     explicit List(const LiveWindow& w) : w(w) {}
     void DeleteAllRows() override {
-      if (w) w->super_list_box1().DeleteAllRows();
+      if (w) w->track_list().DeleteAllRows();
     }
-    int AppendRow() override { return w ? w->super_list_box1().AppendRow() : -1; }
+    int AppendRow() override { return w ? w->track_list().AppendRow() : -1; }
     void SetCellText(int row, int column, const Text& text) override {
-      if (w) w->super_list_box1().SetCellText(row, column, text);
+      if (w) w->track_list().SetCellText(row, column, text);
     }
     Text GetCellText(int row, int column) const override {
-      return w ? w->super_list_box1().GetCellText(row, column) : Text();
+      return w ? w->track_list().GetCellText(row, column) : Text();
     }
-    int SelectedRow() const override { return w ? w->super_list_box1().SelectedRow() : -1; }
+    int SelectedRow() const override { return w ? w->track_list().SelectedRow() : -1; }
     std::vector<int> SelectedRows() const override {
-      return w ? w->super_list_box1().SelectedRows() : std::vector<int>();
+      return w ? w->track_list().SelectedRows() : std::vector<int>();
     }
     const LiveWindow& w;
   };
   struct Chooser final : catalogue::CategoryChooser {
     explicit Chooser(const LiveWindow& w) : w(w) {}
-    int SelectedIndex() const override { return w ? w->combo_box1().SelectedIndex() : -1; }
+    int SelectedIndex() const override { return w ? w->category_box().SelectedIndex() : -1; }
     const LiveWindow& w;
   };
   struct Box final : catalogue::TextBoxControl {
@@ -71,7 +71,7 @@ struct CatalogueEvents::WindowControls {
   struct Player final : catalogue::PlayerControl {
     explicit Player(const LiveWindow& w) : w(w) {}
     void SetUrl(const Text& url) override {
-      if (w) w->player1().SetUrl(url);
+      if (w) w->player().SetUrl(url);
     }
     const LiveWindow& w;
   };
@@ -85,25 +85,25 @@ struct CatalogueEvents::WindowControls {
 
   struct Bar final : catalogue::ProgressBarControl {
     explicit Bar(const LiveWindow& w) : w(w) {}
-    int Position() const override { return w ? w->progress_bar1().Position() : 0; }
+    int Position() const override { return w ? w->progress_bar().Position() : 0; }
     void SetPosition(int position) override {
-      if (w) w->progress_bar1().SetPosition(position);
+      if (w) w->progress_bar().SetPosition(position);
     }
     const LiveWindow& w;
   };
   struct Timer final : catalogue::TimerControl {
     explicit Timer(const LiveWindow& w) : w(w) {}
     void SetInterval(int milliseconds) override {
-      if (w) w->clock1().SetInterval(milliseconds);
+      if (w) w->progress_timer().SetInterval(milliseconds);
     }
     const LiveWindow& w;
   };
   struct Label final : catalogue::LabelControl {
     explicit Label(const LiveWindow& w) : w(w) {}
     void SetText(const Text& text) override {
-      if (w) w->label_ex3().SetText(text);
+      if (w) w->status_label().SetText(text);
     }
-    bool Fits(const Text& text) const override { return !w || w->label_ex3().Fits(text); }
+    bool Fits(const Text& text) const override { return !w || w->status_label().Fits(text); }
     const LiveWindow& w;
   };
 
@@ -113,11 +113,11 @@ struct CatalogueEvents::WindowControls {
         scoped_wait_hook(wait_hook),
         list(live),
         chooser(live),
-        id_box(live, &MainWindow::edit_box_ex1),
-        address_box(live, &MainWindow::edit_box_ex3),
+        id_box(live, &MainWindow::track_id_box),
+        address_box(live, &MainWindow::media_address_box),
         player(live),
         messages(live),
-        thread_count_box(live, &MainWindow::edit_box_ex2),
+        thread_count_box(live, &MainWindow::thread_count_box),
         bar(live),
         timer(live),
         status_label(live) {}

@@ -6,6 +6,7 @@
 #include "catalogue/download.h"
 #include "platform/files.h"
 #include "text/codepage.h"
+#include "text/ui_texts.h"
 
 namespace wuqu {
 namespace {
@@ -19,7 +20,7 @@ bool FitsProgramText(const std::string& utf8_path) {
 bool TakesDownloads(const std::string& home) {
   if (!FitsProgramText(home)) return false;
   const std::string folder =
-      home + kPathSeparator + LocalTextToUtf8(catalogue::kDownloadFolderName);
+      home + kPathSeparator + std::string(ui_texts::kDownloadFolderName.Utf8());
   if (IsFolder(folder)) return CanWriteInFolder(folder);
   // A file of that name would stand in the way of the folder.
   if (FileSize(folder) >= 0) return false;

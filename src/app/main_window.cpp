@@ -13,7 +13,7 @@
 #include <QWindow>
 
 #include "app/qt_text.h"
-#include "app/window_texts.h"
+#include "text/ui_texts.h"
 
 namespace wuqu {
 namespace {
@@ -55,7 +55,7 @@ void InstallFontSubstitutions() {
 }
 
 MainWindow::MainWindow(QWidget* parent) : QWidget(parent) {
-  namespace t = window_texts;
+  namespace t = ui_texts;
   InstallFontSubstitutions();
   setObjectName(QStringLiteral("窗口EX1"));
   setWindowFlags(Qt::Window | Qt::FramelessWindowHint | Qt::WindowMinimizeButtonHint);
@@ -63,37 +63,37 @@ MainWindow::MainWindow(QWidget* parent) : QWidget(parent) {
   move(50, 50);
   setWindowIcon(QIcon(QStringLiteral(":/images/wuqu.ico")));
 
-  label_ex4_ = Place<SkinnedLabel>(this, "标签EX4", 9, 39, 48, 24);
-  label_ex4_->SetText(t::kTrackIdLabel);
-  edit_ex1_ = Place<SkinnedEdit>(this, "编辑框EX1", 59, 39, 90, 24);
-  edit_ex1_->SetText(t::kDefaultTrackId);
-  button_ex1_ = Place<SkinnedButton>(this, "按钮EX1", 157, 40, 56, 24);
-  button_ex1_->setText(ToQString(t::kPlayButton));
-  button_ex2_ = Place<SkinnedButton>(this, "按钮EX2", 221, 41, 64, 24);
-  button_ex2_->setText(ToQString(t::kDownloadButton));
-  player1_ = Place<MediaPlayer>(this, "播放器1", 7, 73, 274, 102);
-  label_ex1_ = Place<SkinnedLabel>(this, "标签EX1", 7, 188, 56, 20);
-  label_ex1_->SetText(t::kAddressLabel);
-  edit_ex3_ = Place<SkinnedEdit>(this, "编辑框EX3", 64, 186, 216, 24);
-  label_ex2_ = Place<SkinnedLabel>(this, "标签EX2", 9, 221, 48, 20);
-  label_ex2_->SetText(t::kThreadsLabel);
-  edit_ex2_ = Place<SkinnedEdit>(this, "编辑框EX2", 69, 221, 24, 20);
-  edit_ex2_->SetText(t::kDefaultThreads);
-  label_ex5_ = Place<SkinnedLabel>(this, "标签EX5", 142, 222, 136, 24);
-  label_ex3_ = Place<SkinnedLabel>(this, "标签EX3", 8, 250, 273, 20);
-  label_ex3_->SetStatusLine();
-  label_ex3_->SetText(t::kTrackIdHint);
-  label_ex3_->SetTextColour(QColor(255, 80, 128));  // stored as 0x8050FF, red in the low byte
-  progress_bar1_ = Place<ProgressBar>(this, "进度条1", 9, 277, 272, 8);
-  transparent_label1_ = Place<TransparentLabel>(this, "透明标签1", 295, 37, 96, 24);
-  transparent_label1_->setText(ToQString(t::kCategoryPrompt));
-  combo_box1_ = Place<CategoryBox>(this, "组合框1", 392, 40, 104, 20);
-  for (const Text& caption : t::kCategoryCaptions) combo_box1_->addItem(ToQString(caption));
-  combo_box1_->setCurrentIndex(-1);  // nothing chosen, nothing fetched
-  super_list_box1_ = Place<TrackList>(this, "超级列表框1", 288, 65, 320, 224);
-  super_list_box1_->setHeaderLabels({ToQString(t::kTitleColumn), ToQString(t::kAddressColumn)});
-  clock1_ = new Clock(this);
-  clock1_->setObjectName(QStringLiteral("时钟1"));
+  track_id_label_ = Place<SkinnedLabel>(this, "标签EX4", 9, 39, 48, 24);
+  track_id_label_->SetText(t::kTrackIdLabel);
+  track_id_box_ = Place<SkinnedEdit>(this, "编辑框EX1", 59, 39, 90, 24);
+  track_id_box_->SetText(t::kDefaultTrackId);
+  play_button_ = Place<SkinnedButton>(this, "按钮EX1", 157, 40, 56, 24);
+  play_button_->setText(ToQString(t::kPlayButton));
+  download_button_ = Place<SkinnedButton>(this, "按钮EX2", 221, 41, 64, 24);
+  download_button_->setText(ToQString(t::kDownloadButton));
+  player_ = Place<MediaPlayer>(this, "播放器1", 7, 73, 274, 102);
+  address_label_ = Place<SkinnedLabel>(this, "标签EX1", 7, 188, 56, 20);
+  address_label_->SetText(t::kAddressLabel);
+  media_address_box_ = Place<SkinnedEdit>(this, "编辑框EX3", 64, 186, 216, 24);
+  thread_count_label_ = Place<SkinnedLabel>(this, "标签EX2", 9, 221, 48, 20);
+  thread_count_label_->SetText(t::kThreadsLabel);
+  thread_count_box_ = Place<SkinnedEdit>(this, "编辑框EX2", 69, 221, 24, 20);
+  thread_count_box_->SetText(t::kDefaultThreads);
+  side_label_ = Place<SkinnedLabel>(this, "标签EX5", 142, 222, 136, 24);
+  status_label_ = Place<SkinnedLabel>(this, "标签EX3", 8, 250, 273, 20);
+  status_label_->SetStatusLine();
+  status_label_->SetText(t::kTrackIdHint);
+  status_label_->SetTextColour(QColor(255, 80, 128));  // stored as 0x8050FF, red in the low byte
+  progress_bar_ = Place<ProgressBar>(this, "进度条1", 9, 277, 272, 8);
+  category_prompt_ = Place<TransparentLabel>(this, "透明标签1", 295, 37, 96, 24);
+  category_prompt_->setText(ToQString(t::kCategoryPrompt));
+  category_box_ = Place<CategoryBox>(this, "组合框1", 392, 40, 104, 20);
+  for (const Text& caption : t::kCategoryCaptions) category_box_->addItem(ToQString(caption));
+  category_box_->setCurrentIndex(-1);  // nothing chosen, nothing fetched
+  track_list_ = Place<TrackList>(this, "超级列表框1", 288, 65, 320, 224);
+  track_list_->setHeaderLabels({ToQString(t::kTitleColumn), ToQString(t::kAddressColumn)});
+  progress_timer_ = new Clock(this);
+  progress_timer_->setObjectName(QStringLiteral("时钟1"));
 
   close_button_ = new CaptionButton(QStringLiteral(":/images/caption-close"), this);
   close_button_->setObjectName(QStringLiteral("closeButton"));
@@ -107,19 +107,19 @@ MainWindow::MainWindow(QWidget* parent) : QWidget(parent) {
 }
 
 void MainWindow::NameControls() {
-  namespace t = window_texts;
-  NameByLabel(*edit_ex1_, *label_ex4_);
-  NameByLabel(*edit_ex3_, *label_ex1_);
-  NameByLabel(*edit_ex2_, *label_ex2_);
-  NameByLabel(*combo_box1_, *transparent_label1_);
-  combo_box1_->view()->setAccessibleName(combo_box1_->accessibleName());  // its drop-down list
-  button_ex1_->setAccessibleName(button_ex1_->text());
-  button_ex2_->setAccessibleName(button_ex2_->text());
-  super_list_box1_->setAccessibleName(ToQString(t::kTrackListName));
+  namespace t = ui_texts;
+  NameByLabel(*track_id_box_, *track_id_label_);
+  NameByLabel(*media_address_box_, *address_label_);
+  NameByLabel(*thread_count_box_, *thread_count_label_);
+  NameByLabel(*category_box_, *category_prompt_);
+  category_box_->view()->setAccessibleName(category_box_->accessibleName());  // its drop-down list
+  play_button_->setAccessibleName(play_button_->text());
+  download_button_->setAccessibleName(download_button_->text());
+  track_list_->setAccessibleName(ToQString(t::kTrackListName));
   // How the list is used, as its header tells the sighted.
-  super_list_box1_->setAccessibleDescription(ToQString(t::kTitleColumn));
-  player1_->setAccessibleName(ToQString(t::kPlayerName));
-  progress_bar1_->setAccessibleName(ToQString(t::kProgressBarName));
+  track_list_->setAccessibleDescription(ToQString(t::kTitleColumn));
+  player_->setAccessibleName(ToQString(t::kPlayerName));
+  progress_bar_->setAccessibleName(ToQString(t::kProgressBarName));
   close_button_->setAccessibleName(ToQString(t::kCloseButtonName));
   minimise_button_->setAccessibleName(ToQString(t::kMinimiseButtonName));
 }

@@ -42,22 +42,22 @@ class MainWindow : public QWidget {
 
   EventPump& Pump() { return pump_; }
 
-  SkinnedLabel& label_ex1() { return *label_ex1_; }     // 标签EX1 下载地址：
-  SkinnedLabel& label_ex2() { return *label_ex2_; }     // 标签EX2 线程数：
-  SkinnedLabel& label_ex3() { return *label_ex3_; }     // 标签EX3 hint, then the status line
-  SkinnedLabel& label_ex4() { return *label_ex4_; }     // 标签EX4 歌曲ID:
-  SkinnedLabel& label_ex5() { return *label_ex5_; }     // 标签EX5 second stored caption
-  SkinnedEdit& edit_box_ex1() { return *edit_ex1_; }    // 编辑框EX1 track number
-  SkinnedEdit& edit_box_ex2() { return *edit_ex2_; }    // 编辑框EX2 number of connections
-  SkinnedEdit& edit_box_ex3() { return *edit_ex3_; }    // 编辑框EX3 download address
-  SkinnedButton& button_ex1() { return *button_ex1_; }  // 按钮EX1 播放
-  SkinnedButton& button_ex2() { return *button_ex2_; }  // 按钮EX2 下载
-  TransparentLabel& transparent_label1() { return *transparent_label1_; }  // 透明标签1
-  CategoryBox& combo_box1() { return *combo_box1_; }                       // 组合框1
-  TrackList& super_list_box1() { return *super_list_box1_; }               // 超级列表框1
-  ProgressBar& progress_bar1() { return *progress_bar1_; }                 // 进度条1
-  Clock& clock1() { return *clock1_; }                                     // 时钟1
-  MediaPlayer& player1() { return *player1_; }                             // 播放器1
+  SkinnedLabel& address_label() { return *address_label_; }            // 标签EX1 下载地址：
+  SkinnedLabel& thread_count_label() { return *thread_count_label_; }  // 标签EX2 线程数：
+  SkinnedLabel& status_label() { return *status_label_; }  // 标签EX3 hint, then the status line
+  SkinnedLabel& track_id_label() { return *track_id_label_; }     // 标签EX4 歌曲ID:
+  SkinnedLabel& side_label() { return *side_label_; }             // 标签EX5 second stored caption
+  SkinnedEdit& track_id_box() { return *track_id_box_; }          // 编辑框EX1 track number
+  SkinnedEdit& thread_count_box() { return *thread_count_box_; }  // 编辑框EX2 number of connections
+  SkinnedEdit& media_address_box() { return *media_address_box_; }  // 编辑框EX3 download address
+  SkinnedButton& play_button() { return *play_button_; }            // 按钮EX1 播放
+  SkinnedButton& download_button() { return *download_button_; }    // 按钮EX2 下载
+  TransparentLabel& category_prompt() { return *category_prompt_; }  // 透明标签1
+  CategoryBox& category_box() { return *category_box_; }             // 组合框1
+  TrackList& track_list() { return *track_list_; }                   // 超级列表框1
+  ProgressBar& progress_bar() { return *progress_bar_; }             // 进度条1
+  Clock& progress_timer() { return *progress_timer_; }               // 时钟1
+  MediaPlayer& player() { return *player_; }                         // 播放器1
   CaptionButton& minimise_button() { return *minimise_button_; }
   CaptionButton& close_button() { return *close_button_; }
 
@@ -81,22 +81,22 @@ class MainWindow : public QWidget {
   bool dragging_ = false;
   QPoint drag_offset_;
 
-  SkinnedLabel* label_ex1_;
-  SkinnedLabel* label_ex2_;
-  SkinnedLabel* label_ex3_;
-  SkinnedLabel* label_ex4_;
-  SkinnedLabel* label_ex5_;
-  SkinnedEdit* edit_ex1_;
-  SkinnedEdit* edit_ex2_;
-  SkinnedEdit* edit_ex3_;
-  SkinnedButton* button_ex1_;
-  SkinnedButton* button_ex2_;
-  TransparentLabel* transparent_label1_;
-  CategoryBox* combo_box1_;
-  TrackList* super_list_box1_;
-  ProgressBar* progress_bar1_;
-  Clock* clock1_;
-  MediaPlayer* player1_;
+  SkinnedLabel* address_label_;
+  SkinnedLabel* thread_count_label_;
+  SkinnedLabel* status_label_;
+  SkinnedLabel* track_id_label_;
+  SkinnedLabel* side_label_;
+  SkinnedEdit* track_id_box_;
+  SkinnedEdit* thread_count_box_;
+  SkinnedEdit* media_address_box_;
+  SkinnedButton* play_button_;
+  SkinnedButton* download_button_;
+  TransparentLabel* category_prompt_;
+  CategoryBox* category_box_;
+  TrackList* track_list_;
+  ProgressBar* progress_bar_;
+  Clock* progress_timer_;
+  MediaPlayer* player_;
   CaptionButton* minimise_button_;
   CaptionButton* close_button_;
 };

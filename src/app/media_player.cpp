@@ -17,8 +17,8 @@
 #include <QVideoSink>
 
 #include "app/qt_text.h"
-#include "app/window_texts.h"
 #include "net/wire_url.h"
+#include "text/ui_texts.h"
 
 namespace wuqu {
 namespace {
@@ -41,12 +41,6 @@ QIcon BarIcon(bool pause) {
   return QIcon(pm);
 }
 
-// 无法打开媒体: the address gave nothing to play.
-constexpr char kCannotOpen[] = "\xCE\xDE\xB7\xA8\xB4\xF2\xBF\xAA\xC3\xBD\xCC\xE5";
-// 媒体无法解码: what came is not media the player can decode.
-constexpr char kCannotDecode[] = "\xC3\xBD\xCC\xE5\xCE\xDE\xB7\xA8\xBD\xE2\xC2\xEB";
-// ，服务器返回 + the status
-constexpr char kServerAnswered[] = "\xA3\xAC\xB7\xFE\xCE\xF1\xC6\xF7\xB7\xB5\xBB\xD8 ";
 // A HEAD request that asks the server for its status gives up after this.
 constexpr int kProbeTimeoutMs = 5000;
 
@@ -119,7 +113,7 @@ MediaPlayer::MediaPlayer(QWidget* parent)
   play_button_->setFixedSize(22, 20);
   play_button_->setFocusPolicy(Qt::NoFocus);
   position_->setObjectName(QStringLiteral("position"));
-  position_->setAccessibleName(ToQString(window_texts::kPlayerPositionName));
+  position_->setAccessibleName(ToQString(ui_texts::kPlayerPositionName));
   position_->setRange(0, 0);
   position_->setFocusPolicy(Qt::NoFocus);
   time_->setObjectName(QStringLiteral("time"));
@@ -128,7 +122,7 @@ MediaPlayer::MediaPlayer(QWidget* parent)
   small.setPixelSize(10);
   time_->setFont(small);
   volume_->setObjectName(QStringLiteral("volume"));
-  volume_->setAccessibleName(ToQString(window_texts::kPlayerVolumeName));
+  volume_->setAccessibleName(ToQString(ui_texts::kPlayerVolumeName));
   volume_->setRange(0, 100);
   volume_->setValue(80);
   volume_->setFixedWidth(44);
@@ -223,7 +217,7 @@ Text MediaPlayer::TroubleText() const {
 void MediaPlayer::ShowTrouble(bool undecodable) {
   if (trouble_) return;  // one failure is often reported several times
   trouble_ = true;
-  const Text what = undecodable ? kCannotDecode : kCannotOpen;
+  const Text what = undecodable ? ui_texts::kCannotDecode : ui_texts::kCannotOpen;
   video_->SetText(ToQString(what));
   SyncPlayButton();
   // The player does not say what the server answered; a HEAD request does,
@@ -240,10 +234,10 @@ void MediaPlayer::ShowTrouble(bool undecodable) {
     if (reply != probe_) return;
     const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
     if (trouble_ && status >= 300) {
-      video_->SetText(ToQString(what + kServerAnswered + std::to_string(status)));
+      video_->SetText(ToQString(what + ui_texts::kServerAnswered.Gbk() + std::to_string(status)));
     } else if (trouble_ && status >= 200) {
       // The server has the file: what it holds is not media the player can decode.
-      video_->SetText(ToQString(Text(kCannotDecode)));
+      video_->SetText(ToQString(ui_texts::kCannotDecode));
     }
     probe_->deleteLater();
     probe_ = nullptr;
@@ -255,7 +249,7 @@ void MediaPlayer::SyncPlayButton() {
   play_button_->setIcon(BarIcon(playing));
   // The button shows only an icon: its name says what a press does.
   play_button_->setAccessibleName(
-      ToQString(playing ? window_texts::kPlayerPauseName : window_texts::kPlayerPlayName));
+      ToQString(playing ? ui_texts::kPlayerPauseName : ui_texts::kPlayerPlayName));
   play_button_->setToolTip(playing ? QStringLiteral("pause") : QStringLiteral("play"));
 }
 

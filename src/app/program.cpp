@@ -61,7 +61,7 @@ int RunProgram(int argc, char** argv, RunObserver* observer) {
 }
 
 void ClearTrackNumber(MainWindow& window, std::int32_t, std::int32_t) {
-  window.edit_box_ex1().SetText(Text());
+  window.track_id_box().SetText(Text());
 }
 
 }  // namespace wuqu

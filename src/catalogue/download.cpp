@@ -12,6 +12,7 @@
 #include "net/wire_url.h"
 #include "platform/files.h"
 #include "text/codepage.h"
+#include "text/ui_texts.h"
 
 namespace wuqu::catalogue {
 namespace {
@@ -151,7 +152,7 @@ std::optional<CompletedFile> FileAlreadyThere(DownloadLog& log, const Text& play
 }
 
 Text DownloadFolder(const Text& program_folder) {
-  return program_folder + kPathSeparator + Text(kDownloadFolderName);
+  return program_folder + kPathSeparator + ui_texts::kDownloadFolderName.Gbk();
 }
 
 Text DownloadFileName(const Text& download_address) {

@@ -23,9 +23,6 @@ class Downloader;
 
 namespace wuqu::catalogue {
 
-// 下载: the folder beside the program file that takes every download.
-inline constexpr std::string_view kDownloadFolderName = "\xCF\xC2\xD4\xD8";  // 下载
-
 // Milliseconds between two progress ticks while a download runs.
 inline constexpr int kProgressTickPeriod = 100;
 

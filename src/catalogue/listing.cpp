@@ -5,6 +5,7 @@
 #include "net/http_request.h"
 #include "text/codepage.h"
 #include "text/regex_wrapper.h"
+#include "text/ui_texts.h"
 
 namespace wuqu::catalogue {
 namespace {
@@ -27,12 +28,12 @@ int FillTrackList(CatalogueWindow& window, Text page_text, const Text& catalogue
   RegexWrapper regex;
   if (!regex.Compile(TrackListPattern, std::move(page_text), /*case_sensitive=*/false,
                      /*multi_line=*/false, /*global=*/true, /*quote_placeholders=*/true)) {
-    window.error_box.ShowError(Text(kPatternFailedMessage));
+    window.error_box.ShowError(ui_texts::kPatternFailedMessage.Gbk());
     return 0;
   }
   const int count = regex.MatchCount();
   if (count == 0) {
-    window.error_box.ShowError(Text(kNoMatchMessage));
+    window.error_box.ShowError(ui_texts::kNoMatchMessage.Gbk());
     return 0;
   }
   int added = 0;

@@ -9,6 +9,7 @@
 #include "catalogue/status_line.h"
 #include "platform/files.h"
 #include "text/codepage.h"
+#include "text/ui_texts.h"
 
 namespace wuqu::catalogue {
 namespace {
@@ -37,16 +38,16 @@ ProgressTexts UpdateDownloadProgress(const Text& download_folder, const Text& fi
     // Read once: the downloader's threads move it on meanwhile.
     const std::int64_t received = downloader.GetTransferredBytes();
     progress_bar.SetPosition(Percentage(received, size));
-    texts.status =
-        Text(kRunningLinePrefix) + std::to_string(progress_bar.Position()) + Text(kPercentSign);
+    texts.status = ui_texts::kRunningLinePrefix.Gbk() + std::to_string(progress_bar.Position()) +
+                   Text(kPercentSign);
     // Finished only with every byte of the file in place; 99 % is not done.
     complete = size > 0 && received == size;
   }
   if (complete) {
     texts.amount = std::to_string(downloader.GetAmountFigure());
     progress_bar.SetPosition(100);
-    texts.status =
-        Text(kFinishedLinePrefix) + std::to_string(progress_bar.Position()) + Text(kPercentSign);
+    texts.status = ui_texts::kFinishedLinePrefix.Gbk() + std::to_string(progress_bar.Position()) +
+                   Text(kPercentSign);
     timer.SetInterval(0);
     progress_bar.SetPosition(0);
   }
@@ -185,8 +186,8 @@ void ShowEndLine(CatalogueWindow& window, DownloadQueue& queue) {
   texts.amount = std::to_string(line.amount);
   if (line.finished) {
     window.progress_bar.SetPosition(100);
-    texts.status = Text(kFinishedLinePrefix) + std::to_string(window.progress_bar.Position()) +
-                   Text(kPercentSign);
+    texts.status = ui_texts::kFinishedLinePrefix.Gbk() +
+                   std::to_string(window.progress_bar.Position()) + Text(kPercentSign);
   } else {
     texts.status = line.status;
   }
@@ -223,8 +224,8 @@ void ShowRunning(CatalogueWindow& window, const Text& folder, DownloadSession& s
   if (look.size != 0) {
     texts.amount = std::to_string(look.amount);
     window.progress_bar.SetPosition(Percentage(look.received, look.size));
-    texts.status = Text(kRunningLinePrefix) + std::to_string(window.progress_bar.Position()) +
-                   Text(kPercentSign);
+    texts.status = ui_texts::kRunningLinePrefix.Gbk() +
+                   std::to_string(window.progress_bar.Position()) + Text(kPercentSign);
   }
   Text caption = ProgressCaption(texts);
   if (f.batch_position > 0) {

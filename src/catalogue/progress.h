@@ -12,12 +12,6 @@
 // 进度条1 and writes the status line into 标签EX3.
 namespace wuqu::catalogue {
 
-// 正在下载...  已下载 (three full stops, two blanks, one blank at the end)
-inline constexpr std::string_view kRunningLinePrefix =
-    "\xD5\xFD\xD4\xDA\xCF\xC2\xD4\xD8...  \xD2\xD1\xCF\xC2\xD4\xD8 ";
-// 下载完成...  已下载 (same spacing)
-inline constexpr std::string_view kFinishedLinePrefix =
-    "\xCF\xC2\xD4\xD8\xCD\xEA\xB3\xC9...  \xD2\xD1\xCF\xC2\xD4\xD8 ";
 inline constexpr std::string_view kPercentSign = "%";
 inline constexpr std::string_view kAmountSeparator = "   ";  // three blanks
 inline constexpr std::string_view kAmountUnit = "KB";

@@ -2,6 +2,8 @@
 
 #include <string>
 
+#include "text/ui_texts.h"
+
 namespace wuqu::catalogue {
 namespace {
 
@@ -9,35 +11,26 @@ using download::FailureCause;
 
 struct CauseText {
   FailureCause cause;
-  std::string_view text;
+  const UiText& text;
 };
 
 // Every cause the downloader reports, in the user's words. The server's
 // status follows its text when the server gave one.
-constexpr CauseText kCauseTexts[] = {
-    {FailureCause::kNetwork, "\xCD\xF8\xC2\xE7\xB2\xBB\xCD\xA8"},  // 网络不通
-    {FailureCause::kHttpStatus,
-     "\xB7\xFE\xCE\xF1\xC6\xF7\xB7\xB5\xBB\xD8 "},  // 服务器返回 + status
-    {FailureCause::kChanged,
-     "\xB7\xFE\xCE\xF1\xC6\xF7\xC9\xCF\xCE\xC4\xBC\xFE\xD2\xD1\xB1\xE4"},  // 服务器上文件已变
-    {FailureCause::kEncodingRefused,
-     "\xB7\xFE\xCE\xF1\xC6\xF7\xC7\xBF\xD6\xC6\xD1\xB9\xCB\xF5"},  // 服务器强制压缩
-    {FailureCause::kStalled, "\xB4\xAB\xCA\xE4\xCD\xA3\xD6\xCD"},  // 传输停滞
-    {FailureCause::kDisk,
-     "\xB4\xC5\xC5\xCC\xC2\xFA\xBB\xF2\xD0\xB4\xC8\xEB\xCA\xA7\xB0\xDC"},  // 磁盘满或写入失败
-    {FailureCause::kAddressRefused,
-     "\xB5\xD8\xD6\xB7\xB2\xBB\xBF\xC9\xCF\xC2\xD4\xD8"},  // 地址不可下载
+const CauseText kCauseTexts[] = {
+    {FailureCause::kNetwork, ui_texts::kCauseNetwork},
+    {FailureCause::kHttpStatus, ui_texts::kCauseHttpStatus},
+    {FailureCause::kChanged, ui_texts::kCauseChanged},
+    {FailureCause::kEncodingRefused, ui_texts::kCauseEncodingRefused},
+    {FailureCause::kStalled, ui_texts::kCauseStalled},
+    {FailureCause::kDisk, ui_texts::kCauseDisk},
+    {FailureCause::kAddressRefused, ui_texts::kCauseAddressRefused},
 };
-// 服务器出错: a status cause without a status.
-constexpr std::string_view kServerError = "\xB7\xFE\xCE\xF1\xC6\xF7\xB3\xF6\xB4\xED";
-// 原因不明: a failure without a cause of the set.
-constexpr std::string_view kUnknownCause = "\xD4\xAD\xD2\xF2\xB2\xBB\xC3\xF7";
 
-constexpr std::string_view kOrdinal = "\xB5\xDA";           // 第
-constexpr std::string_view kTrackUnit = "\xCA\xD7";         // 首
-constexpr std::string_view kInAll = "\xB9\xB2";             // 共
-constexpr std::string_view kComma = "\xA3\xAC";             // ，
-constexpr std::string_view kFailures = "\xCA\xA7\xB0\xDC";  // 失败
+const UiText& kOrdinal = ui_texts::kBatchOrdinal;
+const UiText& kTrackUnit = ui_texts::kBatchTrackUnit;
+const UiText& kInAll = ui_texts::kBatchInAll;
+const UiText& kComma = ui_texts::kBatchComma;
+const UiText& kFailures = ui_texts::kBatchFailures;
 constexpr std::string_view kGap = "   ";
 constexpr std::string_view kAlready = "\xD2\xD1\xD3\xD0";  // 已有
 constexpr std::string_view kEllipsis = "\xA1\xAD";         // …
@@ -66,14 +59,15 @@ Text Number(int n) {
 Text FailureCauseText(FailureCause cause, int http_status) {
   for (const CauseText& entry : kCauseTexts) {
     if (entry.cause != cause) continue;
-    if (cause != FailureCause::kHttpStatus) return Text(entry.text);
-    return http_status > 0 ? Text(entry.text) + Number(http_status) : Text(kServerError);
+    if (cause != FailureCause::kHttpStatus) return entry.text;
+    return http_status > 0 ? entry.text.Gbk() + Number(http_status)
+                           : ui_texts::kCauseServerError.Gbk();
   }
-  return Text(kUnknownCause);
+  return ui_texts::kCauseUnknown;
 }
 
 Text FailedStatus(const download::TaskState& state) {
-  return Text(kFailedLinePrefix) + FailureCauseText(state.cause, state.http_status);
+  return ui_texts::kFailedLinePrefix.Gbk() + FailureCauseText(state.cause, state.http_status);
 }
 
 std::vector<Text> BatchPositionForms(int position, int total) {

@@ -1,6 +1,5 @@
 #pragma once
 
-#include <string_view>
 #include <vector>
 
 #include "catalogue/catalogue_window.h"
@@ -12,17 +11,12 @@
 // stands. Every text is program text (code page 936).
 namespace wuqu::catalogue {
 
-// 下载失败...  (the spacing of the running and the finished prefix)
-inline constexpr std::string_view kFailedLinePrefix =
-    "\xCF\xC2\xD4\xD8\xCA\xA7\xB0\xDC"
-    "...  ";
-
 // The short cause of a failed download, from the downloader's state: the
 // server's status with its code, the network, the disk, and so on. The one
 // place that turns a cause into words.
 Text FailureCauseText(download::FailureCause cause, int http_status);
 
-// The failure line's status text: kFailedLinePrefix + the cause.
+// The failure line's status text: ui_texts::kFailedLinePrefix + the cause.
 Text FailedStatus(const download::TaskState& state);
 
 // Endings of the status line for a batch, longest first; the display takes

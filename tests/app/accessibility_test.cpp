@@ -54,7 +54,7 @@ TEST(Accessibility, EveryControlHasTheNameOfItsLabelOrCaption) {
     EXPECT_EQ(Name(control), c.name);
   }
   // The list also says how it is used.
-  EXPECT_EQ(QAccessible::queryAccessibleInterface(&window.super_list_box1())
+  EXPECT_EQ(QAccessible::queryAccessibleInterface(&window.track_list())
                 ->text(QAccessible::Description)
                 .toStdString(),
             "舞曲名称-左键单击试听--右键单击下载");
@@ -110,7 +110,7 @@ void RecordEvent(QAccessibleEvent* event) {
 TEST(Accessibility, TheStatusLineAnnouncesEachChangeOnce) {
   MainWindow window;
   window.show();
-  SkinnedLabel& status = window.label_ex3();
+  SkinnedLabel& status = window.status_label();
   QAccessibleInterface* iface = QAccessible::queryAccessibleInterface(&status);
   ASSERT_NE(iface, nullptr);
   EXPECT_EQ(iface->role(), QAccessible::StatusBar);

@@ -113,7 +113,7 @@ class CatalogueWindowTest : public testing::Test {
 
 
   std::vector<std::array<Text, 2>> Rows() {
-    TrackList& list = window_->super_list_box1();
+    TrackList& list = window_->track_list();
     std::vector<std::array<Text, 2>> rows;
     for (int r = 0; r < list.RowCount(); ++r) {
       rows.push_back({list.GetCellText(r, 0), list.GetCellText(r, 1)});
@@ -131,7 +131,7 @@ class CatalogueWindowTest : public testing::Test {
 
   // The player has the media open: it knows its length.
   bool PlayerLoaded() {
-    QMediaPlayer& p = window_->player1().Player();
+    QMediaPlayer& p = window_->player().Player();
     const auto s = p.mediaStatus();
     return p.duration() > 0 &&
            (s == QMediaPlayer::LoadedMedia || s == QMediaPlayer::BufferingMedia ||
@@ -191,10 +191,10 @@ TEST_F(CatalogueWindowTest, EveryCategoryOfTheBoxFillsTheList) {
   for (int index = 0; index < 10; ++index) {
     SCOPED_TRACE(index);
     const SiteCategory& category = site_->Categories()[static_cast<std::size_t>(index)];
-    EXPECT_EQ(window_->combo_box1().itemText(index), QString::fromStdString(category.caption));
+    EXPECT_EQ(window_->category_box().itemText(index), QString::fromStdString(category.caption));
     site_->ClearRequests();
     ChooseFromTheBox(*window_, index);
-    EXPECT_EQ(window_->combo_box1().SelectedIndex(), index);
+    EXPECT_EQ(window_->category_box().SelectedIndex(), index);
     std::vector<std::string> targets;
     for (const SiteRequest& r : site_->Requests()) targets.push_back(r.method + " " + r.target);
     EXPECT_EQ(targets, std::vector<std::string>{"GET /" + category.path});
@@ -208,9 +208,9 @@ TEST_F(CatalogueWindowTest, UnreachableSiteEmptiesTheListAndSaysSoOnce) {
   ASSERT_TRUE(stopped.Start()) << stopped.Error();
   stopped.Stop();
   OpenWindow({stopped.CatalogueBaseUrl(), stopped.MediaBaseUrl()});
-  window_->super_list_box1().AppendRow();
+  window_->track_list().AppendRow();
   ChooseFromTheBox(*window_, 2);
-  EXPECT_EQ(window_->super_list_box1().RowCount(), 0);
+  EXPECT_EQ(window_->track_list().RowCount(), 0);
   EXPECT_EQ(messages_, std::vector<std::string>{"匹配失败，请检检查正则语句是否有误，数量：0"});
   EXPECT_EQ(icons_, std::vector<QMessageBox::Icon>{QMessageBox::Critical});
 }
@@ -231,12 +231,12 @@ TEST_F(CatalogueWindowTest, LeftClickOnARowPlaysItsTrack) {
     const Text media_url = site_->MediaBaseUrl() + L(track.file_value) + ".mp4";
     site_->ClearRequests();
     ClickRow(*window_, row);
-    EXPECT_EQ(window_->edit_box_ex3().GetText(), media_url);
-    EXPECT_EQ(window_->player1().Url(), media_url);
+    EXPECT_EQ(window_->media_address_box().GetText(), media_url);
+    EXPECT_EQ(window_->player().Url(), media_url);
     ExpectPlayPageThenMedia("/" + track.href, track.MediaPath());
     EXPECT_TRUE(WaitFor([&] { return PlayerLoaded(); }, 10000));
   }
-  EXPECT_EQ(window_->super_list_box1().RowCount(), 9);
+  EXPECT_EQ(window_->track_list().RowCount(), 9);
   EXPECT_TRUE(messages_.empty());
 }
 
@@ -258,19 +258,19 @@ TEST_F(CatalogueWindowTest, PlayButtonPreviewsTheTypedId) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.play_page_target);
-    SkinnedEdit& id_box = window_->edit_box_ex1();
+    SkinnedEdit& id_box = window_->track_id_box();
     if (c.typed != nullptr) {
       QTest::mouseClick(&id_box, Qt::LeftButton);  // empties the box
       QTest::keyClicks(&id_box, c.typed);
     }
     // The player opens an address it already holds without fetching it anew;
     // start each case from no media so its fetch shows in the log.
-    window_->player1().SetUrl("");
+    window_->player().SetUrl("");
     site_->ClearRequests();
-    QTest::mouseClick(&window_->button_ex1(), Qt::LeftButton);
+    QTest::mouseClick(&window_->play_button(), Qt::LeftButton);
     const Text media_url = site_->Url(c.media_path.substr(1));
-    EXPECT_EQ(window_->edit_box_ex3().GetText(), media_url);
-    EXPECT_EQ(window_->player1().Url(), media_url);
+    EXPECT_EQ(window_->media_address_box().GetText(), media_url);
+    EXPECT_EQ(window_->player().Url(), media_url);
     ExpectPlayPageThenMedia(c.play_page_target, c.media_path);
     if (c.media_path == default_track->MediaPath()) {
       EXPECT_TRUE(WaitFor([&] { return PlayerLoaded(); }, 10000));
@@ -283,17 +283,17 @@ TEST_F(CatalogueWindowTest, PlayButtonPreviewsTheTypedId) {
 // the list ends with the second category's rows alone, each once.
 TEST_F(CatalogueWindowTest, CategoryChosenDuringAFillReplacesIt) {
   Open({.tracks_per_category = 400});
-  TrackList& list = window_->super_list_box1();
+  TrackList& list = window_->track_list();
   int rows_when_chosen = -1;
   WhenReady user([&] { return list.RowCount() >= 50; },
                  [&] {
                    rows_when_chosen = list.RowCount();
-                   QTest::keyClick(&window_->combo_box1(), Qt::Key_Down);  // 3 -> 4
+                   QTest::keyClick(&window_->category_box(), Qt::Key_Down);  // 3 -> 4
                  });
   ChooseFromTheBox(*window_, 3);
   ASSERT_TRUE(user.done());
   EXPECT_LT(rows_when_chosen, 400);
-  EXPECT_EQ(window_->combo_box1().SelectedIndex(), 4);
+  EXPECT_EQ(window_->category_box().SelectedIndex(), 4);
   EXPECT_EQ(Rows(), SiteRows(4));
   EXPECT_TRUE(messages_.empty());
 }
@@ -302,12 +302,12 @@ TEST_F(CatalogueWindowTest, CategoryChosenDuringAFillReplacesIt) {
 // on; the fill then completes as if nothing had happened.
 TEST_F(CatalogueWindowTest, LeftClickDuringAFillPlaysThatRow) {
   Open({.tracks_per_category = 300});
-  TrackList& list = window_->super_list_box1();
+  TrackList& list = window_->track_list();
   WhenReady user([&] { return list.RowCount() >= 40; }, [&] { ClickRow(*window_, 5); });
   ChooseFromTheBox(*window_, 0);
   ASSERT_TRUE(user.done());
   const SiteTrack& track = site_->Categories()[0].tracks[5];
-  EXPECT_EQ(window_->edit_box_ex3().GetText(),
+  EXPECT_EQ(window_->media_address_box().GetText(),
             site_->MediaBaseUrl() + L(track.file_value) + ".mp4");
   EXPECT_EQ(Rows(), SiteRows(0));
   EXPECT_TRUE(WaitForRequest(track.MediaPath()));
@@ -317,7 +317,7 @@ TEST_F(CatalogueWindowTest, LeftClickDuringAFillPlaysThatRow) {
 // to the closed window.
 TEST_F(CatalogueWindowTest, ClosingTheWindowDuringAFillStopsIt) {
   Open({.tracks_per_category = 300});
-  TrackList& list = window_->super_list_box1();
+  TrackList& list = window_->track_list();
   int rows_when_closed = -1;
   WhenReady user([&] { return list.RowCount() >= 30; },
                  [&] {
@@ -334,9 +334,8 @@ TEST_F(CatalogueWindowTest, ClosingTheWindowDuringAFillStopsIt) {
 // touching the controls that are gone (the sanitizer build would catch it).
 TEST_F(CatalogueWindowTest, WindowDestroyedDuringAFill) {
   Open({.tracks_per_category = 300});
-  window_->combo_box1().setCurrentIndex(2);
-  WhenReady user([&] { return window_->super_list_box1().RowCount() >= 30; },
-                 [&] { window_.reset(); });
+  window_->category_box().setCurrentIndex(2);
+  WhenReady user([&] { return window_->track_list().RowCount() >= 30; }, [&] { window_.reset(); });
   events_->LoadCategoryListing();
   ASSERT_TRUE(user.done());
   EXPECT_EQ(events_->Window(), nullptr);
@@ -358,9 +357,9 @@ TEST_F(CatalogueWindowTest, WindowLivesWhileAPageIsFetched) {
   const SiteTrack& typed = site_->Categories()[5].tracks[3];
   PaintCounter window_paints(window_.get());
   int ticks = 0;
-  QObject::connect(&window_->clock1(), &Clock::tick, [&] { ++ticks; });
-  window_->clock1().SetInterval(100);  // a download's status line
-  const Text address_before = window_->edit_box_ex3().GetText();
+  QObject::connect(&window_->progress_timer(), &Clock::tick, [&] { ++ticks; });
+  window_->progress_timer().SetInterval(100);  // a download's status line
+  const Text address_before = window_->media_address_box().GetText();
 
   struct {
     bool busy_cursor = false;
@@ -384,16 +383,16 @@ TEST_F(CatalogueWindowTest, WindowLivesWhileAPageIsFetched) {
                    QTest::mouseClick(&window_->minimise_button(), Qt::LeftButton);
                    seen.minimised = window_->isMinimized();
                    window_->showNormal();
-                   SkinnedEdit& id_box = window_->edit_box_ex1();
+                   SkinnedEdit& id_box = window_->track_id_box();
                    QTest::mouseClick(&id_box, Qt::LeftButton);
                    QTest::keyClicks(&id_box, QString::fromStdString(typed.id));
-                   QTest::mouseClick(&window_->button_ex1(), Qt::LeftButton);
+                   QTest::mouseClick(&window_->play_button(), Qt::LeftButton);
                    const int ticks_then = ticks;
                    QTest::qWait(400);
                    seen.ticks = ticks - ticks_then;
                    seen.play_ran_during_the_wait =
                        site_->Requests().size() != 1 ||
-                       window_->edit_box_ex3().GetText() != address_before;
+                       window_->media_address_box().GetText() != address_before;
                    seen.id_box = id_box.GetText();
                  });
   QElapsedTimer handler;
@@ -415,8 +414,8 @@ TEST_F(CatalogueWindowTest, WindowLivesWhileAPageIsFetched) {
   EXPECT_GE(window_paints.paints, handler_ms / 50) << handler_ms << " ms";
   EXPECT_EQ(Rows(), SiteRows(2));
 
-  EXPECT_EQ(window_->edit_box_ex1().GetText(), typed.id);
-  EXPECT_EQ(window_->edit_box_ex3().GetText(),
+  EXPECT_EQ(window_->track_id_box().GetText(), typed.id);
+  EXPECT_EQ(window_->media_address_box().GetText(),
             site_->MediaBaseUrl() + L(typed.file_value) + ".mp4");
   std::vector<std::string> pages;
   for (const SiteRequest& r : site_->Requests()) {
@@ -435,14 +434,14 @@ TEST_F(CatalogueWindowTest, ClosingTheWindowDuringAFetchGivesItUp) {
     std::function<void(MainWindow&)> start;
   } cases[] = {
       {"category", [](MainWindow& w) { ChooseFromTheBox(w, 2); }},
-      {"Play button", [](MainWindow& w) { QTest::mouseClick(&w.button_ex1(), Qt::LeftButton); }},
+      {"Play button", [](MainWindow& w) { QTest::mouseClick(&w.play_button(), Qt::LeftButton); }},
       {"Download button",
-       [](MainWindow& w) { QTest::mouseClick(&w.button_ex2(), Qt::LeftButton); }},
+       [](MainWindow& w) { QTest::mouseClick(&w.download_button(), Qt::LeftButton); }},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     Open({.tracks_per_category = 8, .faults = {.first_byte_delay = 60s}});
-    const Text address_before = window_->edit_box_ex3().GetText();
+    const Text address_before = window_->media_address_box().GetText();
     WhenReady user([&] { return !site_->Requests().empty(); },
                    [&] { QTest::mouseClick(&window_->close_button(), Qt::LeftButton); });
     QElapsedTimer handler;
@@ -452,9 +451,9 @@ TEST_F(CatalogueWindowTest, ClosingTheWindowDuringAFetchGivesItUp) {
     EXPECT_LT(handler.elapsed(), 5000);  // the page would take a minute
     EXPECT_FALSE(window_->isVisible());
     EXPECT_EQ(QApplication::overrideCursor(), nullptr);
-    EXPECT_EQ(window_->edit_box_ex3().GetText(), address_before);
-    EXPECT_EQ(window_->player1().Url(), Text());
-    EXPECT_EQ(window_->clock1().Interval(), 0);
+    EXPECT_EQ(window_->media_address_box().GetText(), address_before);
+    EXPECT_EQ(window_->player().Url(), Text());
+    EXPECT_EQ(window_->progress_timer().Interval(), 0);
     QTest::qWait(200);
     EXPECT_EQ(site_->Requests().size(), 1u);
     EXPECT_FALSE(QDir(program_folder_.path()).exists(QStringLiteral("下载")));
@@ -485,7 +484,7 @@ TEST_F(CatalogueWindowTest, WindowDestroyedDuringAFetch) {
 TEST_F(CatalogueWindowTest, LongFillRepaintsAtTheDisplaysRate) {
   constexpr int kRows = 4000;
   Open({.tracks_per_category = kRows});
-  TrackList& list = window_->super_list_box1();
+  TrackList& list = window_->track_list();
   PaintCounter list_paints(list.viewport());
   QTimer busy;
   QObject::connect(&busy, &QTimer::timeout, [] { std::this_thread::sleep_for(200us); });

@@ -35,6 +35,7 @@
 #include "platform/files.h"
 #include "site/demo_site.h"
 #include "text/codepage.h"
+#include "text/ui_texts.h"
 
 namespace wuqu {
 namespace {
@@ -94,7 +95,8 @@ class DownloadWindowTest : public testing::Test {
     window_->show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(window_.get()));
     // After the handler of each tick (bound first), note what it showed.
-    QObject::connect(&window_->clock1(), &Clock::tick, window_.get(), [this] { NoteTick(); });
+    QObject::connect(&window_->progress_timer(), &Clock::tick, window_.get(),
+                     [this] { NoteTick(); });
   }
 
   void TearDown() override {
@@ -109,9 +111,9 @@ class DownloadWindowTest : public testing::Test {
 
   void NoteTick() {
     Tick t;
-    t.caption = LocalTextToUtf8(window_->label_ex3().GetText());
-    t.bar = window_->progress_bar1().Position();
-    t.interval = window_->clock1().Interval();
+    t.caption = LocalTextToUtf8(window_->status_label().GetText());
+    t.bar = window_->progress_bar().Position();
+    t.interval = window_->progress_timer().Interval();
     t.size_on_disk = FileSize(LocalTextToUtf8(state_->task->target_path));
     if (std::regex_match(t.caption, kFinishedLine)) {
       t.file_was_complete = FileSha256(LocalTextToUtf8(state_->task->target_path)) == source_sha_;
@@ -135,7 +137,7 @@ class DownloadWindowTest : public testing::Test {
 
   // Waits for the tick that stops the timer.
   bool WaitForTheFinish(int timeout_ms = 60000) {
-    return WaitFor([&] { return window_->clock1().Interval() == 0; }, timeout_ms);
+    return WaitFor([&] { return window_->progress_timer().Interval() == 0; }, timeout_ms);
   }
 
   // Waits until the downloader has no transfer left (its resume records are
@@ -202,12 +204,12 @@ TEST_F(DownloadWindowTest, RightClickOnARowDownloadsItIntoTheFolder) {
   const SiteTrack& track = site_->Categories()[5].tracks[2];
   const std::string media_path = track.MediaPath();
   source_sha_ = *site_->MediaSha256(media_path);
-  TypeInto(window_->edit_box_ex2(), "4");
+  TypeInto(window_->thread_count_box(), "4");
   site_->ClearRequests();
 
   ClickRow(*window_, 2, Qt::RightButton);
   const Text media_url = site_->MediaBaseUrl() + L(track.file_value) + ".mp4";
-  EXPECT_EQ(window_->edit_box_ex3().GetText(), media_url);
+  EXPECT_EQ(window_->media_address_box().GetText(), media_url);
   ASSERT_TRUE(WaitForTheFinish());
 
   const std::string name = track.file_value.substr(track.file_value.rfind('/') + 1) + ".mp4";
@@ -231,7 +233,7 @@ TEST_F(DownloadWindowTest, RightClickOnARowDownloadsItIntoTheFolder) {
   const std::size_t ticks = ticks_.size();
   QTest::qWait(300);
   EXPECT_EQ(ticks_.size(), ticks);
-  EXPECT_EQ(window_->progress_bar1().Position(), 0);
+  EXPECT_EQ(window_->progress_bar().Position(), 0);
 }
 
 // The Download button downloads the id typed into 编辑框EX1; the Chinese
@@ -248,14 +250,15 @@ TEST_F(DownloadWindowTest, DownloadButtonDownloadsTheTypedId) {
   const SiteTrack* track = site_->FindTrack("900001");
   ASSERT_NE(track, nullptr);
   source_sha_ = *site_->MediaSha256(track->MediaPath());
-  SkinnedEdit& id_box = window_->edit_box_ex1();
+  SkinnedEdit& id_box = window_->track_id_box();
   QTest::mouseClick(&id_box, Qt::LeftButton);  // empties the box
   QTest::keyClicks(&id_box, "900001");
-  TypeInto(window_->edit_box_ex2(), "2");
+  TypeInto(window_->thread_count_box(), "2");
   site_->ClearRequests();
 
-  QTest::mouseClick(&window_->button_ex2(), Qt::LeftButton);
-  EXPECT_EQ(window_->edit_box_ex3().GetText(), site_->MediaBaseUrl() + L("2024/现场 串烧.mp4"));
+  QTest::mouseClick(&window_->download_button(), Qt::LeftButton);
+  EXPECT_EQ(window_->media_address_box().GetText(),
+            site_->MediaBaseUrl() + L("2024/现场 串烧.mp4"));
   ASSERT_TRUE(WaitForTheFinish());
   const std::string file = DownloadFolder() + "/现场 串烧.mp4";
   EXPECT_EQ(FileSha256(file), source_sha_);
@@ -331,16 +334,16 @@ TEST_F(DownloadWindowTest, SecondDownloadDuringAFirst) {
                           .synthetic_seed = 1}},
         .faults = {.rate_limit = 250 * 1000}});
   ChooseFromTheBox(*window_, 0);
-  TypeInto(window_->edit_box_ex2(), "2");
+  TypeInto(window_->thread_count_box(), "2");
   const std::string first_sha = *site_->MediaSha256("/mp4/djmusic/a/first.mp4");
   source_sha_ = *site_->MediaSha256("/mp4/djmusic/b/second.mp4");
 
   ClickRow(*window_, RowOf(0, "900001"), Qt::RightButton);
-  ASSERT_TRUE(WaitFor([&] { return window_->progress_bar1().Position() >= 5; }, 30000));
+  ASSERT_TRUE(WaitFor([&] { return window_->progress_bar().Position() >= 5; }, 30000));
   const std::size_t first_ticks = ticks_.size();
   ClickRow(*window_, RowOf(0, "900002"), Qt::RightButton);
-  EXPECT_EQ(window_->progress_bar1().Position(), 0);
-  EXPECT_EQ(window_->clock1().Interval(), 100);
+  EXPECT_EQ(window_->progress_bar().Position(), 0);
+  EXPECT_EQ(window_->progress_timer().Interval(), 100);
   ASSERT_TRUE(WaitForTheFinish());
   EXPECT_EQ(FileSha256(DownloadFolder() + "/second.mp4"), source_sha_);
   EXPECT_EQ(FileSha256(DownloadFolder() + "/first.mp4"), first_sha);
@@ -370,7 +373,7 @@ TEST_F(DownloadWindowTest, SecondDownloadDuringAFirst) {
   std::smatch m;
   ASSERT_TRUE(std::regex_match(back_to_the_first.back().caption, m, kFinishedLine));
   EXPECT_EQ(std::stoll(m[1]), std::llround(static_cast<double>(kFirst) / 1000));
-  EXPECT_EQ(window_->progress_bar1().Position(), 0);
+  EXPECT_EQ(window_->progress_bar().Position(), 0);
 }
 
 // Downloads the server refuses end in the failure line with the server's
@@ -390,14 +393,14 @@ TEST_F(DownloadWindowTest, ARefusedDownloadShowsTheFailureLine) {
   ClickRow(*window_, RowOf(0, "900001"), Qt::RightButton);
   ASSERT_TRUE(WaitForTheFinish(30000));
   EXPECT_EQ(ticks_.back().caption, "下载失败...  服务器返回 404   0KB");
-  EXPECT_EQ(window_->progress_bar1().Position(), 0);
+  EXPECT_EQ(window_->progress_bar().Position(), 0);
   const std::size_t ticks = ticks_.size();
   QTest::qWait(300);
   EXPECT_EQ(ticks_.size(), ticks);
 
-  TypeInto(window_->edit_box_ex1(), "777777");
-  QTest::mouseClick(&window_->button_ex2(), Qt::LeftButton);
-  EXPECT_EQ(window_->edit_box_ex3().GetText(), site_->MediaBaseUrl() + ".mp4");
+  TypeInto(window_->track_id_box(), "777777");
+  QTest::mouseClick(&window_->download_button(), Qt::LeftButton);
+  EXPECT_EQ(window_->media_address_box().GetText(), site_->MediaBaseUrl() + ".mp4");
   ASSERT_TRUE(WaitForTheFinish(30000));
   EXPECT_EQ(ticks_.back().caption, "下载失败...  服务器返回 404   0KB");
 }
@@ -409,16 +412,16 @@ TEST_F(DownloadWindowTest, ASiteStoppedMidwayShowsTheFailureLine) {
   constexpr std::uint64_t kSize = 4 * 1000 * 1000;
   Open({.tracks_per_category = 1, .track_media_size = kSize, .faults = {.rate_limit = 200 * 1000}});
   ChooseFromTheBox(*window_, 0);
-  TypeInto(window_->edit_box_ex2(), "2");
+  TypeInto(window_->thread_count_box(), "2");
   ClickRow(*window_, 0, Qt::RightButton);
-  ASSERT_TRUE(WaitFor([&] { return window_->progress_bar1().Position() >= 10; }, 30000));
+  ASSERT_TRUE(WaitFor([&] { return window_->progress_bar().Position() >= 10; }, 30000));
   site_->Stop();
   ASSERT_TRUE(WaitForTheFinish(90000));
   const std::regex failed("下载失败\\.\\.\\.  (网络不通|传输停滞)   (\\d+)KB");
   std::smatch m;
   ASSERT_TRUE(std::regex_match(ticks_.back().caption, m, failed)) << ticks_.back().caption;
   EXPECT_GT(std::stoll(m[2]), 0);
-  EXPECT_EQ(window_->progress_bar1().Position(), 0);
+  EXPECT_EQ(window_->progress_bar().Position(), 0);
 }
 
 // What a click does to the selection of 超级列表框1: a plain left click
@@ -428,8 +431,8 @@ TEST_F(DownloadWindowTest, ASiteStoppedMidwayShowsTheFailureLine) {
 TEST_F(DownloadWindowTest, SelectionClicks) {
   Open({.tracks_per_category = 6, .track_media_size = 100 * 1000});
   ChooseFromTheBox(*window_, 0);
-  TrackList& list = window_->super_list_box1();
-  MediaPlayer& player = window_->player1();
+  TrackList& list = window_->track_list();
+  MediaPlayer& player = window_->player();
   const std::vector<SiteTrack>& tracks = site_->Categories()[0].tracks;
   auto media = [&](int row) {
     return site_->MediaBaseUrl() + L(tracks[static_cast<std::size_t>(row)].file_value) + ".mp4";
@@ -446,7 +449,7 @@ TEST_F(DownloadWindowTest, SelectionClicks) {
   ClickRow(*window_, 4, Qt::LeftButton, Qt::ControlModifier);
   EXPECT_EQ(list.SelectedRows(), (std::vector<int>{1, 3, 5}));
   EXPECT_EQ(player.Url(), media(1));
-  EXPECT_EQ(window_->edit_box_ex3().GetText(), media(1));
+  EXPECT_EQ(window_->media_address_box().GetText(), media(1));
   // Only the player's own requests for the previewed file; no play page.
   for (const SiteRequest& r : site_->Requests()) EXPECT_EQ(r.path, tracks[1].MediaPath());
 
@@ -461,7 +464,7 @@ TEST_F(DownloadWindowTest, SelectionClicks) {
   EXPECT_EQ(list.SelectedRows(), (std::vector<int>{0, 2}));
   ClickRow(*window_, 4, Qt::RightButton);
   EXPECT_EQ(list.SelectedRows(), std::vector<int>{4});
-  EXPECT_EQ(window_->edit_box_ex3().GetText(), media(4));
+  EXPECT_EQ(window_->media_address_box().GetText(), media(4));
   ASSERT_TRUE(WaitForTheFinish());
   EXPECT_TRUE(std::regex_match(ticks_.back().caption, kFinishedLine)) << ticks_.back().caption;
   ASSERT_TRUE(WaitForTheDownloader());
@@ -483,13 +486,13 @@ TEST_F(DownloadWindowTest, ABatchOfThreeRows) {
         .faults = {.rate_limit = 600 * 1000}});
   ChooseFromTheBox(*window_, 3);
   const std::vector<SiteTrack>& tracks = site_->Categories()[3].tracks;
-  TypeInto(window_->edit_box_ex2(), "2");
+  TypeInto(window_->thread_count_box(), "2");
   ClickRow(*window_, 4);
   ClickRow(*window_, 0, Qt::LeftButton, Qt::ControlModifier);
   ClickRow(*window_, 2, Qt::LeftButton, Qt::ControlModifier);
   site_->ClearRequests();
   ClickRow(*window_, 2, Qt::RightButton);
-  EXPECT_EQ(window_->edit_box_ex3().GetText(),
+  EXPECT_EQ(window_->media_address_box().GetText(),
             site_->MediaBaseUrl() + L(tracks[0].file_value) + ".mp4");
   ASSERT_TRUE(WaitForTheFinish(60000));
 
@@ -499,7 +502,7 @@ TEST_F(DownloadWindowTest, ABatchOfThreeRows) {
               *site_->MediaSha256(track.MediaPath()))
         << row;
   }
-  EXPECT_EQ(window_->edit_box_ex3().GetText(),
+  EXPECT_EQ(window_->media_address_box().GetText(),
             site_->MediaBaseUrl() + L(tracks[4].file_value) + ".mp4");
   // The play pages in list order, each once, the next after the one before
   // had every byte.
@@ -520,7 +523,7 @@ TEST_F(DownloadWindowTest, ABatchOfThreeRows) {
   }
   EXPECT_EQ(positions, (std::vector<std::string>{"第 1/3 首", "第 2/3 首", "第 3/3 首"}));
   EXPECT_EQ(ticks_.back().caption, "下载完成...  已下载 100%   1800KB   共3首 失败0");
-  EXPECT_EQ(window_->progress_bar1().Position(), 0);
+  EXPECT_EQ(window_->progress_bar().Position(), 0);
 }
 
 // A batch picked with Shift-click whose middle track the server refuses: the
@@ -556,7 +559,7 @@ TEST_F(DownloadWindowTest, ClosingWithDownloadsRunningKeepsTheirResumeRecords) {
         .faults = {.rate_limit = 100 * 1000}});
   ChooseFromTheBox(*window_, 2);
   const std::vector<SiteTrack>& tracks = site_->Categories()[2].tracks;
-  TypeInto(window_->edit_box_ex2(), "2");
+  TypeInto(window_->thread_count_box(), "2");
   ClickRow(*window_, 3, Qt::RightButton);
   ClickRow(*window_, 0);
   ClickRow(*window_, 1, Qt::LeftButton, Qt::ShiftModifier);
@@ -586,7 +589,7 @@ TEST_F(DownloadWindowTest, ClosingWithDownloadsRunningKeepsTheirResumeRecords) {
 // dozen tracks, under a gigabyte) keeps its count of tracks.
 TEST(StatusLineFit, TheLongestLinesFitTheLabel) {
   MainWindow window;
-  const SkinnedLabel& label = window.label_ex3();
+  const SkinnedLabel& label = window.status_label();
   auto amount = [](const char* figure) {
     return Text(catalogue::kAmountSeparator) + figure + Text(catalogue::kAmountUnit);
   };
@@ -596,9 +599,9 @@ TEST(StatusLineFit, TheLongestLinesFitTheLabel) {
     }
     return Text("(none fits)");
   };
-  const Text running = Text(catalogue::kRunningLinePrefix) + "100%" + amount("4194304");
-  const Text finished = Text(catalogue::kFinishedLinePrefix) + "100%" + amount("4194304");
-  const Text batch_end = Text(catalogue::kFinishedLinePrefix) + "100%" + amount("314572800");
+  const Text running = ui_texts::kRunningLinePrefix.Gbk() + "100%" + amount("4194304");
+  const Text finished = ui_texts::kFinishedLinePrefix.Gbk() + "100%" + amount("4194304");
+  const Text batch_end = ui_texts::kFinishedLinePrefix.Gbk() + "100%" + amount("314572800");
   Text longest_failure;
   int widest = 0;
   using download::FailureCause;
@@ -606,7 +609,7 @@ TEST(StatusLineFit, TheLongestLinesFitTheLabel) {
        {FailureCause::kNone, FailureCause::kNetwork, FailureCause::kHttpStatus,
         FailureCause::kChanged, FailureCause::kEncodingRefused, FailureCause::kStalled,
         FailureCause::kDisk, FailureCause::kAddressRefused}) {
-    const Text line = Text(catalogue::kFailedLinePrefix) + catalogue::FailureCauseText(cause, 504) +
+    const Text line = ui_texts::kFailedLinePrefix.Gbk() + catalogue::FailureCauseText(cause, 504) +
                       amount("4194304");
     const int width = label.fontMetrics().horizontalAdvance(ToQString(line));
     if (width > widest) {
@@ -620,11 +623,11 @@ TEST(StatusLineFit, TheLongestLinesFitTheLabel) {
   EXPECT_NE(first_fitting(running, catalogue::BatchPositionForms(999, 999)), "");
   EXPECT_NE(first_fitting(longest_failure, catalogue::BatchPositionForms(999, 999)), "(none fits)");
   EXPECT_NE(first_fitting(batch_end, catalogue::BatchEndForms(999, 999)), "(none fits)");
-  const Text usual_end = Text(catalogue::kFinishedLinePrefix) + "100%" + amount("921600");
+  const Text usual_end = ui_texts::kFinishedLinePrefix.Gbk() + "100%" + amount("921600");
   EXPECT_NE(
       LocalTextToUtf8(first_fitting(usual_end, catalogue::BatchEndForms(12, 12))).find("12首"),
       std::string::npos);
-  const Text usual_running = Text(catalogue::kRunningLinePrefix) + "100%" + amount("307200");
+  const Text usual_running = ui_texts::kRunningLinePrefix.Gbk() + "100%" + amount("307200");
   EXPECT_EQ(first_fitting(usual_running, catalogue::BatchPositionForms(12, 12)),
             catalogue::BatchPositionForms(12, 12)[0]);
   EXPECT_FALSE(label.Fits(running + running));

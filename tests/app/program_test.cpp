@@ -42,8 +42,8 @@ class ClosingObserver final : public RunObserver {
     title = LocalTextToUtf8(window.TitleText());
     visible = window.isVisible();
     QTimer::singleShot(0, &window, [&window] {
-      window.edit_box_ex1().SetText("42");  // the user has been busy
-      window.clock1().SetInterval(100);     // a download runs
+      window.track_id_box().SetText("42");       // the user has been busy
+      window.progress_timer().SetInterval(100);  // a download runs
       QTest::mouseClick(&window.close_button(), Qt::LeftButton);
     });
   }

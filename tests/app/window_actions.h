@@ -13,7 +13,7 @@ namespace wuqu {
 // Picks item `index` from 组合框1's list with the mouse. Returns when the
 // handler has returned.
 inline void ChooseFromTheBox(MainWindow& window, int index) {
-  CategoryBox& box = window.combo_box1();
+  CategoryBox& box = window.category_box();
   box.showPopup();
   QAbstractItemView* view = box.view();
   ASSERT_TRUE(QTest::qWaitForWindowExposed(view->window()));
@@ -24,7 +24,7 @@ inline void ChooseFromTheBox(MainWindow& window, int index) {
 // Clicks row `row` of 超级列表框1 with `button`, the keys in `modifiers` held.
 inline void ClickRow(MainWindow& window, int row, Qt::MouseButton button = Qt::LeftButton,
                      Qt::KeyboardModifiers modifiers = {}) {
-  TrackList& list = window.super_list_box1();
+  TrackList& list = window.track_list();
   const QPoint centre = list.visualItemRect(list.topLevelItem(row)).center();
   QTest::mouseClick(list.viewport(), button, modifiers, centre);
 }

@@ -48,7 +48,7 @@ class RecordingEvents final : public WindowEvents {
  private:
   void Record(const char* name) {
     calls.emplace_back(name);
-    selected_rows.push_back(window_.super_list_box1().SelectedRow());
+    selected_rows.push_back(window_.track_list().SelectedRow());
   }
   MainWindow& window_;
 };
@@ -82,7 +82,7 @@ class WindowTest : public testing::Test {
 
   // Fills the track list with rows (title, address).
   void FillRows(const std::vector<std::pair<const char*, const char*>>& rows) {
-    TrackList& list = window_->super_list_box1();
+    TrackList& list = window_->track_list();
     for (const auto& [title, address] : rows) {
       const int row = list.AppendRow();
       list.SetCellText(row, 0, Gbk(title));
@@ -91,7 +91,7 @@ class WindowTest : public testing::Test {
   }
 
   QPoint RowCentre(int row) {
-    TrackList& list = window_->super_list_box1();
+    TrackList& list = window_->track_list();
     return list.visualItemRect(list.topLevelItem(row)).center();
   }
 
@@ -158,24 +158,24 @@ TEST_F(WindowTest, EveryControlAtItsPlaceWithItsKindAndInitialContent) {
   ASSERT_NE(clock, nullptr);
   EXPECT_EQ(clock->Interval(), 0);
   // Nothing else is loaded at start.
-  EXPECT_EQ(window_->super_list_box1().RowCount(), 0);
-  EXPECT_EQ(window_->progress_bar1().minimum(), 0);
-  EXPECT_EQ(window_->progress_bar1().maximum(), 100);
-  EXPECT_EQ(window_->progress_bar1().Position(), 0);
-  EXPECT_TRUE(window_->player1().Player().source().isEmpty());
-  EXPECT_EQ(window_->player1().Url(), "");
+  EXPECT_EQ(window_->track_list().RowCount(), 0);
+  EXPECT_EQ(window_->progress_bar().minimum(), 0);
+  EXPECT_EQ(window_->progress_bar().maximum(), 100);
+  EXPECT_EQ(window_->progress_bar().Position(), 0);
+  EXPECT_TRUE(window_->player().Player().source().isEmpty());
+  EXPECT_EQ(window_->player().Url(), "");
 }
 
 TEST_F(WindowTest, TitleAndSideLabelShowTheStoredCaptions) {
   EXPECT_EQ(LocalTextToUtf8(window_->TitleText()), "wuqu DJ舞曲在线试听与下载器");
   EXPECT_EQ(window_->windowTitle(), Q("wuqu DJ舞曲在线试听与下载器"));
-  EXPECT_EQ(window_->label_ex5().text(), Q("多线程下载 速度更快"));
+  EXPECT_EQ(window_->side_label().text(), Q("多线程下载 速度更快"));
 }
 
 TEST_F(WindowTest, CategoryBoxListsTheTenCategoriesInOrderWithNoneChosen) {
   const char* expected[] = {"慢摇串烧", "现场舞曲", "中文舞曲", "电音嗨曲",  "慢歌音乐",
                             "酒吧CLUB", "英文CLUB", "慢摇舞曲", "英文disco", "交谊舞曲"};
-  CategoryBox& box = window_->combo_box1();
+  CategoryBox& box = window_->category_box();
   ASSERT_EQ(box.count(), 10);
   for (int i = 0; i < 10; ++i) EXPECT_EQ(box.itemText(i), Q(expected[i])) << i;
   EXPECT_EQ(box.SelectedIndex(), -1);
@@ -183,7 +183,7 @@ TEST_F(WindowTest, CategoryBoxListsTheTenCategoriesInOrderWithNoneChosen) {
 }
 
 TEST_F(WindowTest, TrackListHasTwoColumnsTheSecondZeroWide) {
-  TrackList& list = window_->super_list_box1();
+  TrackList& list = window_->track_list();
   ASSERT_EQ(list.columnCount(), 2);
   EXPECT_FALSE(list.isHeaderHidden());
   EXPECT_EQ(list.headerItem()->text(0), Q("舞曲名称-左键单击试听--右键单击下载"));
@@ -194,7 +194,7 @@ TEST_F(WindowTest, TrackListHasTwoColumnsTheSecondZeroWide) {
 }
 
 TEST_F(WindowTest, AddressColumnIsReadableButNeverShown) {
-  TrackList& list = window_->super_list_box1();
+  TrackList& list = window_->track_list();
   FillRows({{"第一首", ""}, {"第二首", ""}});
   QApplication::processEvents();
   const QImage without = list.viewport()->grab().toImage();
@@ -211,7 +211,7 @@ TEST_F(WindowTest, AddressColumnIsReadableButNeverShown) {
 }
 
 TEST_F(WindowTest, TrackListOperationsInProgramText) {
-  TrackList& list = window_->super_list_box1();
+  TrackList& list = window_->track_list();
   EXPECT_EQ(list.AppendRow(), 0);
   EXPECT_EQ(list.AppendRow(), 1);
   list.SetCellText(1, 0, Gbk("中文舞曲"));
@@ -235,7 +235,7 @@ TEST_F(WindowTest, TrackListOperationsInProgramText) {
 TEST_F(WindowTest, RowClicksReachTheirHandlers) {
   FillRows({{"一", "http://h/1/"}, {"二", "http://h/2/"}, {"三", "http://h/3/"}});
   QApplication::processEvents();
-  QWidget* viewport = window_->super_list_box1().viewport();
+  QWidget* viewport = window_->track_list().viewport();
   const struct {
     const char* name;
     Qt::MouseButton button;
@@ -264,7 +264,7 @@ TEST_F(WindowTest, RowClicksReachTheirHandlers) {
 TEST_F(WindowTest, ClicksOffTheRowsRunNoHandler) {
   FillRows({{"一", "http://h/1/"}, {"二", "http://h/2/"}});
   QApplication::processEvents();
-  QWidget* viewport = window_->super_list_box1().viewport();
+  QWidget* viewport = window_->track_list().viewport();
   const QPoint below_rows(100, viewport->height() - 5);
   QTest::mouseClick(viewport, Qt::LeftButton, {}, below_rows);
   QTest::mouseClick(viewport, Qt::RightButton, {}, below_rows);
@@ -272,7 +272,7 @@ TEST_F(WindowTest, ClicksOffTheRowsRunNoHandler) {
   QTest::mousePress(viewport, Qt::LeftButton, {}, RowCentre(0));
   QTest::mouseRelease(viewport, Qt::LeftButton, {}, RowCentre(1));
   // A click on the header.
-  QHeaderView* head = window_->super_list_box1().header();
+  QHeaderView* head = window_->track_list().header();
   QTest::mouseClick(head->viewport(), Qt::LeftButton, {}, QPoint(50, head->height() / 2));
   QTest::mouseClick(head->viewport(), Qt::RightButton, {}, QPoint(50, head->height() / 2));
   EXPECT_EQ(events_->calls, Calls{});
@@ -291,7 +291,7 @@ TEST_F(WindowTest, ButtonClicksReachTheirHandlers) {
 }
 
 TEST_F(WindowTest, ChoosingACategoryFromTheListLoadsIt) {
-  CategoryBox& box = window_->combo_box1();
+  CategoryBox& box = window_->category_box();
   // Programmatic changes are no choice of the user's.
   box.setCurrentIndex(3);
   box.setCurrentIndex(-1);
@@ -311,7 +311,7 @@ TEST_F(WindowTest, ChoosingACategoryFromTheListLoadsIt) {
 }
 
 TEST_F(WindowTest, TrackNumberBoxEmptiedByAMousePressNotByTyping) {
-  SkinnedEdit& box = window_->edit_box_ex1();
+  SkinnedEdit& box = window_->track_id_box();
   EXPECT_EQ(box.GetText(), "116717");
   QTest::mousePress(&box, Qt::LeftButton, {}, QPoint(10, 10));
   EXPECT_EQ(box.GetText(), "");
@@ -327,22 +327,22 @@ TEST_F(WindowTest, TrackNumberBoxEmptiedByAMousePressNotByTyping) {
   EXPECT_EQ(events_->calls, Calls{});
 
   // The other boxes keep their text when clicked.
-  QTest::mouseClick(&window_->edit_box_ex2(), Qt::LeftButton);
-  EXPECT_EQ(window_->edit_box_ex2().GetText(), "20");
+  QTest::mouseClick(&window_->thread_count_box(), Qt::LeftButton);
+  EXPECT_EQ(window_->thread_count_box().GetText(), "20");
 }
 
 TEST_F(WindowTest, EditBoxesAndLabelsInProgramText) {
-  window_->edit_box_ex3().SetText(Gbk("http://h/mp4/djmusic/舞曲 1.mp4"));
-  EXPECT_EQ(window_->edit_box_ex3().text(), Q("http://h/mp4/djmusic/舞曲 1.mp4"));
-  EXPECT_EQ(window_->edit_box_ex3().GetText(), Gbk("http://h/mp4/djmusic/舞曲 1.mp4"));
-  window_->edit_box_ex2().setText(Q("８"));  // what a user may type
-  EXPECT_EQ(window_->edit_box_ex2().GetText(), Gbk("８"));
-  window_->label_ex3().SetText(Gbk("正在下载...  已下载 42%   7KB"));
-  EXPECT_EQ(window_->label_ex3().text(), Q("正在下载...  已下载 42%   7KB"));
+  window_->media_address_box().SetText(Gbk("http://h/mp4/djmusic/舞曲 1.mp4"));
+  EXPECT_EQ(window_->media_address_box().text(), Q("http://h/mp4/djmusic/舞曲 1.mp4"));
+  EXPECT_EQ(window_->media_address_box().GetText(), Gbk("http://h/mp4/djmusic/舞曲 1.mp4"));
+  window_->thread_count_box().setText(Q("８"));  // what a user may type
+  EXPECT_EQ(window_->thread_count_box().GetText(), Gbk("８"));
+  window_->status_label().SetText(Gbk("正在下载...  已下载 42%   7KB"));
+  EXPECT_EQ(window_->status_label().text(), Q("正在下载...  已下载 42%   7KB"));
 }
 
 TEST_F(WindowTest, TimerTicksReachTheProgressHandlerUntilStopped) {
-  Clock& clock = window_->clock1();
+  Clock& clock = window_->progress_timer();
   clock.SetInterval(15);
   EXPECT_EQ(clock.Interval(), 15);
   EXPECT_TRUE(WaitFor([&] { return events_->calls.size() >= 2; }));
@@ -361,7 +361,7 @@ TEST_F(WindowTest, TimerTicksReachTheProgressHandlerUntilStopped) {
 }
 
 TEST_F(WindowTest, ProgressBarHoldsPositionsWithinItsRange) {
-  ProgressBar& bar = window_->progress_bar1();
+  ProgressBar& bar = window_->progress_bar();
   const struct {
     int set, read;
   } cases[] = {{50, 50}, {100, 100}, {101, 100}, {0, 0}, {-3, 0}, {99, 99}, {2147483647, 100}};
@@ -385,9 +385,9 @@ TEST_F(WindowTest, SkinnedControlsUseTheSkinFaceWithEveryChineseGlyph) {
   QStringList shown = {window_->windowTitle()};
   for (QLabel* l : window_->findChildren<QLabel*>()) shown << l->text();
   for (QPushButton* b : window_->findChildren<QPushButton*>()) shown << b->text();
-  for (int i = 0; i < window_->combo_box1().count(); ++i)
-    shown << window_->combo_box1().itemText(i);
-  shown << window_->super_list_box1().headerItem()->text(0);
+  for (int i = 0; i < window_->category_box().count(); ++i)
+    shown << window_->category_box().itemText(i);
+  shown << window_->track_list().headerItem()->text(0);
   const QFontMetrics skin(Control("标签EX3")->font());
   for (const QString& s : shown) {
     for (QChar ch : s) EXPECT_TRUE(skin.inFont(ch)) << s.toStdString();

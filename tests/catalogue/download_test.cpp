@@ -17,6 +17,7 @@
 #include "catalogue/progress.h"
 #include "site/demo_site.h"
 #include "text/codepage.h"
+#include "text/ui_texts.h"
 
 namespace wuqu::catalogue {
 namespace {
@@ -40,7 +41,7 @@ DownloadTask StartedTask(const Text& source, const Text& target, std::int32_t th
 }
 
 TEST(DownloadTexts, ReadAsTheirChineseText) {
-  EXPECT_EQ(LocalTextToUtf8(kDownloadFolderName), "下载");
+  EXPECT_EQ(LocalTextToUtf8(ui_texts::kDownloadFolderName.Gbk()), "下载");
 }
 
 TEST(DownloadFolder, TheProgramsFolderAndThenTheDownloadFolder) {

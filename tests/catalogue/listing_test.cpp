@@ -11,6 +11,7 @@
 #include "site/demo_site.h"
 #include "text/codepage.h"
 #include "text/regex_testing.h"
+#include "text/ui_texts.h"
 
 namespace wuqu::catalogue {
 namespace {
@@ -39,15 +40,17 @@ SiteAddresses Addresses(const DemoSite& site) {
 TEST(CatalogueTexts, ReadAsTheirChineseText) {
   EXPECT_EQ(LocalTextToUtf8(TrackListPattern),
             "<td><a href=#引号(.*?)#引号 id=#引号(.*?)#引号 target=#引号play#引号>(.*?)</a>");
-  EXPECT_EQ(LocalTextToUtf8(kPatternFailedMessage), "正则创建失败，请检查正则表达式语句是否有误！");
-  EXPECT_EQ(LocalTextToUtf8(kNoMatchMessage), "匹配失败，请检检查正则语句是否有误，数量：0");
+  EXPECT_EQ(LocalTextToUtf8(ui_texts::kPatternFailedMessage.Gbk()),
+            "正则创建失败，请检查正则表达式语句是否有误！");
+  EXPECT_EQ(LocalTextToUtf8(ui_texts::kNoMatchMessage.Gbk()),
+            "匹配失败，请检检查正则语句是否有误，数量：0");
 }
 
 // The listing pattern over small pages: what it finds, what it misses, and
 // what lands in each cell.
 TEST(FillTrackList, ListingPatternOverSmallPages) {
   const Text base = "http://h/";
-  const Text no_match(kNoMatchMessage);
+  const Text no_match = ui_texts::kNoMatchMessage;
   const struct {
     const char* name;
     std::string page;  // UTF-8, as the site sends it
@@ -162,7 +165,7 @@ TEST(FillTrackList, HostilePagesKeepTheirGoodRows) {
 
   std::string one_line;
   while (one_line.size() < 5'000'000) one_line += dangling + "x";
-  cases.push_back({"5 MB line of unclosed links", one_line, {}, {Text(kNoMatchMessage)}});
+  cases.push_back({"5 MB line of unclosed links", one_line, {}, {ui_texts::kNoMatchMessage.Gbk()}});
 
   for (const bool jit : {true, false}) {
     std::optional<RegexInterpreterOnly> interpreter;
@@ -251,7 +254,7 @@ TEST_F(LoadCategoryListingTest, PageWithoutLinksLeavesTheListEmptyWithOneMessage
     w.category = 2;
     LoadCategoryListing(w, c.sites);
     EXPECT_TRUE(w.rows.empty());
-    EXPECT_EQ(w.messages, std::vector<Text>{Text(kNoMatchMessage)});
+    EXPECT_EQ(w.messages, std::vector<Text>{ui_texts::kNoMatchMessage.Gbk()});
   }
 }
 

@@ -11,6 +11,7 @@
 #include "catalogue/download_testing.h"
 #include "catalogue/memory_window.h"
 #include "text/codepage.h"
+#include "text/ui_texts.h"
 
 namespace wuqu::catalogue {
 namespace {
@@ -25,8 +26,8 @@ Text L(const std::string& utf8) {
 }
 
 TEST(ProgressTexts, ReadAsTheirChineseText) {
-  EXPECT_EQ(LocalTextToUtf8(kRunningLinePrefix), "正在下载...  已下载 ");
-  EXPECT_EQ(LocalTextToUtf8(kFinishedLinePrefix), "下载完成...  已下载 ");
+  EXPECT_EQ(LocalTextToUtf8(ui_texts::kRunningLinePrefix.Gbk()), "正在下载...  已下载 ");
+  EXPECT_EQ(LocalTextToUtf8(ui_texts::kFinishedLinePrefix.Gbk()), "下载完成...  已下载 ");
   EXPECT_EQ(kPercentSign, "%");
   EXPECT_EQ(kAmountSeparator, "   ");
   EXPECT_EQ(kAmountUnit, "KB");
