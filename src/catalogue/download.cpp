@@ -90,7 +90,7 @@ void DownloadAlone(CatalogueWindow& window, const Text& play_page_url, const Sit
   if (const std::optional<CompletedFile> file = FileAlreadyThere(log, play_page_url)) {
     window.address_box.SetText(file->media_url);
     DownloadQueue::EndLine line;
-    line.caption = FitName(Text(kAlreadyThereLinePrefix), LastPiece(file->target_path), Text(),
+    line.caption = FitName(ui_texts::kAlreadyThereLinePrefix, LastPiece(file->target_path), Text(),
                            window.status_label);
     session.queue.EndLines().push_back(line);
     WakeTheTick(window);

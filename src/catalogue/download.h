@@ -87,10 +87,6 @@ DownloadLog& LogOf(DownloadSession& session);
 // The batch's last track has ended: its end line queued, the notice given.
 void EndBatch(DownloadSession& session);
 
-// 已下载过 followed by two blanks: the line of a track whose file is there
-// already, with the file's name after it.
-inline constexpr std::string_view kAlreadyThereLinePrefix = "\xD2\xD1\xCF\xC2\xD4\xD8\xB9\xFD  ";
-
 // The file the track of `play_page` left, when its last download completed
 // and the file is still as that download left it: its recorded size, and no
 // resume record beside it (nothing has started to replace it).

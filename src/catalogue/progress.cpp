@@ -194,7 +194,7 @@ void ShowEndLine(CatalogueWindow& window, DownloadQueue& queue) {
   if (!line.caption.empty()) {
     caption = line.caption;
   } else if (!line.named_file.empty()) {
-    caption = FitName(Text(kFinishedLinePrefix), line.named_file,
+    caption = FitName(ui_texts::kFinishedLinePrefix, line.named_file,
                       ProgressCaption({Text(), texts.amount}), window.status_label);
   } else {
     caption = ProgressCaption(texts);

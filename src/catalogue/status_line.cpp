@@ -32,8 +32,8 @@ const UiText& kInAll = ui_texts::kBatchInAll;
 const UiText& kComma = ui_texts::kBatchComma;
 const UiText& kFailures = ui_texts::kBatchFailures;
 constexpr std::string_view kGap = "   ";
-constexpr std::string_view kAlready = "\xD2\xD1\xD3\xD0";  // 已有
-constexpr std::string_view kEllipsis = "\xA1\xAD";         // …
+const UiText& kAlready = ui_texts::kBatchAlreadyThere;
+const UiText& kEllipsis = ui_texts::kNameEllipsis;
 
 // The byte length of each character of program text: two for a lead byte
 // followed by a trail byte, one otherwise.

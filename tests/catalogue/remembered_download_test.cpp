@@ -27,6 +27,7 @@
 #include "site/demo_site.h"
 #include "store/store.h"
 #include "text/codepage.h"
+#include "text/ui_texts.h"
 
 namespace wuqu::catalogue {
 namespace {
@@ -408,7 +409,7 @@ TEST(FitName, CutsTheNameInItsMiddle) {
     MemoryWindow w;
     w.label_width = c.label_width;
     const CatalogueWindow& window = w.Window();
-    EXPECT_EQ(LocalTextToUtf8(FitName(Text(kAlreadyThereLinePrefix), L(c.name), Text(),
+    EXPECT_EQ(LocalTextToUtf8(FitName(ui_texts::kAlreadyThereLinePrefix, L(c.name), Text(),
                                       window.status_label)),
               c.line);
   }
