@@ -16,6 +16,8 @@ packages=(
   # the package and its checks: shlibdeps, the desktop entry and metainfo
   # validators, lintian, and real input for the installed window under Xvfb
   dpkg-dev desktop-file-utils appstream lintian file xdotool
+  # a private session bus for the desktop notification test
+  dbus-daemon
   # run time: Chinese glyphs, AAC-in-MP4 playback, a display for machines without one
   fonts-wqy-microhei gstreamer1.0-plugins-good gstreamer1.0-libav xvfb xauth
 )

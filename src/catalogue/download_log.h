@@ -57,6 +57,8 @@ class DownloadLog {
   // What each track's last download came to, for the tracks the log knows;
   // a file is not looked at.
   virtual TrackMark MarkOf(const Text& play_page) = 0;
+  // Moves on whenever a mark may have changed.
+  virtual std::uint64_t MarksVersion() const { return 0; }
 };
 
 // Remembers nothing.

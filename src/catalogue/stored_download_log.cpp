@@ -71,7 +71,10 @@ void StoredDownloadLog::Mark(RecordId record, TrackMark mark) {
     if (!found) return;
     track = tracks_.emplace(record, found->track).first;
   }
-  if (track != tracks_.end()) marks_[track->second] = mark;
+  if (track != tracks_.end()) {
+    marks_[track->second] = mark;
+    ++marks_version_;
+  }
 }
 
 void StoredDownloadLog::AlreadyThere(RecordId record, const Text& media_url,

@@ -28,6 +28,7 @@ class StoredDownloadLog final : public DownloadLog {
   std::vector<UnfinishedDownload> Unfinished() override;
   std::optional<CompletedFile> LastCompleted(const Text& play_page) override;
   TrackMark MarkOf(const Text& play_page) override;
+  std::uint64_t MarksVersion() const override { return marks_version_; }
 
  private:
   // False (and the store given up, with one message) when a write failed.
@@ -39,6 +40,7 @@ class StoredDownloadLog final : public DownloadLog {
   // Each record's track, for the marks; and each track's mark.
   std::unordered_map<RecordId, Text> tracks_;
   std::unordered_map<Text, TrackMark> marks_;
+  std::uint64_t marks_version_ = 0;
 };
 
 // The log the program runs with: the store at `store_path` (UTF-8; its
