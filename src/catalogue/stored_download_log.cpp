@@ -52,7 +52,10 @@ std::vector<RecordId> StoredDownloadLog::Asked(const std::vector<Text>& play_pag
 
 void StoredDownloadLog::Started(RecordId record, const Text& media_url, const Text& target_path) {
   if (!store_ || record == kNotRemembered) return;
-  Wrote(store_->MarkRunning(record, media_url, LocalTextToUtf8(target_path)));
+  // A track being fetched again is neither on disk nor failed until it ends.
+  if (Wrote(store_->MarkRunning(record, media_url, LocalTextToUtf8(target_path)))) {
+    Mark(record, TrackMark::kNone);
+  }
 }
 
 void StoredDownloadLog::Ended(RecordId record, const download::TaskState& state) {
