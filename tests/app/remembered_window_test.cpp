@@ -9,6 +9,7 @@
 
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTreeWidgetItem>
 
 #include <cstdio>
 #include <fstream>
@@ -246,6 +247,11 @@ TEST_F(RememberedWindowTest, ARightClickOnATrackOnDiskFetchesNothing) {
   ASSERT_TRUE(WaitFor([&] { return state_->downloader->ActiveTasks() == 0; }, 30000));
   EXPECT_EQ(window_->track_list().RowMark(1), catalogue::TrackMark::kOnDisk);
   EXPECT_EQ(window_->track_list().RowMark(0), catalogue::TrackMark::kNone);
+  // What screen readers hear of the row, and that it shows an icon.
+  const QTreeWidgetItem* row = window_->track_list().topLevelItem(1);
+  EXPECT_EQ(row->data(0, Qt::AccessibleDescriptionRole).toString().toStdString(), "已下载");
+  EXPECT_FALSE(row->icon(0).isNull());
+  EXPECT_TRUE(window_->track_list().topLevelItem(0)->icon(0).isNull());
 
   site_->ClearRequests();
   ClickRow(*window_, 1, Qt::RightButton);
@@ -271,6 +277,8 @@ TEST_F(RememberedWindowTest, TheFailuresOfABatchAreRetriedFromTheStatusLine) {
   TrackList& list = window_->track_list();
   EXPECT_EQ(list.RowMark(0), catalogue::TrackMark::kOnDisk);
   EXPECT_EQ(list.RowMark(1), catalogue::TrackMark::kFailed);
+  EXPECT_EQ(list.topLevelItem(1)->data(0, Qt::AccessibleDescriptionRole).toString().toStdString(),
+            "下载失败");
   EXPECT_EQ(list.RowMark(2), catalogue::TrackMark::kOnDisk);
 
   site_->SetFaults({});
