@@ -1,5 +1,7 @@
 #include "catalogue/download.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <cstddef>
 #include <limits>
@@ -76,6 +78,24 @@ void Download(CatalogueWindow& window, const Text& play_page_url, const SiteAddr
 Text LastPiece(const Text& path) {
   const std::size_t slash = path.rfind(kPathSeparator);
   return slash == Text::npos ? path : path.substr(slash + 1);
+}
+
+// A download of an earlier run that completed in the moment before that run
+// ended, before the tick could write its end: the downloader puts a new file
+// in place only once a resume record is beside it and takes the record away
+// only when every byte is in, so a file of the download's size, newer than
+// its start, without a record, is that download's complete file.
+bool CompletedBeforeTheEnd(const UnfinishedDownload& d) {
+  if (d.size < 0 || d.target_path.empty() || d.started_ms <= 0) return false;
+  const std::string path = LocalTextToUtf8(d.target_path);
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_size != d.size) return false;
+  if (FileSize(download::ResumeRecordPath(path)) != -1) return false;
+  const std::int64_t modified_ms =
+      static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000 + st.st_mtim.tv_nsec / 1000000;
+  // File times come from the kernel's coarse clock, a tick or so behind.
+  constexpr std::int64_t kCoarseClockMs = 100;
+  return modified_ms + kCoarseClockMs >= d.started_ms;
 }
 
 // Makes sure the tick comes round to show what the queue holds.
@@ -277,14 +297,22 @@ void StartNextBatchTrack(CatalogueWindow& window, const Text& program_folder,
 
 void ResumeUnfinishedDownloads(CatalogueWindow& window, const SiteAddresses& sites,
                                const Text& program_folder, DownloadSession& session) {
-  const std::vector<UnfinishedDownload> unfinished = LogOf(session).Unfinished();
-  if (unfinished.empty()) return;
+  DownloadLog& log = LogOf(session);
   std::vector<Text> play_pages;
   std::vector<RecordId> records;
-  for (const UnfinishedDownload& d : unfinished) {
+  for (const UnfinishedDownload& d : log.Unfinished()) {
+    if (CompletedBeforeTheEnd(d)) {
+      // Its end was not written before the run ended: it is written now.
+      download::TaskState complete;
+      complete.phase = download::TaskPhase::kComplete;
+      complete.size = d.size;
+      log.Ended(d.record, complete);
+      continue;
+    }
     play_pages.push_back(d.play_page);
     records.push_back(d.record);
   }
+  if (play_pages.empty()) return;
   const bool was_running = session.queue.BatchRunning();
   session.queue.AddToBatch(play_pages, sites, records);
   if (!was_running) StartNextBatchTrack(window, program_folder, session);

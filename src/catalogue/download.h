@@ -148,7 +148,9 @@ void StartNextBatchTrack(CatalogueWindow& window, const Text& program_folder,
 
 // Takes up, as one batch, the downloads of earlier runs that had not
 // ended, in the order they were asked for: each resumes from its resume
-// record. Nothing when there are none.
+// record. One whose file was complete before that run ended, though its end
+// was never written, is written complete and not fetched. Nothing when there
+// are none.
 void ResumeUnfinishedDownloads(CatalogueWindow& window, const SiteAddresses& sites,
                                const Text& program_folder, DownloadSession& session);
 

@@ -23,6 +23,11 @@ inline constexpr RecordId kNotRemembered = 0;
 struct UnfinishedDownload {
   RecordId record = kNotRemembered;
   Text play_page;
+  // Of one that had started: its file, the file's size once the downloader
+  // knew it (-1 before), and when it started (milliseconds since the epoch).
+  Text target_path;
+  std::int64_t size = -1;
+  std::int64_t started_ms = 0;
 };
 
 // The file a track's last download left, when that download completed.
@@ -44,6 +49,8 @@ class DownloadLog {
   virtual std::vector<RecordId> Asked(const std::vector<Text>& play_pages, bool as_batch) = 0;
   // The download of `record` went to the downloader.
   virtual void Started(RecordId record, const Text& media_url, const Text& target_path) = 0;
+  // The downloader has learnt the size of its file.
+  virtual void SizeKnown(RecordId record, std::int64_t size) = 0;
   // It ended: complete or failed, with the downloader's last word on it.
   virtual void Ended(RecordId record, const download::TaskState& state) = 0;
   // It was not fetched: its file of `size` bytes was there already.
@@ -68,6 +75,7 @@ class NoDownloadLog final : public DownloadLog {
     return std::vector<RecordId>(play_pages.size(), kNotRemembered);
   }
   void Started(RecordId, const Text&, const Text&) override {}
+  void SizeKnown(RecordId, std::int64_t) override {}
   void Ended(RecordId, const download::TaskState&) override {}
   void AlreadyThere(RecordId, const Text&, const Text&, std::int64_t) override {}
   std::vector<UnfinishedDownload> Unfinished() override { return {}; }

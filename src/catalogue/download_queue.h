@@ -40,6 +40,7 @@ class DownloadQueue {
     int batch_position = 0;  // from 1 for a batch track, 0 otherwise
     RecordId record = kNotRemembered;  // what the download log calls it
     Text play_page;                    // of its track; empty for an address typed
+    bool size_noted = false;           // the log has its file's size
   };
   // A line to show once the hold is over: a failure's status, or the
   // finished line (of one download, or of a whole batch).

@@ -136,6 +136,11 @@ void NoteEndings(CatalogueWindow& window, const Text& program_folder, const Text
     const bool stopped = look.state.phase == TaskPhase::kStopped;
     const bool complete = Completed(look);
     if (!failed && !stopped && !complete) {
+      // Lets the next run tell a file completed just before a kill.
+      if (!it->size_noted && look.state.size >= 0) {
+        log.SizeKnown(it->record, look.state.size);
+        it->size_noted = true;
+      }
       ++it;
       continue;
     }

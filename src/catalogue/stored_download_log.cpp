@@ -58,6 +58,11 @@ void StoredDownloadLog::Started(RecordId record, const Text& media_url, const Te
   }
 }
 
+void StoredDownloadLog::SizeKnown(RecordId record, std::int64_t size) {
+  if (!store_ || record == kNotRemembered) return;
+  Wrote(store_->MarkSize(record, size));
+}
+
 void StoredDownloadLog::Ended(RecordId record, const download::TaskState& state) {
   if (!store_ || record == kNotRemembered) return;
   const bool complete = state.phase == download::TaskPhase::kComplete;
@@ -93,7 +98,8 @@ std::vector<UnfinishedDownload> StoredDownloadLog::Unfinished() {
   if (!store_) return unfinished;
   for (store::DownloadRecord& r : store_->Unfinished()) {
     tracks_[r.id] = r.track;
-    unfinished.push_back({r.id, std::move(r.track)});
+    unfinished.push_back({r.id, std::move(r.track), Utf8ToLocalText(std::string_view(r.target)),
+                          r.size, r.started_ms});
   }
   return unfinished;
 }

@@ -254,6 +254,7 @@ bool Store::Prepare() {
       db, "INSERT INTO downloads(track, batch, position, queued_ms) VALUES(?1, nullif(?2, 0), ?3, ?4)");
   mark_running_ = Statement(
       db, "UPDATE downloads SET phase=1, media_url=?2, target=?3, started_ms=?4 WHERE id=?1");
+  mark_size_ = Statement(db, "UPDATE downloads SET size=?2 WHERE id=?1 AND phase=1");
   mark_complete_ =
       Statement(db, "UPDATE downloads SET phase=2, size=?2, ended_ms=?3 WHERE id=?1");
   mark_failed_ = Statement(
@@ -272,7 +273,7 @@ bool Store::Prepare() {
   find_ = Statement(db, "SELECT " + columns + " FROM downloads WHERE id=?1");
   last_to_write_ =
       Statement(db, "SELECT count(*) FROM downloads WHERE target=?2 AND id>?1 AND phase>0");
-  return insert_batch_.Ok() && insert_download_.Ok() && mark_running_.Ok() &&
+  return insert_batch_.Ok() && insert_download_.Ok() && mark_running_.Ok() && mark_size_.Ok() &&
          mark_complete_.Ok() && mark_failed_.Ok() && mark_already_.Ok() && unfinished_.Ok() &&
          last_of_.Ok() && last_to_write_.Ok() && find_.Ok();
 }
@@ -316,6 +317,11 @@ std::vector<std::int64_t> Store::AddDownloads(const std::vector<std::string>& tr
 bool Store::MarkRunning(std::int64_t id, const std::string& media_url, const std::string& target) {
   mark_running_.Bind(1, id).BindBytes(2, media_url).BindBytes(3, target).Bind(4, NowMs());
   return Change(mark_running_);
+}
+
+bool Store::MarkSize(std::int64_t id, std::int64_t size) {
+  mark_size_.Bind(1, id).Bind(2, size);
+  return Change(mark_size_);
 }
 
 bool Store::MarkComplete(std::int64_t id, std::int64_t size) {

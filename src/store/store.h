@@ -78,6 +78,8 @@ class Store {
   // any batch. The records' ids in order; empty when nothing was written.
   std::vector<std::int64_t> AddDownloads(const std::vector<std::string>& tracks, bool as_batch);
   bool MarkRunning(std::int64_t id, const std::string& media_url, const std::string& target);
+  // The size of a running download's file, once known.
+  bool MarkSize(std::int64_t id, std::int64_t size);
   bool MarkComplete(std::int64_t id, std::int64_t size);
   bool MarkFailed(std::int64_t id, int cause, int http_status);
   // The media address, target and size of a download that ended complete
@@ -111,6 +113,7 @@ class Store {
   Statement insert_batch_;
   Statement insert_download_;
   Statement mark_running_;
+  Statement mark_size_;
   Statement mark_complete_;
   Statement mark_failed_;
   Statement mark_already_;

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -179,6 +180,58 @@ TEST_F(RememberedDownloadTest, ABatchIsWrittenAsItGoesAndTakenUpByTheNextRun) {
   ResumeUnfinishedDownloads(last.w, sites_, program_folder_, last.session);
   EXPECT_TRUE(last.downloader.tasks.empty());
   EXPECT_EQ(last.w.timer_interval, 0);
+}
+
+// A run that ends (is killed) after a file is complete but before the tick
+// has written its end: the next run tells that file by its size, its age and
+// the missing resume record, writes the end and fetches nothing of it; any
+// doubt sends the track to the downloader again.
+TEST_F(RememberedDownloadTest, AFileCompletedJustBeforeAKillIsNotFetchedAgain) {
+  const struct {
+    const char* name;
+    bool size_seen;  // a tick saw the size before the run ended
+    std::function<void(const std::string& file)> after;
+    bool fetched_again;
+  } cases[] = {
+      {"complete, newer than its start", true, [](const std::string&) {}, false},
+      {"its size never seen", false, [](const std::string&) {}, true},
+      {"older than its start", true,
+       [](const std::string& f) {
+         std::filesystem::last_write_time(
+             f, std::filesystem::last_write_time(f) - std::chrono::hours(1));
+       },
+       true},
+      {"a resume record beside it", true,
+       [](const std::string& f) { MakeFileOfSize(download::ResumeRecordPath(f), 10); }, true},
+      {"another size", true, [](const std::string& f) { MakeFileOfSize(f, 4999); }, true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::filesystem::remove_all(scratch_.path() + "/下载");
+    std::filesystem::remove(store_path_);
+    {
+      ProgramRun run(store_path_);
+      ShowCategory(run);
+      run.w.selected_row = 0;
+      run.w.also_selected = {1};
+      DownloadSelectedTrack(run.w, sites_, program_folder_, run.session);
+      if (c.size_seen) {
+        run.downloader.states[1] = {.phase = TaskPhase::kRunning, .size = 5000};
+        Tick(run);
+      }
+      ASSERT_TRUE(MakeFileOfSize(FileOf(0), 5000));
+      c.after(FileOf(0));
+    }  // the run ends here, its tick never having seen the end
+    ProgramRun next(store_path_);
+    site_.ClearRequests();
+    ResumeUnfinishedDownloads(next.w, sites_, program_folder_, next.session);
+    EXPECT_EQ(Targets(site_.Requests()),
+              std::vector<std::string>{"GET /" + Track(c.fetched_again ? 0 : 1).href});
+    EXPECT_EQ(Tick(next), c.fetched_again ? "正在下载...  已下载 0%   0KB   第 1/2 首"
+                                          : "正在下载...  已下载 0%   0KB   第 1/1 首");
+    next.log.reset();
+    EXPECT_EQ(Phases()[0], c.fetched_again ? kRunning : kComplete);
+  }
 }
 
 // A track whose last download completed is not fetched again while its file
