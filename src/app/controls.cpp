@@ -177,7 +177,7 @@ void TrackList::DeleteAllRows() {
 }
 
 int TrackList::AppendRow() {
-  auto* item = new QTreeWidgetItem(this);
+  QTreeWidgetItem* item = NewTrackRow(this);
   return indexOfTopLevelItem(item);
 }
 

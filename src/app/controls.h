@@ -116,6 +116,8 @@ class TrackList : public QTreeWidget {
   // (app/row_marks.cpp). A row outside the list is left alone.
   void SetRowMark(int row, catalogue::TrackMark mark);
   catalogue::TrackMark RowMark(int row) const;
+  // A new row at the end of `list`, able to show a mark.
+  static QTreeWidgetItem* NewTrackRow(TrackList* list);
 
  signals:
   // A row was clicked (pressed and released on the same row) with the left

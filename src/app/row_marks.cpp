@@ -2,6 +2,8 @@
 // (a green tick for a track on disk, a red cross for one whose last download
 // failed) and the same news for screen readers as the row's description.
 #include <QIcon>
+#include <QTreeWidgetItem>
+#include <QVariant>
 #include <QPainter>
 #include <QPixmap>
 
@@ -57,14 +59,31 @@ QString DescriptionOf(catalogue::TrackMark mark) {
   }
 }
 
+// A row whose icon and description follow its mark: one change marks it.
+class TrackRow final : public QTreeWidgetItem {
+ public:
+  explicit TrackRow(QTreeWidget* list) : QTreeWidgetItem(list, QTreeWidgetItem::UserType) {}
+  QVariant data(int column, int role) const override {
+    if (column == 0 && (role == Qt::DecorationRole || role == Qt::AccessibleDescriptionRole)) {
+      const auto mark = static_cast<catalogue::TrackMark>(QTreeWidgetItem::data(0, kMarkRole).toInt());
+      if (mark == catalogue::TrackMark::kNone) return QVariant();
+      if (role == Qt::DecorationRole) return IconOf(mark);
+      return DescriptionOf(mark);
+    }
+    return QTreeWidgetItem::data(column, role);
+  }
+};
+
 }  // namespace
+
+QTreeWidgetItem* TrackList::NewTrackRow(TrackList* list) {
+  return new TrackRow(list);
+}
 
 void TrackList::SetRowMark(int row, catalogue::TrackMark mark) {
   QTreeWidgetItem* item = topLevelItem(row);
   if (item == nullptr || RowMark(row) == mark) return;
   item->setData(0, kMarkRole, static_cast<int>(mark));
-  item->setIcon(0, IconOf(mark));
-  item->setData(0, Qt::AccessibleDescriptionRole, DescriptionOf(mark));
 }
 
 catalogue::TrackMark TrackList::RowMark(int row) const {
