@@ -14,12 +14,15 @@ packages=(
   # Qt's platform interface, for the accessibility test to switch the bridge on
   qt6-base-private-dev
   # the package and its checks: shlibdeps, the desktop entry and metainfo
-  # validators, lintian, and real input for the installed window under Xvfb
-  dpkg-dev desktop-file-utils appstream lintian file xdotool
-  # a private session bus for the desktop notification test
-  dbus-daemon
+  # validators, lintian, hardening-check, and real input for the installed
+  # window under Xvfb
+  dpkg-dev desktop-file-utils appstream lintian devscripts file xdotool
   # run time: Chinese glyphs, AAC-in-MP4 playback, a display for machines without one
   fonts-wqy-microhei gstreamer1.0-plugins-good gstreamer1.0-libav xvfb xauth
+  # Wayland: Qt's platform plugin, a headless compositor and its keyboard;
+  # the accessibility bus and a client of it, as a screen reader uses them;
+  # dbus-daemon also gives the desktop notification test its private bus
+  qt6-wayland sway wtype dbus-daemon at-spi2-core python3-pyatspi
 )
 if [[ "${1:-}" == bench ]]; then
   packages+=(aria2 curl)

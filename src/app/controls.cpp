@@ -2,14 +2,19 @@
 
 #include <QAccessible>
 #include <QAccessibleWidget>
+#include <QApplication>
 #include <QEnterEvent>
 #include <QHeaderView>
+#include <QInputMethodEvent>
+#include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
 
 #include <algorithm>
 
 #include "app/qt_text.h"
+#include "app/track_finder.h"
+#include "app/track_list_accessible.h"
 
 namespace wuqu {
 namespace {
@@ -40,6 +45,7 @@ QPushButton:hover {
   background: qlineargradient(x1:0, y1:0, x2:0, y2:1, stop:0 rgb(112, 150, 198), stop:1 rgb(72, 112, 163));
 }
 QPushButton:pressed { background: rgb(40, 70, 110); }
+QPushButton:focus { border: 2px solid rgb(255, 190, 60); }
 )";
 
 // A status line as assistive technology sees it: the status bar role, and
@@ -169,9 +175,12 @@ TrackList::TrackList(QWidget* parent) : QTreeWidget(parent) {
   head->setSectionResizeMode(1, QHeaderView::Fixed);
   setColumnWidth(0, 300);
   setColumnHidden(1, true);
+  finder_ = new TrackFinder(*this);
+  InstallTrackListAccessibility();
 }
 
 void TrackList::DeleteAllRows() {
+  finder_->Close();
   clear();
   pressed_row_ = -1;
 }
@@ -195,14 +204,18 @@ Text TrackList::GetCellText(int row, int column) const {
 
 int TrackList::SelectedRow() const {
   QTreeWidgetItem* current = currentItem();
-  if (current != nullptr && current->isSelected()) return indexOfTopLevelItem(current);
+  if (current != nullptr && current->isSelected() && !current->isHidden()) {
+    return indexOfTopLevelItem(current);
+  }
   const std::vector<int> rows = SelectedRows();
   return rows.empty() ? -1 : rows.front();
 }
 
 std::vector<int> TrackList::SelectedRows() const {
   std::vector<int> rows;
-  for (QTreeWidgetItem* item : selectedItems()) rows.push_back(indexOfTopLevelItem(item));
+  for (QTreeWidgetItem* item : selectedItems()) {
+    if (!item->isHidden()) rows.push_back(indexOfTopLevelItem(item));
+  }
   std::sort(rows.begin(), rows.end());
   return rows;
 }
@@ -247,6 +260,98 @@ void TrackList::mouseReleaseEvent(QMouseEvent* event) {
   // Last thing done here: the handler may clear and refill the list.
   if (event->button() == Qt::LeftButton && !selecting) emit rowLeftClicked();
   if (event->button() == Qt::RightButton) emit rowRightClicked();
+}
+
+void TrackList::PreviewCurrentRow() {
+  if (QTreeWidgetItem* item = currentItem()) PreviewRow(indexOfTopLevelItem(item));
+}
+
+void TrackList::DownloadFromCurrentRow() {
+  QTreeWidgetItem* item = currentItem();
+  if (item != nullptr && !item->isHidden()) {
+    DownloadRow(indexOfTopLevelItem(item));
+  } else if (!SelectedRows().empty()) {
+    emit rowRightClicked();
+  }
+}
+
+void TrackList::PreviewRow(int row) {
+  QTreeWidgetItem* item = topLevelItem(row);
+  if (item == nullptr || item->isHidden()) return;
+  setCurrentItem(item, 0, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+  emit rowLeftClicked();
+}
+
+void TrackList::DownloadRow(int row) {
+  // As a right click on the row: a row of the selection keeps it, any other
+  // row is selected alone.
+  QTreeWidgetItem* item = topLevelItem(row);
+  if (item == nullptr || item->isHidden()) return;
+  if (!item->isSelected()) {
+    setCurrentItem(item, 0, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+  } else {
+    setCurrentItem(item, 0, QItemSelectionModel::NoUpdate);
+  }
+  emit rowRightClicked();
+}
+
+void TrackList::keyPressEvent(QKeyEvent* event) {
+  const Qt::KeyboardModifiers mods = event->modifiers() & ~Qt::KeypadModifier;
+  const int key = event->key();
+  if ((key == Qt::Key_Return || key == Qt::Key_Enter) && mods == Qt::NoModifier) {
+    event->accept();
+    PreviewCurrentRow();
+    return;
+  }
+  if ((key == Qt::Key_Menu && mods == Qt::NoModifier) ||
+      (key == Qt::Key_F10 && mods == Qt::ShiftModifier)) {
+    event->accept();
+    DownloadFromCurrentRow();
+    return;
+  }
+  if (key == Qt::Key_Escape && mods == Qt::NoModifier && finder_->IsOpen()) {
+    event->accept();
+    finder_->Close();
+    return;
+  }
+  if (key == Qt::Key_Backspace && finder_->IsOpen()) {
+    finder_->Open();
+    QApplication::sendEvent(&finder_->Field(), event);
+    return;
+  }
+  // Text typed into the list finds; a blank still selects, as it does in a list.
+  const QString text = event->text();
+  const bool typed = !text.isEmpty() && text.at(0).isPrint() && text != QStringLiteral(" ") &&
+                     !(mods & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier));
+  if (typed) {
+    event->accept();
+    finder_->Type(text);
+    return;
+  }
+  QTreeWidget::keyPressEvent(event);
+}
+
+void TrackList::inputMethodEvent(QInputMethodEvent* event) {
+  // Text composed in an input method finds, as typed text does; the
+  // composition goes on in the field.
+  if (event->commitString().isEmpty() && event->preeditString().isEmpty()) {
+    QTreeWidget::inputMethodEvent(event);
+    return;
+  }
+  finder_->Open();
+  QApplication::sendEvent(&finder_->Field(), event);
+}
+
+bool TrackList::event(QEvent* event) {
+  const bool handled = QTreeWidget::event(event);
+  if (event->type() == QEvent::FocusIn || event->type() == QEvent::FocusOut) update();
+  if (event->type() == QEvent::Paint && hasFocus()) {
+    // The list's own frame shows that it has the focus, rows or none.
+    QPainter p(this);
+    p.setPen(QPen(palette().color(QPalette::Highlight), 2));
+    p.drawRect(QRectF(rect()).adjusted(1, 1, -1, -1));
+  }
+  return handled;
 }
 
 ProgressBar::ProgressBar(QWidget* parent) : QProgressBar(parent) {

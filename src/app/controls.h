@@ -19,6 +19,8 @@
 // of the program; conversion to Qt strings happens inside.
 namespace wuqu {
 
+class TrackFinder;
+
 // Skinned label (标签EX1 to 标签EX5): the frame's face and one text colour.
 class SkinnedLabel : public QLabel {
   Q_OBJECT
@@ -126,15 +128,34 @@ class TrackList : public QTreeWidget {
   // held it only changes the selection (Ctrl+A selects every row). A right
   // click on a row of a selection keeps the selection; on any other row it
   // selects that row alone. Either way it raises rowRightClicked.
+  //
+  // From the keyboard: Return or Enter acts as a left click on the current
+  // row; the Menu key and Shift+F10 as a right click on it. Arrows, Shift,
+  // Ctrl+Space and Ctrl+A only select. Typing (or text from an input method)
+  // opens the find field (TrackFinder); selections and both signals then act
+  // on the rows it shows, and Escape closes it.
   void rowLeftClicked();
   void rowRightClicked();
+
+ public:
+  TrackFinder& Finder() { return *finder_; }
+  // What a left click on a shown row does, and a right click; nothing for a
+  // row that is hidden or not there. Also the rows' accessible actions.
+  void PreviewRow(int row);
+  void DownloadRow(int row);
 
  protected:
   void mousePressEvent(QMouseEvent* event) override;
   void mouseReleaseEvent(QMouseEvent* event) override;
+  void keyPressEvent(QKeyEvent* event) override;
+  void inputMethodEvent(QInputMethodEvent* event) override;
+  bool event(QEvent* event) override;
 
  private:
   int RowAt(const QPoint& viewport_pos) const;
+  void PreviewCurrentRow();
+  void DownloadFromCurrentRow();
+  TrackFinder* finder_;
   int pressed_row_ = -1;
   Qt::MouseButton pressed_button_ = Qt::NoButton;
   Qt::KeyboardModifiers pressed_modifiers_;

@@ -13,6 +13,7 @@
 #include <QWindow>
 
 #include "app/qt_text.h"
+#include "app/track_finder.h"
 #include "text/ui_texts.h"
 
 namespace wuqu {
@@ -104,6 +105,17 @@ MainWindow::MainWindow(QWidget* parent) : QWidget(parent) {
   connect(close_button_, &QAbstractButton::clicked, this, &QWidget::close);
   connect(minimise_button_, &QAbstractButton::clicked, this, &QWidget::showMinimized);
   NameControls();
+  OrderTabs();
+}
+
+void MainWindow::OrderTabs() {
+  // The track-number row, the category box and the list beside it, the
+  // address and thread boxes under the player, then the player.
+  QWidget* const chain[] = {track_id_box_,      play_button_,      download_button_,
+                            category_box_,      track_list_,       &track_list_->Finder().Field(),
+                            media_address_box_, thread_count_box_, player_};
+  for (std::size_t i = 0; i + 1 < std::size(chain); ++i) setTabOrder(chain[i], chain[i + 1]);
+  track_id_box_->setFocus(Qt::OtherFocusReason);
 }
 
 void MainWindow::NameControls() {

@@ -75,6 +75,8 @@ class MainWindow : public QWidget {
  private:
   // Gives every control the name assistive technology reads out.
   void NameControls();
+  // Tab goes through the controls in the order of the window's layout.
+  void OrderTabs();
 
   QtEventPump pump_;
   Text title_;

@@ -2,6 +2,7 @@
 
 #include <QAudioOutput>
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QMediaPlayer>
 #include <QNetworkAccessManager>
@@ -15,6 +16,8 @@
 #include <QVBoxLayout>
 #include <QVideoFrame>
 #include <QVideoSink>
+
+#include <algorithm>
 
 #include "app/qt_text.h"
 #include "net/wire_url.h"
@@ -43,6 +46,9 @@ QIcon BarIcon(bool pause) {
 
 // A HEAD request that asks the server for its status gives up after this.
 constexpr int kProbeTimeoutMs = 5000;
+
+// Width of the frame that shows the focus.
+constexpr int kFocusFrame = 2;
 
 QString TimeText(qint64 ms) {
   const qint64 s = ms / 1000;
@@ -107,6 +113,7 @@ MediaPlayer::MediaPlayer(QWidget* parent)
   pal.setColor(QPalette::Window, QColor(24, 28, 36));
   pal.setColor(QPalette::WindowText, QColor(220, 225, 235));
   setPalette(pal);
+  setFocusPolicy(Qt::StrongFocus);
 
   play_button_->setObjectName(QStringLiteral("playPause"));
   play_button_->setAutoRaise(true);
@@ -137,7 +144,8 @@ MediaPlayer::MediaPlayer(QWidget* parent)
   bar->addWidget(time_);
   bar->addWidget(volume_);
   auto* column = new QVBoxLayout(this);
-  column->setContentsMargins(0, 0, 0, 0);
+  // Room for the focus frame around the picture and the bar.
+  column->setContentsMargins(kFocusFrame, kFocusFrame, kFocusFrame, kFocusFrame);
   column->setSpacing(0);
   column->addWidget(video_, 1);
   column->addLayout(bar);
@@ -257,6 +265,58 @@ void MediaPlayer::SyncPosition() {
   const qint64 pos = player_->position();
   if (!position_->isSliderDown()) position_->setValue(static_cast<int>(pos));
   time_->setText(TimeText(pos));
+}
+
+int MediaPlayer::Volume() const {
+  return volume_->value();
+}
+
+void MediaPlayer::keyPressEvent(QKeyEvent* event) {
+  if ((event->modifiers() & ~Qt::KeypadModifier) != Qt::NoModifier) {
+    QWidget::keyPressEvent(event);
+    return;
+  }
+  switch (event->key()) {
+    case Qt::Key_Space:
+      play_button_->click();
+      break;
+    case Qt::Key_Left:
+    case Qt::Key_Right: {
+      const qint64 step = event->key() == Qt::Key_Right ? kSeekStepMs : -kSeekStepMs;
+      const qint64 end = std::max<qint64>(player_->duration(), 0);
+      if (!player_->isSeekable()) break;
+      player_->setPosition(std::clamp<qint64>(player_->position() + step, 0, end));
+      SyncPosition();
+      break;
+    }
+    case Qt::Key_Up:
+    case Qt::Key_Down:
+      volume_->setValue(volume_->value() +
+                        (event->key() == Qt::Key_Up ? kVolumeStep : -kVolumeStep));
+      break;
+    default:
+      QWidget::keyPressEvent(event);
+      return;
+  }
+  event->accept();
+}
+
+void MediaPlayer::paintEvent(QPaintEvent* event) {
+  QWidget::paintEvent(event);
+  if (!hasFocus()) return;
+  QPainter p(this);
+  p.setPen(QPen(QColor(255, 190, 60), kFocusFrame));
+  p.drawRect(QRectF(rect()).adjusted(1, 1, -1, -1));
+}
+
+void MediaPlayer::focusInEvent(QFocusEvent* event) {
+  QWidget::focusInEvent(event);
+  update();
+}
+
+void MediaPlayer::focusOutEvent(QFocusEvent* event) {
+  QWidget::focusOutEvent(event);
+  update();
 }
 
 }  // namespace wuqu

@@ -22,9 +22,16 @@ class VideoArea;
 // area saying so (for an http address with the status the server answers a
 // HEAD request with), and the play button reads "play"; a click on it tries
 // the address again.
+//
+// With the focus, it takes keys: Space plays or pauses as the play button
+// does, Left and Right seek kSeekStepMs back and on, Up and Down change the
+// volume by kVolumeStep (of 100). Its frame shows when it has the focus.
 class MediaPlayer : public QWidget {
   Q_OBJECT
  public:
+  static constexpr int kSeekStepMs = 5000;
+  static constexpr int kVolumeStep = 10;
+
   explicit MediaPlayer(QWidget* parent = nullptr);
   ~MediaPlayer() override;
 
@@ -38,6 +45,14 @@ class MediaPlayer : public QWidget {
   // The trouble text shown in the video area (program text); empty while
   // nothing is wrong.
   Text TroubleText() const;
+  // The volume slider's value, 0 to 100.
+  int Volume() const;
+
+ protected:
+  void keyPressEvent(QKeyEvent* event) override;
+  void paintEvent(QPaintEvent* event) override;
+  void focusInEvent(QFocusEvent* event) override;
+  void focusOutEvent(QFocusEvent* event) override;
 
  private:
   void MakePlayer();

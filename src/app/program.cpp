@@ -10,6 +10,7 @@
 
 #include "app/bindings.h"
 #include "app/main_window.h"
+#include "app/program_addresses.h"
 #include "app/window_events.h"
 #include "catalogue/download_state.h"
 #include "catalogue/stored_download_log.h"
@@ -64,6 +65,9 @@ int RunProgram(int argc, char** argv, RunObserver* observer) {
 
   std::unique_ptr<QApplication> own_app;
   if (QApplication::instance() == nullptr) own_app = std::make_unique<QApplication>(argc, argv);
+  // Docks and task switchers find the name and icon of the window in the
+  // desktop entry of this id.
+  QGuiApplication::setDesktopFileName(QString::fromUtf8(program_addresses::kDesktopFileId));
   RunWindow(*state, observer);
   return 0;
 }

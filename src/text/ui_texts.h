@@ -64,6 +64,10 @@ inline const UiText kPlayerPlayName{"播放试听"};
 inline const UiText kPlayerPauseName{"暂停试听"};
 inline const UiText kPlayerPositionName{"进度"};
 inline const UiText kPlayerVolumeName{"音量"};
+inline const UiText kFindFieldName{"查找舞曲"};  // the track list's find field
+// The actions of a row of the track list.
+inline const UiText kPreviewActionName{"试听"};
+inline const UiText kDownloadActionName{"下载"};
 
 // What the player shows when it cannot play.
 inline const UiText kCannotOpen{"无法打开媒体"};       // the address gave nothing to play

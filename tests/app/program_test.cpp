@@ -44,6 +44,7 @@ class ClosingObserver final : public RunObserver {
     steps.push_back("window shown");
     title = LocalTextToUtf8(window.TitleText());
     visible = window.isVisible();
+    desktop_file_name = QGuiApplication::desktopFileName().toStdString();
     QTimer::singleShot(0, &window, [&window] {
       window.track_id_box().SetText("42");       // the user has been busy
       window.progress_timer().SetInterval(100);  // a download runs
@@ -62,6 +63,7 @@ class ClosingObserver final : public RunObserver {
   bool task_at_creation = false;
   std::string title;
   bool visible = false;
+  std::string desktop_file_name;
   bool window_existed_at_release = true;
   bool released = false;
 };
@@ -79,6 +81,8 @@ TEST(RunProgram, ClosingTheWindowEndsTheRunWithCodeZeroAndReleasesTheState) {
   EXPECT_TRUE(observer.task_at_creation);
   EXPECT_EQ(observer.title, "wuqu DJ舞曲在线试听与下载器");
   EXPECT_TRUE(observer.visible);
+  // Docks and task switchers look the window up by the installed entry's id.
+  EXPECT_EQ(observer.desktop_file_name, WUQU_TEST_APP_ID);
   EXPECT_FALSE(observer.window_existed_at_release);
   EXPECT_TRUE(observer.released);
 }

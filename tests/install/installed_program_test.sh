@@ -12,6 +12,13 @@
 # the window closes.
 # Usage: installed_program_test.sh BUILD_DIR SOURCE_DIR SITE_PORT PROGRAM,...
 set -euo pipefail
+# Run as root, in a network namespace of its own: the demo port is then free
+# whatever else on this machine listens on it.
+if [[ $(id -u) -eq 0 && -z "${WUQU_IN_NETNS:-}" ]] && command -v ip >/dev/null &&
+   unshare -n true 2>/dev/null; then
+  WUQU_IN_NETNS=1 exec unshare -n "$0" "$@"
+fi
+[[ -n "${WUQU_IN_NETNS:-}" ]] && ip link set lo up
 build=$(cd "$1" && pwd)
 source_dir=$(cd "$2" && pwd)
 port=$3

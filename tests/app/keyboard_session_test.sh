@@ -1,0 +1,247 @@
+#!/usr/bin/env bash
+# A whole session with the keyboard alone, on X11 or on Wayland: the real
+# program on Xvfb with keys from xdotool, or on sway's headless backend (Qt's
+# Wayland platform) with keys through the compositor's virtual keyboard
+# (wtype); the demo site on loopback. The user chooses a category (Tab, F4, Down, Return), finds
+# tracks by typing a part of their titles, previews one (Return), pauses it
+# (Tab to the player, Space), downloads one (Menu key), then the tracks found
+# as a batch (Ctrl+A, Shift+F10). Every file must be byte for byte one of the
+# shipped demo tracks; the site's log must show the preview. Then, as a
+# screen reader would, it runs a row's download action over AT-SPI (where the
+# accessibility bus and pyatspi are at hand).
+#
+# Run as root, sway (which refuses root) runs as nobody and the site and the
+# program in a network namespace of their own, so that the site's fixed port
+# is free whatever else runs. Exits 77 (skipped) where no display server
+# starts. Screenshots (Wayland, with grim) go to SHOT_DIR when given.
+# Usage: keyboard_session_test.sh x11|wayland BUILD_DIR SOURCE_DIR SITE_PORT [SHOT_DIR]
+set -euo pipefail
+kind=$1
+build=$(cd "$2" && pwd)
+source_dir=$(cd "$3" && pwd)
+port=$4
+shots=${5:-}
+
+fail() { echo "FAIL: $*" >&2; exit 1; }
+skip() { echo "SKIP: $*"; exit 77; }
+step() { echo "== $*"; }
+
+if [[ $(id -u) -eq 0 && -z "${WUQU_IN_NETNS:-}" ]] && command -v ip >/dev/null &&
+   unshare -n true 2>/dev/null; then
+  WUQU_IN_NETNS=1 exec unshare -n "$0" "$@"
+fi
+[[ -n "${WUQU_IN_NETNS:-}" ]] && ip link set lo up
+# A session bus of its own, for the accessibility bus.
+if [[ -z "${WUQU_IN_BUS:-}" ]] && command -v dbus-run-session >/dev/null; then
+  WUQU_IN_BUS=1 exec dbus-run-session -- "$0" "$@"
+fi
+
+case "${kind}" in
+  wayland) tools=(sway wtype) ;;
+  x11) tools=(Xvfb xdotool) ;;
+  *) fail "x11 or wayland, not ${kind}" ;;
+esac
+for tool in "${tools[@]}"; do
+  command -v "${tool}" >/dev/null || skip "${tool} is not installed (scripts/deps.sh installs it)"
+done
+
+scratch=$(mktemp -d /tmp/wuqu-keyboard-test.XXXXXX)
+chmod 755 "${scratch}"
+runtime=${scratch}/runtime
+mkdir -m 700 "${runtime}"
+as_compositor=()
+if [[ $(id -u) -eq 0 ]]; then
+  chown nobody:nogroup "${runtime}"
+  as_compositor=(setpriv --reuid=nobody --regid=nogroup --clear-groups)
+fi
+pids=()
+cleanup() {
+  for pid in "${pids[@]}"; do kill "${pid}" 2>/dev/null || true; done
+  wait 2>/dev/null || true
+  rm -rf "${scratch}"
+}
+trap cleanup EXIT
+
+start_wayland() {
+  step "start sway, headless"
+  printf 'output HEADLESS-1 resolution 1024x768\ndefault_border none\n' >"${scratch}/sway.conf"
+  chmod 644 "${scratch}/sway.conf"
+  "${as_compositor[@]}" env -i HOME="${runtime}" XDG_RUNTIME_DIR="${runtime}" \
+    WLR_BACKENDS=headless WLR_LIBINPUT_NO_DEVICES=1 WLR_RENDERER=pixman \
+    sway -c "${scratch}/sway.conf" >"${scratch}/sway.log" 2>&1 &
+  pids+=($!)
+  for _ in $(seq 50); do
+    socket=$(cd "${runtime}" && ls wayland-* 2>/dev/null | grep -v lock | head -1 || true)
+    [[ -n "${socket}" ]] && break
+    sleep 0.1
+  done
+  [[ -n "${socket}" ]] || { cat "${scratch}/sway.log"; skip "sway did not start here"; }
+  export XDG_RUNTIME_DIR=${runtime} WAYLAND_DISPLAY=${socket}
+  # A keyboard that stays: each wtype adds one for its keys and takes it away,
+  # often before the program has bound the seat's keyboard.
+  wtype -s 3600000 &
+  pids+=($!)
+}
+
+start_x11() {
+  step "start Xvfb"
+  Xvfb -displayfd 3 -nolisten tcp -ac -noreset -screen 0 1024x768x24 3>"${scratch}/display" \
+    >"${scratch}/xvfb.log" 2>&1 &
+  pids+=($!)
+  for _ in $(seq 50); do
+    [[ -s "${scratch}/display" ]] && break
+    sleep 0.1
+  done
+  [[ -s "${scratch}/display" ]] || { cat "${scratch}/xvfb.log"; skip "Xvfb did not start here"; }
+  export DISPLAY=":$(tr -d '\n' <"${scratch}/display")"
+}
+
+"start_${kind}"
+
+step "start the demo site and the program"
+"${build}/bin/wuqu-site" --port "${port}" --tracks 20 --log >"${scratch}/site.log" 2>&1 &
+pids+=($!)
+for _ in $(seq 50); do
+  (exec 3<>"/dev/tcp/127.0.0.1/${port}") 2>/dev/null && break
+  sleep 0.1
+done
+# A copy of the program: its downloads land beside it, in the scratch folder.
+mkdir "${scratch}/program"
+cp "${build}/bin/wuqu" "${scratch}/program/"
+downloads=${scratch}/program/下载
+HOME=${scratch} QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1 QT_QPA_PLATFORM=$([[ ${kind} == x11 ]] && echo xcb || echo wayland) \
+  "${scratch}/program/wuqu" >"${scratch}/wuqu.log" 2>&1 &
+wuqu_pid=$!
+pids+=("${wuqu_pid}")
+sleep 3
+kill -0 "${wuqu_pid}" 2>/dev/null || { cat "${scratch}/wuqu.log"; fail "the program did not start"; }
+if [[ ${kind} == x11 ]]; then
+  # No window manager: the keyboard goes to the window that has the X focus.
+  window=$(xdotool search --sync --onlyvisible --class '^wuqu$' | head -n1)
+  xdotool windowfocus --sync "${window}"
+fi
+
+# press KEY... (wtype's -k, -M and -m), or press TEXT: one action of the user.
+press() {
+  if [[ ${kind} == wayland ]]; then
+    wtype "$@"
+  elif [[ $1 == -k ]]; then
+    xdotool key "$2"
+  elif [[ $1 == -M ]]; then  # -M MOD [-k] KEY -m MOD
+    local key=$3
+    [[ ${key} == -k ]] && key=$4
+    xdotool key "$2+${key}"
+  else
+    xdotool type --delay 50 "$1"
+  fi
+  sleep 0.4
+}
+shot() {
+  [[ -n "${shots}" && ${kind} == wayland ]] && command -v grim >/dev/null &&
+    grim "${shots}/$1.png" || true
+}
+site_asked() { grep -c -- "$1" "${scratch}/site.log" || true; }
+
+step "choose a category: Tab to the box, F4, Down, Return"
+press -k Tab
+press -k Tab
+press -k Tab
+press -k F4
+press -k Down
+press -k Return
+sleep 1
+listing=$(grep -o 'GET /[a-z/]*/$' "${scratch}/site.log" | grep -v '/m/\|/mp4/' | tail -1 |
+          awk '{print $2}' || true)
+[[ -n "${listing}" ]] || { cat "${scratch}/site.log"; fail "no listing was fetched"; }
+echo "listing ${listing}"
+exec 3<>"/dev/tcp/127.0.0.1/${port}"
+printf 'GET %s HTTP/1.0\r\nHost: 127.0.0.1\r\n\r\n' "${listing}" >&3
+grep -o 'target="play">[^<]*' <&3 | sed 's/target="play">//' >"${scratch}/titles"
+exec 3<&-
+rows=$(wc -l <"${scratch}/titles")
+[[ ${rows} -gt 0 ]] || fail "the listing has no titles"
+shot 1-category
+
+step "find by typing a DJ's name"
+# The name of a DJ that appears in the most titles: "DJ远山 - ..." gives 远山.
+name=$(sed -n 's/^DJ\([^ ]*\) - .*/\1/p' "${scratch}/titles" | sort | uniq -c | sort -rn |
+       awk 'NR == 1 {print $2}')
+found=$(grep -c -- "${name}" "${scratch}/titles")
+echo "typing ${name}: ${found} of ${rows} titles hold it"
+[[ ${found} -ge 2 && ${found} -lt ${rows} ]] || fail "no name to find a batch by"
+press -k Tab  # the track list
+press "${name}"
+shot 2-found
+
+step "preview the first track found: Down into the list, Return"
+media_before=$(site_asked 'GET /mp4/')
+press -k Down
+press -k Return
+sleep 2
+[[ $(site_asked 'GET /m/') -ge 1 ]] || fail "no play page was fetched for the preview"
+[[ $(site_asked 'GET /mp4/') -gt ${media_before} ]] || fail "the player fetched no media"
+shot 3-preview
+
+step "pause: Tab to the player, Space"
+for _ in 1 2 3 4; do press -k Tab; done
+press -k space
+shot 4-paused
+
+step "download the current track: Shift+Tab back to the list, Menu"
+for _ in 1 2 3 4; do press -M shift -k Tab -m shift; done
+press -k Menu
+for _ in $(seq 100); do
+  [[ $(ls "${downloads}" 2>/dev/null | grep -c '\.mp4$') -ge 1 ]] &&
+    [[ -z $(ls "${downloads}" | grep -v '\.mp4$') ]] && break
+  sleep 0.2
+done
+[[ $(ls "${downloads}" 2>/dev/null | grep -c '\.mp4$') -eq 1 ]] || fail "the Menu key downloaded no file"
+
+step "download every track found: Ctrl+A, Shift+F10"
+press -M ctrl a -m ctrl
+press -M shift -k F10 -m shift
+for _ in $(seq 150); do
+  [[ $(ls "${downloads}" 2>/dev/null | grep -c '\.mp4$') -ge ${found} ]] &&
+    [[ -z $(ls "${downloads}" | grep -v '\.mp4$') ]] && break
+  sleep 0.2
+done
+sleep 1
+shot 5-downloaded
+ls -l "${downloads}" || fail "nothing was downloaded"
+files=$(ls "${downloads}" | grep -c '\.mp4$' || true)
+[[ ${files} -eq ${found} ]] || fail "${files} files for ${found} tracks found"
+for f in "${downloads}"/*; do
+  match=""
+  for shipped in "${source_dir}"/assets/media/*.mp4; do
+    cmp -s "${f}" "${shipped}" && match=${shipped}
+  done
+  [[ -n "${match}" ]] || fail "$(basename "${f}") is not one of the shipped tracks"
+done
+
+step "Escape closes the find field"
+press -k Escape
+
+if [[ -n "${WUQU_IN_BUS:-}" ]] && /usr/bin/python3 -c 'import pyatspi' 2>/dev/null; then
+  step "a screen reader downloads a row over AT-SPI: its action download"
+  other=$(grep -v -- "${name}" "${scratch}/titles" | head -1)
+  /usr/bin/python3 "${source_dir}/tests/app/atspi_row_action.py" 舞曲列表 "${other}" download ||
+    fail "the row's download action could not be run over AT-SPI"
+  for _ in $(seq 100); do
+    [[ $(ls "${downloads}" | grep -c '\.mp4$') -gt ${found} ]] &&
+      [[ -z $(ls "${downloads}" | grep -v '\.mp4$') ]] && break
+    sleep 0.2
+  done
+  [[ $(ls "${downloads}" | grep -c '\.mp4$') -eq $((found + 1)) ]] ||
+    fail "the action downloaded no file"
+  for f in "${downloads}"/*; do
+    match=""
+    for shipped in "${source_dir}"/assets/media/*.mp4; do
+      cmp -s "${f}" "${shipped}" && match=${shipped}
+    done
+    [[ -n "${match}" ]] || fail "$(basename "${f}") is not one of the shipped tracks"
+  done
+else
+  echo "(no accessibility bus or pyatspi: the AT-SPI step is left out)"
+fi
+kill -0 "${wuqu_pid}" 2>/dev/null || fail "the program ended during the session"
+echo "${kind} keyboard session passed"
