@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <QAccessible>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTreeWidgetItem>
@@ -250,6 +251,12 @@ TEST_F(RememberedWindowTest, ARightClickOnATrackOnDiskFetchesNothing) {
   // What screen readers hear of the row, and that it shows an icon.
   const QTreeWidgetItem* row = window_->track_list().topLevelItem(1);
   EXPECT_EQ(row->data(0, Qt::AccessibleDescriptionRole).toString().toStdString(), "已下载");
+  QAccessibleInterface* table = QAccessible::queryAccessibleInterface(&window_->track_list());
+  ASSERT_NE(table, nullptr);
+  ASSERT_NE(table->tableInterface(), nullptr);
+  QAccessibleInterface* cell = table->tableInterface()->cellAt(1, 0);
+  ASSERT_NE(cell, nullptr);
+  EXPECT_EQ(cell->text(QAccessible::Description).toStdString(), "已下载");
   EXPECT_FALSE(row->icon(0).isNull());
   EXPECT_TRUE(window_->track_list().topLevelItem(0)->icon(0).isNull());
 
