@@ -135,7 +135,9 @@ download::TaskId StartDownload(const Text& address, ProgressBarControl& progress
 // downloaded. The media address is written into 编辑框EX3 and read back from
 // there. With several rows selected, their tracks make a batch, downloaded
 // one after another in list order. While a batch runs, the selected rows
-// join its end instead.
+// join its end instead. A track whose file is there already
+// (FileAlreadyThere) is not fetched: alone, its line says so; in a batch it
+// counts as done.
 void DownloadSelectedTrack(CatalogueWindow& window, const SiteAddresses& sites,
                            const Text& program_folder, DownloadSession& session);
 
@@ -164,7 +166,8 @@ bool RetryBatchFailures(CatalogueWindow& window, const Text& program_folder,
 // to, as the download log knows it.
 void MarkTrackRows(CatalogueWindow& window, DownloadLog& log);
 
-// 按钮EX2's handler: downloads the track whose id stands in 编辑框EX1.
+// 按钮EX2's handler: downloads the track whose id stands in 编辑框EX1, unless
+// its file is there already, as a right click would.
 void DownloadTrackById(CatalogueWindow& window, const SiteAddresses& sites,
                        const Text& program_folder, DownloadSession& session);
 
