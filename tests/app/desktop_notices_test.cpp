@@ -6,6 +6,7 @@
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
 #include <QObject>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QWidget>
 
@@ -13,7 +14,13 @@
 #include <string>
 #include <vector>
 
+#include "app/bindings.h"
+#include "app/catalogue_events.h"
 #include "app/desktop_notices.h"
+#include "app/main_window.h"
+#include "app/window_actions.h"
+#include "catalogue/download_state.h"
+#include "site/demo_site.h"
 #include "app/gui_wait.h"
 #include "app/qt_text.h"
 #include "text/codepage.h"
@@ -129,6 +136,44 @@ TEST(DesktopNotices, NoServiceNoNotificationAndNoError) {
   ASSERT_TRUE(recorder.Register());
   QTest::qWait(200);
   EXPECT_TRUE(recorder.notices.empty());
+}
+
+// The real window: a batch of two rows downloaded while another window is
+// the active one ends in one notification with its counts; the tracks one
+// by one give none.
+TEST(DesktopNotices, ABatchEndingInTheBackgroundNotifiesOnce) {
+  ASSERT_TRUE(SessionBusThere()) << "run under dbus-run-session";
+  DemoSite site({.tracks_per_category = 3, .track_media_size = 200 * 1000});
+  ASSERT_TRUE(site.Start()) << site.Error();
+  QTemporaryDir folder;
+  ASSERT_TRUE(folder.isValid());
+  NotifyRecorder recorder;
+  ASSERT_TRUE(recorder.Register());
+  auto state = catalogue::CreateDownloadState();
+  {
+    MainWindow window;
+    CatalogueEvents events(window, *state,
+                           catalogue::SiteAddresses{site.CatalogueBaseUrl(), site.MediaBaseUrl()},
+                           Utf8ToLocalText(std::string_view(folder.path().toStdString())));
+    BindEvents(window, events);
+    window.CompleteCreation();
+    window.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+    ChooseFromTheBox(window, 0);
+    ClickRow(window, 0);
+    ClickRow(window, 1, Qt::LeftButton, Qt::ShiftModifier);
+    ClickRow(window, 1, Qt::RightButton);
+    QWidget other;
+    other.show();
+    other.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&other));
+    ASSERT_TRUE(WaitFor([&] { return window.progress_timer().Interval() == 0; }, 60000));
+    ASSERT_TRUE(WaitFor([&] { return !recorder.notices.empty(); }, 5000));
+    QTest::qWait(300);
+    EXPECT_EQ(recorder.notices,
+              (std::vector<Notice>{{"wuqu", "批量下载结束", "完成 2 首，失败 0 首", -1}}));
+  }
+  catalogue::ReleaseDownloadState(*state);
 }
 
 }  // namespace
