@@ -20,7 +20,9 @@ function(wuqu_add_gtest name)
   if(NOT ARG_NO_MAIN)
     target_link_libraries(${name} PRIVATE GTest::gtest_main)
   endif()
-  set(env "WUQU_SOURCE_DIR=${PROJECT_SOURCE_DIR}")
+  # What the program remembers goes to a data folder of the tests' own,
+  # never to the home of whoever runs them.
+  set(env "WUQU_SOURCE_DIR=${PROJECT_SOURCE_DIR}" "XDG_DATA_HOME=${PROJECT_BINARY_DIR}/test-data-home")
   if(ARG_GUI)
     list(APPEND env "QT_QPA_PLATFORM=offscreen")
   endif()

@@ -10,7 +10,7 @@ packages=(
   g++ cmake pkg-config clang-14 libclang-rt-14-dev
   # libraries
   qt6-base-dev qt6-multimedia-dev libcurl4-openssl-dev libpcre2-dev libssl-dev
-  libcpp-httplib-dev libgtest-dev libgmock-dev libbenchmark-dev
+  libcpp-httplib-dev libsqlite3-dev libgtest-dev libgmock-dev libbenchmark-dev
   # Qt's platform interface, for the accessibility test to switch the bridge on
   qt6-base-private-dev
   # the package and its checks: shlibdeps, the desktop entry and metainfo
@@ -21,7 +21,8 @@ packages=(
   fonts-wqy-microhei gstreamer1.0-plugins-good gstreamer1.0-libav xvfb xauth
   # Wayland: Qt's platform plugin, a headless compositor and its keyboard,
   # the client library for the test's pointer; the accessibility bus and a
-  # client of it, as a screen reader uses them
+  # client of it, as a screen reader uses them; dbus-daemon also gives the
+  # desktop notification test its private bus
   qt6-wayland sway wtype libwayland-dev dbus-daemon at-spi2-core python3-pyatspi
 )
 if [[ "${1:-}" == bench ]]; then

@@ -2,11 +2,13 @@
 // (offscreen) against the demo site on loopback: the time from the choice (a
 // key press on 组合框1) to the last row shown, and the same work stage by
 // stage in the same window: fetch, conversion to program text, the pattern's
-// match, and row insertion (the fill with its event run after each row, less
-// the match).
+// match, row insertion (the fill with its event run after each row, less
+// the match), and the marks of the rows: half the tracks downloaded and a
+// fifth failed, as a store of 10,000 downloads remembers them.
 //
 //   build/bin/bench_catalogue_window [runs] [rows]
 #include <QApplication>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include <algorithm>
@@ -14,13 +16,16 @@
 #include <cstdio>
 #include <cstdlib>
 #include <functional>
+#include <iostream>
 #include <vector>
 
 #include "app/bindings.h"
 #include "app/catalogue_events.h"
 #include "app/main_window.h"
+#include "catalogue/download.h"
 #include "catalogue/download_state.h"
 #include "catalogue/listing.h"
+#include "catalogue/stored_download_log.h"
 #include "net/http_request.h"
 #include "site/demo_site.h"
 #include "text/codepage.h"
@@ -76,6 +81,33 @@ int Run(int runs, std::size_t kTracks) {
   }
   const catalogue::SiteAddresses sites{site.CatalogueBaseUrl(), site.MediaBaseUrl()};
   auto state = catalogue::CreateDownloadState();
+  QTemporaryDir data;
+  {
+    // 10,000 downloads remembered: the listed tracks of categories 3 and 4,
+    // every other one complete and every fifth failed, and others besides.
+    std::unique_ptr<store::Store> store =
+        store::Store::Open(data.filePath("wuqu.sqlite").toStdString()).store;
+    std::vector<std::string> tracks;
+    for (const std::size_t category : {3u, 4u}) {
+      for (const SiteTrack& t : site.Categories()[category].tracks) {
+        tracks.push_back(sites.catalogue_base_url + t.href);
+      }
+    }
+    for (int i = 0; tracks.size() < 10000; ++i) {
+      tracks.push_back("http://elsewhere/m/" + std::to_string(i) + "/");
+    }
+    const std::vector<std::int64_t> ids = store->AddDownloads(tracks, true);
+    for (std::size_t i = 0; i < ids.size(); i += 2) {
+      store->MarkRunning(ids[i], "m", "/d/" + std::to_string(i));
+      if (i % 5 == 0) {
+        store->MarkFailed(ids[i], 1, 0);
+      } else {
+        store->MarkComplete(ids[i], 1000);
+      }
+    }
+  }
+  state->log =
+      catalogue::OpenDownloadLog(data.filePath("wuqu.sqlite").toStdString(), std::cerr);
   MainWindow window;
   CatalogueEvents events(window, *state, sites, ProgramFolderText());
   BindEvents(window, events);
@@ -117,7 +149,7 @@ int Run(int runs, std::size_t kTracks) {
       c.track_list, c.category_box,     c.track_id_box, c.address_box, c.player,      c.error_box,
       no_pump,      c.thread_count_box, c.progress_bar, c.timer,       c.status_label};
 
-  Figures fetch, convert, match, fill, fill_quiet, clear;
+  Figures fetch, convert, match, fill, fill_quiet, clear, marks, remark;
   const Text url = catalogue::ListingUrl(sites.catalogue_base_url, 3);
   for (int r = 0; r < runs; ++r) {
     ByteArray body;
@@ -132,6 +164,8 @@ int Run(int runs, std::size_t kTracks) {
     clear.ms.push_back(Time([&] { list.DeleteAllRows(); }));
     fill.ms.push_back(
         Time([&] { catalogue::FillTrackList(events.Controls(), page, sites.catalogue_base_url); }));
+    marks.ms.push_back(Time([&] { catalogue::MarkTrackRows(events.Controls(), *state->log); }));
+    remark.ms.push_back(Time([&] { catalogue::MarkTrackRows(events.Controls(), *state->log); }));
     list.DeleteAllRows();
     QApplication::processEvents();
     fill_quiet.ms.push_back(
@@ -166,9 +200,16 @@ int Run(int runs, std::size_t kTracks) {
               fill.Median() - fill_quiet.Median(), "-");
   std::printf("%-44s %10.2f %10.2f\n", "    peer: an event run per row, nothing to paint",
               idle.Median(), idle.Min());
+  std::printf("%-44s %10.2f %10.2f\n", "  marking the rows (after the fill)", marks.Median(),
+              marks.Min());
+  std::printf("%-44s %10.2f %10.2f\n", "    of which reading the rows (marking again)",
+              remark.Median(), remark.Min());
+  std::printf("%-44s %10.1f %%\n", "    marks beside the fill", 100.0 * marks.Median() / fill.Median());
+  std::printf("%-44s %10.1f %%\n", "    marks beside choice to last row shown",
+              100.0 * marks.Median() / total.Median());
   std::printf("%-44s %10.2f %10.2f\n", "  clearing the previous rows", clear.Median(), clear.Min());
   std::printf("%-44s %10.2f\n", "  sum of the stages",
-              fetch.Median() + convert.Median() + fill.Median() + clear.Median());
+              fetch.Median() + convert.Median() + fill.Median() + marks.Median() + clear.Median());
   std::printf("page: %zu bytes UTF-8\n", HttpRequest(url).size());
   return 0;
 }

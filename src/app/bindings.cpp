@@ -23,6 +23,8 @@ void BindEvents(MainWindow& window, WindowEvents& events) {
   QObject::connect(&w->track_id_box(), &SkinnedEdit::mousePressed, w,
                    [w](qint32 x, qint32 y) { ClearTrackNumber(*w, x, y); });
   QObject::connect(&w->progress_timer(), &Clock::tick, w, [e] { e->OnProgressTick(); });
+  QObject::connect(&w->status_label(), &SkinnedLabel::rightClicked, w,
+                   [e] { e->RetryBatchFailures(); });
 }
 
 }  // namespace wuqu

@@ -52,6 +52,10 @@ struct CatalogueEvents::WindowControls {
     std::vector<int> SelectedRows() const override {
       return w ? w->track_list().SelectedRows() : std::vector<int>();
     }
+    int RowCount() const override { return w ? w->track_list().RowCount() : 0; }
+    void SetRowMark(int row, catalogue::TrackMark mark) override {
+      if (w) w->track_list().SetRowMark(row, mark);
+    }
     const LiveWindow& w;
   };
   struct Chooser final : catalogue::CategoryChooser {
@@ -149,7 +153,8 @@ CatalogueEvents::CatalogueEvents(MainWindow& window, catalogue::DownloadState& s
       state_(state),
       sites_(std::move(sites)),
       program_folder_(std::move(program_folder)),
-      controls_(std::make_unique<WindowControls>(window)) {
+      controls_(std::make_unique<WindowControls>(window)),
+      notices_(window) {
   // A closed or destroyed window shows no listing any more: a fill in
   // progress stops at its next row.
   WindowControls* controls = controls_.get();
@@ -168,6 +173,8 @@ CatalogueEvents::~CatalogueEvents() {
 
 void CatalogueEvents::LoadCategoryListing() {
   catalogue::LoadCategoryListing(controls_->window, sites_);
+  if (state_.log) catalogue::MarkTrackRows(controls_->window, *state_.log);
+  marks_seen_ = state_.log ? state_.log->MarksVersion() : 0;
 }
 
 void CatalogueEvents::PreviewSelectedTrack() {
@@ -183,30 +190,55 @@ void CatalogueEvents::PreviewTrackById() {
 namespace {
 template <typename Handler>
 void WithSession(catalogue::DownloadState& state, catalogue::DownloadQueue& queue,
-                 Handler handler) {
+                 catalogue::DownloadNotices& notices, Handler handler) {
   if (!state.task) return;
   catalogue::ProgramDownloader downloader(state.downloader);
   catalogue::DownloadSession session{state.download_file_name, *state.task, downloader, queue};
+  session.log = state.log.get();
+  session.notices = &notices;
   handler(session);
 }
 }  // namespace
 
+// The rows follow the log's marks whenever a download has ended.
+void CatalogueEvents::RefreshMarks() {
+  if (!state_.log || state_.log->MarksVersion() == marks_seen_) return;
+  marks_seen_ = state_.log->MarksVersion();
+  catalogue::MarkTrackRows(controls_->window, *state_.log);
+}
+
+void CatalogueEvents::ResumeUnfinishedDownloads() {
+  WithSession(state_, queue_, notices_, [this](catalogue::DownloadSession& session) {
+    catalogue::ResumeUnfinishedDownloads(controls_->window, sites_, program_folder_, session);
+  });
+}
+
+void CatalogueEvents::RetryBatchFailures() {
+  WithSession(state_, queue_, notices_, [this](catalogue::DownloadSession& session) {
+    catalogue::RetryBatchFailures(controls_->window, program_folder_, session);
+  });
+  RefreshMarks();
+}
+
 void CatalogueEvents::DownloadSelectedTrack() {
-  WithSession(state_, queue_, [this](catalogue::DownloadSession& session) {
+  WithSession(state_, queue_, notices_, [this](catalogue::DownloadSession& session) {
     catalogue::DownloadSelectedTrack(controls_->window, sites_, program_folder_, session);
   });
+  RefreshMarks();
 }
 
 void CatalogueEvents::DownloadTrackById() {
-  WithSession(state_, queue_, [this](catalogue::DownloadSession& session) {
+  WithSession(state_, queue_, notices_, [this](catalogue::DownloadSession& session) {
     catalogue::DownloadTrackById(controls_->window, sites_, program_folder_, session);
   });
+  RefreshMarks();
 }
 
 void CatalogueEvents::OnProgressTick() {
-  WithSession(state_, queue_, [this](catalogue::DownloadSession& session) {
+  WithSession(state_, queue_, notices_, [this](catalogue::DownloadSession& session) {
     catalogue::OnProgressTick(controls_->window, program_folder_, session);
   });
+  RefreshMarks();
 }
 
 catalogue::CatalogueWindow& CatalogueEvents::Controls() {

@@ -3,8 +3,10 @@
 #include <QMetaObject>
 #include <QPointer>
 
+#include <cstdint>
 #include <memory>
 
+#include "app/desktop_notices.h"
 #include "app/window_events.h"
 #include "catalogue/catalogue_window.h"
 #include "catalogue/download_queue.h"
@@ -41,6 +43,9 @@ class CatalogueEvents : public WindowEvents {
   void DownloadSelectedTrack() override;  // 超级列表框1, right click
   void DownloadTrackById() override;      // 按钮EX2
   void OnProgressTick() override;         // 时钟1
+  void RetryBatchFailures() override;     // 标签EX3, right click
+  // Takes up what the download log holds unfinished from earlier runs.
+  void ResumeUnfinishedDownloads() override;
 
   catalogue::CatalogueWindow& Controls();
   const catalogue::SiteAddresses& Sites() const { return sites_; }
@@ -52,6 +57,7 @@ class CatalogueEvents : public WindowEvents {
 
  private:
   struct WindowControls;
+  void RefreshMarks();
 
   QPointer<MainWindow> window_;
   catalogue::DownloadState& state_;
@@ -61,6 +67,10 @@ class CatalogueEvents : public WindowEvents {
   // The downloads the status line follows, and the batch; the window's for
   // its whole life.
   catalogue::DownloadQueue queue_;
+  // The notices of ended batches and downloads, on the desktop.
+  DesktopNotices notices_;
+  // The log's marks as the rows show them.
+  std::uint64_t marks_seen_ = 0;
   QMetaObject::Connection closed_;
   QMetaObject::Connection destroyed_;
 };

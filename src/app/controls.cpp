@@ -98,6 +98,19 @@ bool SkinnedLabel::Fits(const Text& text) const {
   return fontMetrics().horizontalAdvance(ToQString(text)) <= contentsRect().width();
 }
 
+void SkinnedLabel::mousePressEvent(QMouseEvent* event) {
+  right_pressed_ = event->button() == Qt::RightButton;
+  QLabel::mousePressEvent(event);
+}
+
+void SkinnedLabel::mouseReleaseEvent(QMouseEvent* event) {
+  const bool right_click = right_pressed_ && event->button() == Qt::RightButton &&
+                           rect().contains(event->position().toPoint());
+  right_pressed_ = false;
+  QLabel::mouseReleaseEvent(event);
+  if (right_click) emit rightClicked();
+}
+
 void SkinnedLabel::SetTextColour(const QColor& colour) {
   QPalette pal = palette();
   pal.setColor(QPalette::WindowText, colour);
@@ -173,7 +186,7 @@ void TrackList::DeleteAllRows() {
 }
 
 int TrackList::AppendRow() {
-  auto* item = new QTreeWidgetItem(this);
+  QTreeWidgetItem* item = NewTrackRow(this);
   return indexOfTopLevelItem(item);
 }
 

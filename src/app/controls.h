@@ -12,6 +12,7 @@
 
 #include <vector>
 
+#include "catalogue/download_log.h"
 #include "text/text.h"
 
 // The window's controls. Each speaks program text (code page 936) to the rest
@@ -36,8 +37,17 @@ class SkinnedLabel : public QLabel {
   void SetStatusLine();
   bool IsStatusLine() const { return status_line_; }
 
+ signals:
+  // The right button was pressed and released on the label.
+  void rightClicked();
+
+ protected:
+  void mousePressEvent(QMouseEvent* event) override;
+  void mouseReleaseEvent(QMouseEvent* event) override;
+
  private:
   bool status_line_ = false;
+  bool right_pressed_ = false;
 };
 
 // Skinned single-line edit box (编辑框EX1 to 编辑框EX3).
@@ -103,6 +113,13 @@ class TrackList : public QTreeWidget {
   // Every selected row, in list order.
   std::vector<int> SelectedRows() const;
   int RowCount() const;
+  // What the row's track's last download came to, shown as an icon before
+  // its title and given to screen readers as the row's description
+  // (app/row_marks.cpp). A row outside the list is left alone.
+  void SetRowMark(int row, catalogue::TrackMark mark);
+  catalogue::TrackMark RowMark(int row) const;
+  // A new row at the end of `list`, able to show a mark.
+  static QTreeWidgetItem* NewTrackRow(TrackList* list);
 
  signals:
   // A row was clicked (pressed and released on the same row) with the left

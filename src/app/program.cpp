@@ -2,6 +2,9 @@
 
 #include <QApplication>
 #include <QEventLoop>
+#include <QTimer>
+
+#include <iostream>
 
 #include <memory>
 
@@ -10,6 +13,8 @@
 #include "app/program_addresses.h"
 #include "app/window_events.h"
 #include "catalogue/download_state.h"
+#include "catalogue/stored_download_log.h"
+#include "store/store_path.h"
 
 namespace wuqu {
 namespace {
@@ -38,6 +43,8 @@ void RunWindow(catalogue::DownloadState& state, RunObserver* observer) {
   window->CompleteCreation();
   window->show();
   if (observer != nullptr) observer->WindowShown(*window);
+  // Once the window has painted: the downloads the last run left unfinished.
+  QTimer::singleShot(0, window.get(), [&events] { events->ResumeUnfinishedDownloads(); });
 
   QEventLoop loop;
   QObject::connect(window.get(), &MainWindow::closed, &loop, &QEventLoop::quit,
@@ -52,6 +59,7 @@ void RunWindow(catalogue::DownloadState& state, RunObserver* observer) {
 
 int RunProgram(int argc, char** argv, RunObserver* observer) {
   std::unique_ptr<catalogue::DownloadState> state = catalogue::CreateDownloadState();
+  state->log = catalogue::OpenDownloadLog(store::StorePath(), std::cerr);
   if (observer != nullptr) observer->StateCreated(*state);
   Shutdown shutdown(*state, observer);
 

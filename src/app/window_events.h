@@ -21,6 +21,9 @@ class WindowEvents {
   virtual void PreviewTrackById() {}       // 按钮EX1 clicked
   virtual void DownloadTrackById() {}      // 按钮EX2 clicked
   virtual void OnProgressTick() {}         // 时钟1 ticked
+  virtual void RetryBatchFailures() {}     // 标签EX3: right click
+  // Once the window shows: downloads of earlier runs that had not ended.
+  virtual void ResumeUnfinishedDownloads() {}
 };
 
 // The handlers the program runs with, for `window` and the program-wide

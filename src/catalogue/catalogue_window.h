@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "catalogue/download_log.h"
 #include "platform/event_pump.h"
 #include "text/text.h"
 
@@ -28,6 +29,10 @@ class TrackListControl {
   virtual int SelectedRow() const = 0;
   // Every selected row, in any order.
   virtual std::vector<int> SelectedRows() const = 0;
+  virtual int RowCount() const = 0;
+  // Shows what the row's track's last download came to (nothing, on disk,
+  // failed), to the eye and to screen readers.
+  virtual void SetRowMark(int row, TrackMark mark) = 0;
 };
 
 // 组合框1.

@@ -1,12 +1,16 @@
 #include "catalogue/download.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <cstddef>
 #include <limits>
 #include <vector>
 
 #include "catalogue/media_url.h"
+#include "catalogue/status_line.h"
 #include "download/downloader.h"
+#include "download/resume_record.h"
 #include "net/wire_url.h"
 #include "platform/files.h"
 #include "text/codepage.h"
@@ -36,7 +40,8 @@ bool IsSpace(char c) {
 
 download::TaskId StartFollowed(const Text& address, ProgressBarControl& progress_bar,
                                TimerControl& timer, int tick_period, std::int32_t thread_count,
-                               const Text& folder, DownloadSession& session, int batch_position) {
+                               const Text& folder, DownloadSession& session, int batch_position,
+                               RecordId record = kNotRemembered, const Text& play_page = {}) {
   // The name comes from the address before "https://" is replaced; the last
   // piece holds no "/", so the replacement could not change it anyway.
   session.file_name = DownloadFileName(address);
@@ -49,20 +54,71 @@ download::TaskId StartFollowed(const Text& address, ProgressBarControl& progress
   task.source_address = SourceAddress(address);
   task.thread_count = thread_count;
   task.target_path = folder + kPathSeparator + session.file_name;
+  // Written before the transfer starts: a run killed from here on takes the
+  // download up again at its next start.
+  LogOf(session).Started(record, address, task.target_path);
   const download::TaskId id = session.downloader.StartTask(task);
-  session.queue.Started(id, session.file_name, batch_position);
+  session.queue.Started({id, session.file_name, batch_position, record, play_page});
   return id;
 }
 
 void Download(CatalogueWindow& window, const Text& play_page_url, const SiteAddresses& sites,
-              const Text& program_folder, DownloadSession& session, int batch_position = 0) {
+              const Text& program_folder, DownloadSession& session, int batch_position = 0,
+              RecordId record = kNotRemembered) {
   window.address_box.SetText(ResolveMediaUrl(play_page_url, sites));
   const std::int32_t thread_count = ThreadCount(window.thread_count_box.GetText());
   const Text folder = DownloadFolder(program_folder);
   // The box's content is what gets downloaded, as the box holds it.
   const Text address = window.address_box.GetText();
   StartFollowed(address, window.progress_bar, window.timer, kProgressTickPeriod, thread_count,
-                folder, session, batch_position);
+                folder, session, batch_position, record, play_page_url);
+}
+
+// The last piece of a path.
+Text LastPiece(const Text& path) {
+  const std::size_t slash = path.rfind(kPathSeparator);
+  return slash == Text::npos ? path : path.substr(slash + 1);
+}
+
+// A download of an earlier run that completed in the moment before that run
+// ended, before the tick could write its end: the downloader puts a new file
+// in place only once a resume record is beside it and takes the record away
+// only when every byte is in, so a file of the download's size, newer than
+// its start, without a record, is that download's complete file.
+bool CompletedBeforeTheEnd(const UnfinishedDownload& d) {
+  if (d.size < 0 || d.target_path.empty() || d.started_ms <= 0) return false;
+  const std::string path = LocalTextToUtf8(d.target_path);
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_size != d.size) return false;
+  if (FileSize(download::ResumeRecordPath(path)) != -1) return false;
+  const std::int64_t modified_ms =
+      static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000 + st.st_mtim.tv_nsec / 1000000;
+  // File times come from the kernel's coarse clock, a tick or so behind.
+  constexpr std::int64_t kCoarseClockMs = 100;
+  return modified_ms + kCoarseClockMs >= d.started_ms;
+}
+
+// Makes sure the tick comes round to show what the queue holds.
+void WakeTheTick(CatalogueWindow& window) {
+  window.timer.SetInterval(kProgressTickPeriod);
+}
+
+// One track asked for alone: not fetched again when its file is there.
+void DownloadAlone(CatalogueWindow& window, const Text& play_page_url, const SiteAddresses& sites,
+                   const Text& program_folder, DownloadSession& session) {
+  DownloadLog& log = LogOf(session);
+  if (const std::optional<CompletedFile> file = FileAlreadyThere(log, play_page_url)) {
+    window.address_box.SetText(file->media_url);
+    DownloadQueue::EndLine line;
+    line.caption = FitName(ui_texts::kAlreadyThereLinePrefix, LastPiece(file->target_path), Text(),
+                           window.status_label);
+    session.queue.EndLines().push_back(line);
+    WakeTheTick(window);
+    return;
+  }
+  const std::vector<RecordId> records = log.Asked({play_page_url}, false);
+  Download(window, play_page_url, sites, program_folder, session, 0,
+           records.empty() ? kNotRemembered : records.front());
 }
 
 }  // namespace
@@ -87,6 +143,32 @@ std::int64_t ProgramDownloader::GetAmountFigure() const {
 
 download::TaskState ProgramDownloader::State(download::TaskId task) const {
   return downloader_ ? downloader_->State(task) : download::TaskState{};
+}
+
+void EndBatch(DownloadSession& session) {
+  DownloadQueue& queue = session.queue;
+  queue.PushBatchEnd();
+  if (session.notices == nullptr) return;
+  DownloadTally tally;
+  tally.failed = queue.BatchFailures();
+  tally.already_there = queue.BatchAlreadyThere();
+  tally.complete = queue.BatchStarted() - tally.failed - tally.already_there;
+  session.notices->DownloadsEnded(tally, Text());
+}
+
+DownloadLog& LogOf(DownloadSession& session) {
+  static NoDownloadLog none;
+  return session.log != nullptr ? *session.log : none;
+}
+
+std::optional<CompletedFile> FileAlreadyThere(DownloadLog& log, const Text& play_page) {
+  std::optional<CompletedFile> file = log.LastCompleted(play_page);
+  if (!file) return std::nullopt;
+  const std::string path = LocalTextToUtf8(file->target_path);
+  if (FileSize(path) != file->size || FileSize(download::ResumeRecordPath(path)) != -1) {
+    return std::nullopt;
+  }
+  return file;
 }
 
 Text DownloadFolder(const Text& program_folder) {
@@ -180,29 +262,85 @@ void DownloadSelectedTrack(CatalogueWindow& window, const SiteAddresses& sites,
       play_pages.push_back(window.track_list.GetCellText(row, kPlayPageColumn));
     }
     const bool was_running = session.queue.BatchRunning();
-    session.queue.AddToBatch(play_pages, sites);
+    const std::vector<RecordId> records = LogOf(session).Asked(play_pages, true);
+    session.queue.AddToBatch(play_pages, sites, records);
     if (!was_running) StartNextBatchTrack(window, program_folder, session);
     return;
   }
   const int row = window.track_list.SelectedRow();
-  Download(window, window.track_list.GetCellText(row, kPlayPageColumn), sites, program_folder,
-           session);
+  DownloadAlone(window, window.track_list.GetCellText(row, kPlayPageColumn), sites, program_folder,
+                session);
 }
 
 void StartNextBatchTrack(CatalogueWindow& window, const Text& program_folder,
                          DownloadSession& session) {
-  if (!session.queue.HasNextBatchTrack()) return;
-  int position = 0;
-  const Text play_page = session.queue.TakeNextBatchTrack(position);
-  // A copy: the fetch lets events run, and one of them may add to the batch.
-  const SiteAddresses sites = session.queue.BatchSites();
-  Download(window, play_page, sites, program_folder, session, position);
+  DownloadQueue& queue = session.queue;
+  DownloadLog& log = LogOf(session);
+  while (queue.HasNextBatchTrack()) {
+    int position = 0;
+    RecordId record = kNotRemembered;
+    const Text play_page = queue.TakeNextBatchTrack(position, record);
+    if (const std::optional<CompletedFile> file = FileAlreadyThere(log, play_page)) {
+      log.AlreadyThere(record, file->media_url, file->target_path, file->size);
+      if (queue.BatchTrackEnded(DownloadQueue::Outcome::kAlreadyThere, 0)) {
+        EndBatch(session);
+        WakeTheTick(window);
+      }
+      continue;
+    }
+    // A copy: the fetch lets events run, and one of them may add to the batch.
+    const SiteAddresses sites = queue.BatchSites();
+    Download(window, play_page, sites, program_folder, session, position, record);
+    return;
+  }
+}
+
+void ResumeUnfinishedDownloads(CatalogueWindow& window, const SiteAddresses& sites,
+                               const Text& program_folder, DownloadSession& session) {
+  DownloadLog& log = LogOf(session);
+  std::vector<Text> play_pages;
+  std::vector<RecordId> records;
+  for (const UnfinishedDownload& d : log.Unfinished()) {
+    if (CompletedBeforeTheEnd(d)) {
+      // Its end was not written before the run ended: it is written now.
+      download::TaskState complete;
+      complete.phase = download::TaskPhase::kComplete;
+      complete.size = d.size;
+      log.Ended(d.record, complete);
+      continue;
+    }
+    play_pages.push_back(d.play_page);
+    records.push_back(d.record);
+  }
+  if (play_pages.empty()) return;
+  const bool was_running = session.queue.BatchRunning();
+  session.queue.AddToBatch(play_pages, sites, records);
+  if (!was_running) StartNextBatchTrack(window, program_folder, session);
+}
+
+bool RetryBatchFailures(CatalogueWindow& window, const Text& program_folder,
+                        DownloadSession& session) {
+  DownloadQueue& queue = session.queue;
+  if (queue.BatchRunning() || queue.BatchFailedTracks().empty()) return false;
+  const std::vector<Text> failed = queue.BatchFailedTracks();
+  const std::vector<RecordId> records = LogOf(session).Asked(failed, true);
+  queue.AddToBatch(failed, queue.BatchSites(), records);
+  StartNextBatchTrack(window, program_folder, session);
+  return true;
+}
+
+void MarkTrackRows(CatalogueWindow& window, DownloadLog& log) {
+  TrackListControl& list = window.track_list;
+  const int rows = list.RowCount();
+  for (int row = 0; row < rows; ++row) {
+    list.SetRowMark(row, log.MarkOf(list.GetCellText(row, kPlayPageColumn)));
+  }
 }
 
 void DownloadTrackById(CatalogueWindow& window, const SiteAddresses& sites,
                        const Text& program_folder, DownloadSession& session) {
-  Download(window, PlayPageUrl(sites.catalogue_base_url, window.track_id_box.GetText()), sites,
-           program_folder, session);
+  DownloadAlone(window, PlayPageUrl(sites.catalogue_base_url, window.track_id_box.GetText()), sites,
+                program_folder, session);
 }
 
 }  // namespace wuqu::catalogue

@@ -2,9 +2,12 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string_view>
 
 #include "catalogue/catalogue_window.h"
+#include "catalogue/download_log.h"
+#include "catalogue/download_notice.h"
 #include "catalogue/download_queue.h"
 #include "catalogue/download_task.h"
 #include "catalogue/site_addresses.h"
@@ -71,7 +74,23 @@ struct DownloadSession {
   DownloadTask& task;
   DownloaderPort& downloader;
   DownloadQueue& queue;  // what the status line follows, and the batch
+  // Where each change of a download's state is written before the window
+  // shows it; none: nothing is remembered.
+  DownloadLog* log = nullptr;
+  // Told when a batch, or a download asked for alone, has ended; none: nobody.
+  DownloadNotices* notices = nullptr;
 };
+
+// The session's log, or one that remembers nothing.
+DownloadLog& LogOf(DownloadSession& session);
+
+// The batch's last track has ended: its end line queued, the notice given.
+void EndBatch(DownloadSession& session);
+
+// The file the track of `play_page` left, when its last download completed
+// and the file is still as that download left it: its recorded size, and no
+// resume record beside it (nothing has started to replace it).
+std::optional<CompletedFile> FileAlreadyThere(DownloadLog& log, const Text& play_page);
 
 // DownloadFolder: the folder that holds the program file (program text, no
 // trailing separator) + "/" + 下载. Nothing creates or tests it here.
@@ -116,16 +135,39 @@ download::TaskId StartDownload(const Text& address, ProgressBarControl& progress
 // downloaded. The media address is written into 编辑框EX3 and read back from
 // there. With several rows selected, their tracks make a batch, downloaded
 // one after another in list order. While a batch runs, the selected rows
-// join its end instead.
+// join its end instead. A track whose file is there already
+// (FileAlreadyThere) is not fetched: alone, its line says so; in a batch it
+// counts as done.
 void DownloadSelectedTrack(CatalogueWindow& window, const SiteAddresses& sites,
                            const Text& program_folder, DownloadSession& session);
 
 // Starts the batch's next track as a right click would start it (address
 // box, thread count of 编辑框EX2 as it reads now), when one is waiting.
+// Tracks whose files are there already are counted as done and passed over;
+// when that leaves none, the batch ends here.
 void StartNextBatchTrack(CatalogueWindow& window, const Text& program_folder,
                          DownloadSession& session);
 
-// 按钮EX2's handler: downloads the track whose id stands in 编辑框EX1.
+// Takes up, as one batch, the downloads of earlier runs that had not
+// ended, in the order they were asked for: each resumes from its resume
+// record. One whose file was complete before that run ended, though its end
+// was never written, is written complete and not fetched. Nothing when there
+// are none.
+void ResumeUnfinishedDownloads(CatalogueWindow& window, const SiteAddresses& sites,
+                               const Text& program_folder, DownloadSession& session);
+
+// Asks again, as a new batch, for exactly the tracks that failed in the
+// batch that ended last. False, and nothing done, while a batch runs or
+// when the last one had no failures (or they were retried already).
+bool RetryBatchFailures(CatalogueWindow& window, const Text& program_folder,
+                        DownloadSession& session);
+
+// Marks each row of the track list with what its track's last download came
+// to, as the download log knows it.
+void MarkTrackRows(CatalogueWindow& window, DownloadLog& log);
+
+// 按钮EX2's handler: downloads the track whose id stands in 编辑框EX1, unless
+// its file is there already, as a right click would.
 void DownloadTrackById(CatalogueWindow& window, const SiteAddresses& sites,
                        const Text& program_folder, DownloadSession& session);
 

@@ -6,6 +6,7 @@
 #include <optional>
 #include <vector>
 
+#include "catalogue/download_log.h"
 #include "catalogue/site_addresses.h"
 #include "download/task_state.h"
 #include "text/text.h"
@@ -37,6 +38,9 @@ class DownloadQueue {
     download::TaskId task = download::kNoTask;
     Text file_name;          // its DownloadFileName
     int batch_position = 0;  // from 1 for a batch track, 0 otherwise
+    RecordId record = kNotRemembered;  // what the download log calls it
+    Text play_page;                    // of its track; empty for an address typed
+    bool size_noted = false;           // the log has its file's size
   };
   // A line to show once the hold is over: a failure's status, or the
   // finished line (of one download, or of a whole batch).
@@ -48,10 +52,20 @@ class DownloadQueue {
     int batch_size = 0;
     bool batch_end = false;  // the batch's end: its tracks and failures
     int batch_failures = 0;
+    int batch_already = 0;  // tracks whose files were there already
+    // A line shown as it is, in place of status and amount (a track whose
+    // file was there already).
+    Text caption;
+    // The file of a finished download the line did not follow: named in
+    // its finished line ("下载完成...  已下载 <name>   <n>KB") in place of
+    // the percentage.
+    Text named_file;
   };
+  // How a batch track ended.
+  enum class Outcome { kComplete, kFailed, kAlreadyThere };
 
   // A download started; the line follows it from now on.
-  void Started(download::TaskId task, const Text& file_name, int batch_position);
+  void Started(Followed download);
   std::vector<Followed>& Downloads() { return downloads_; }
   const std::vector<Followed>& Downloads() const { return downloads_; }
   // The task started last (the downloader's newest), kNoTask before the first.
@@ -59,17 +73,27 @@ class DownloadQueue {
 
   // Batch: the play-page addresses of tracks still to start, in order.
   bool BatchRunning() const { return batch_total_ > 0; }
-  // Starts a batch, or adds to the one running.
-  void AddToBatch(const std::vector<Text>& play_pages, const SiteAddresses& sites);
+  // Starts a batch, or adds to the one running; `records` names each track
+  // in the download log (as many as play_pages, or none).
+  void AddToBatch(const std::vector<Text>& play_pages, const SiteAddresses& sites,
+                  const std::vector<RecordId>& records = {});
   bool HasNextBatchTrack() const { return !batch_pending_.empty(); }
-  // Takes the next track's play page; its position is the one it returns.
-  Text TakeNextBatchTrack(int& position);
-  // The batch track that ran last has ended, failed or not, with `amount`
+  // Takes the next track's play page; its position and record are the ones
+  // it returns.
+  Text TakeNextBatchTrack(int& position, RecordId& record);
+  // The batch track that ran last has ended as `outcome`, with `amount`
   // (the downloader's amount figure) written for it. Returns true when that
   // was the batch's last track; the batch is over then.
-  bool BatchTrackEnded(bool failed, std::int64_t amount);
+  bool BatchTrackEnded(Outcome outcome, std::int64_t amount);
   int BatchTotal() const { return batch_total_; }
   int BatchFailures() const { return batch_failed_; }
+  int BatchAlreadyThere() const { return batch_already_; }
+  // Queues the line of the batch's end, once its last track has ended.
+  void PushBatchEnd();
+  // The play pages of the batch's failed tracks, in the order they ran;
+  // of the batch that ended last once it is over.
+  const std::vector<Text>& BatchFailedTracks() const { return batch_failed_tracks_; }
+  void NoteBatchFailure(const Text& play_page) { batch_failed_tracks_.push_back(play_page); }
   // The amount figures of the batch's ended tracks, added up.
   std::int64_t BatchAmount() const { return batch_amount_; }
   // The batch's size as it was when its last track ended.
@@ -85,7 +109,13 @@ class DownloadQueue {
  private:
   std::vector<Followed> downloads_;  // oldest first
   download::TaskId newest_ = download::kNoTask;
-  std::deque<Text> batch_pending_;
+  struct Pending {
+    Text play_page;
+    RecordId record = kNotRemembered;
+  };
+  std::deque<Pending> batch_pending_;
+  std::vector<Text> batch_failed_tracks_;
+  int batch_already_ = 0;
   SiteAddresses batch_sites_;
   int batch_total_ = 0;
   int batch_started_ = 0;

@@ -24,6 +24,7 @@ void ReleaseDownloadState(DownloadState& state) {
     state.task.reset();
   }
   download::ReleaseDownloader(state.downloader);
+  state.log.reset();
 }
 
 }  // namespace wuqu::catalogue

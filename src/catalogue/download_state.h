@@ -2,6 +2,7 @@
 
 #include <memory>
 
+#include "catalogue/download_log.h"
 #include "catalogue/download_task.h"
 #include "download/downloader.h"
 #include "text/text.h"
@@ -16,6 +17,9 @@ struct DownloadState {
   // The record handed to the downloader, with its start-up values.
   std::unique_ptr<DownloadTask> task;
   std::unique_ptr<download::Downloader> downloader;
+  // What is remembered across runs; none: nothing is (tests, or before the
+  // program has opened it).
+  std::unique_ptr<DownloadLog> log;
 };
 
 // The state as start-up creates it: no file name, a record with its start-up

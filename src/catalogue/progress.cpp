@@ -120,42 +120,62 @@ void PushFailure(DownloadQueue& queue, const Look& look, int batch_position) {
 }
 
 // Moves every download that has ended out of the list and into the lines
-// still to show, and moves the batch on to its next track.
+// still to show, and moves the batch on to its next track. Each end is
+// written to the download log first.
 void NoteEndings(CatalogueWindow& window, const Text& program_folder, const Text& folder,
                  DownloadSession& session) {
   DownloadQueue& queue = session.queue;
+  DownloadLog& log = LogOf(session);
   bool next_batch_track = false;
   std::vector<Followed>& downloads = queue.Downloads();
+  // The one the line follows; the finished line of any other names its file.
+  const download::TaskId followed = downloads.empty() ? download::kNoTask : downloads.back().task;
   for (auto it = downloads.begin(); it != downloads.end();) {
     const Look look = LookAt(*it, folder, session);
     const bool failed = look.state.phase == TaskPhase::kFailed;
     const bool stopped = look.state.phase == TaskPhase::kStopped;
     const bool complete = Completed(look);
     if (!failed && !stopped && !complete) {
+      // Lets the next run tell a file completed just before a kill.
+      if (!it->size_noted && look.state.size >= 0) {
+        log.SizeKnown(it->record, look.state.size);
+        it->size_noted = true;
+      }
       ++it;
       continue;
     }
+    // A stopped download stays unfinished in the log: it is taken up again.
+    if (!stopped) {
+      download::TaskState ended = look.state;
+      if (complete) {
+        ended.phase = TaskPhase::kComplete;
+        if (ended.size < 0) ended.size = look.size;
+      }
+      log.Ended(it->record, ended);
+    }
     if (it->batch_position > 0) {
-      if (failed) PushFailure(queue, look, it->batch_position);
-      const bool last = queue.BatchTrackEnded(failed, look.amount);
+      if (failed) {
+        PushFailure(queue, look, it->batch_position);
+        queue.NoteBatchFailure(it->play_page);
+      }
+      const bool last = queue.BatchTrackEnded(
+          failed ? DownloadQueue::Outcome::kFailed : DownloadQueue::Outcome::kComplete,
+          look.amount);
       if (last) {
-        EndLine end;
-        end.finished = true;
-        end.amount = queue.BatchAmount();
-        end.batch_end = true;
-        end.batch_size = queue.BatchStarted();
-        end.batch_failures = queue.BatchFailures();
-        queue.EndLines().push_back(end);
+        EndBatch(session);
       } else {
         next_batch_track = true;
       }
     } else if (failed) {
       PushFailure(queue, look, 0);
+      if (session.notices != nullptr) session.notices->DownloadsEnded({0, 1, 0}, it->file_name);
     } else if (complete) {
       EndLine end;
       end.finished = true;
       end.amount = look.amount;
+      if (it->task != followed) end.named_file = it->file_name;
       queue.EndLines().push_back(end);
+      if (session.notices != nullptr) session.notices->DownloadsEnded({1, 0, 0}, it->file_name);
     }
     it = downloads.erase(it);
   }
@@ -167,6 +187,7 @@ void ShowEndLine(CatalogueWindow& window, DownloadQueue& queue) {
   const EndLine line = queue.EndLines().front();
   queue.EndLines().pop_front();
   ProgressTexts texts;
+  Text caption;
   texts.amount = std::to_string(line.amount);
   if (line.finished) {
     window.progress_bar.SetPosition(100);
@@ -175,9 +196,17 @@ void ShowEndLine(CatalogueWindow& window, DownloadQueue& queue) {
   } else {
     texts.status = line.status;
   }
-  Text caption = ProgressCaption(texts);
+  if (!line.caption.empty()) {
+    caption = line.caption;
+  } else if (!line.named_file.empty()) {
+    caption = FitName(ui_texts::kFinishedLinePrefix, line.named_file,
+                      ProgressCaption({Text(), texts.amount}), window.status_label);
+  } else {
+    caption = ProgressCaption(texts);
+  }
   if (line.batch_end) {
-    caption = WithEnding(caption, BatchEndForms(line.batch_size, line.batch_failures),
+    caption = WithEnding(caption,
+                         BatchEndForms(line.batch_size, line.batch_failures, line.batch_already),
                          window.status_label);
   } else if (line.batch_position > 0) {
     caption = WithEnding(caption, BatchPositionForms(line.batch_position, line.batch_size),

@@ -32,6 +32,23 @@ const UiText& kInAll = ui_texts::kBatchInAll;
 const UiText& kComma = ui_texts::kBatchComma;
 const UiText& kFailures = ui_texts::kBatchFailures;
 constexpr std::string_view kGap = "   ";
+const UiText& kAlready = ui_texts::kBatchAlreadyThere;
+const UiText& kEllipsis = ui_texts::kNameEllipsis;
+
+// The byte length of each character of program text: two for a lead byte
+// followed by a trail byte, one otherwise.
+std::vector<std::size_t> CharacterStarts(const Text& text) {
+  std::vector<std::size_t> starts;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    starts.push_back(i);
+    const auto c = static_cast<unsigned char>(text[i]);
+    if (c >= 0x81 && c <= 0xFE && i + 1 < text.size()) {
+      const auto t = static_cast<unsigned char>(text[i + 1]);
+      if (t >= 0x40 && t <= 0xFE && t != 0x7F) ++i;
+    }
+  }
+  return starts;
+}
 
 Text Number(int n) {
   return std::to_string(n);
@@ -59,14 +76,38 @@ std::vector<Text> BatchPositionForms(int position, int total) {
           " " + of, Text()};
 }
 
-std::vector<Text> BatchEndForms(int total, int failed) {
+std::vector<Text> BatchEndForms(int total, int failed, int already) {
   const Text tracks = Number(total) + Text(kTrackUnit);
   const Text failures = Text(kFailures) + Number(failed);
-  return {Text(kGap) + Text(kInAll) + " " + Number(total) + " " + Text(kTrackUnit) + Text(kComma) +
-              Text(kFailures) + " " + Number(failed) + " " + Text(kTrackUnit),
-          Text(kGap) + Text(kInAll) + tracks + " " + failures,
-          " " + Text(kInAll) + tracks + " " + failures, " " + tracks + " " + failures,
-          " " + failures};
+  const Text long_already = already > 0 ? Text(kComma) + Text(kAlready) + " " + Number(already) +
+                                              " " + Text(kTrackUnit)
+                                        : Text();
+  const Text short_already = already > 0 ? " " + Text(kAlready) + Number(already) : Text();
+  std::vector<Text> forms = {
+      Text(kGap) + Text(kInAll) + " " + Number(total) + " " + Text(kTrackUnit) + Text(kComma) +
+          Text(kFailures) + " " + Number(failed) + " " + Text(kTrackUnit) + long_already,
+      Text(kGap) + Text(kInAll) + tracks + " " + failures + short_already,
+      " " + Text(kInAll) + tracks + " " + failures + short_already,
+      " " + tracks + " " + failures + short_already, " " + failures + short_already};
+  if (already > 0) forms.push_back(" " + failures);
+  return forms;
+}
+
+Text FitName(const Text& before, const Text& name, const Text& after, const LabelControl& label) {
+  if (label.Fits(before + name + after)) return before + name + after;
+  const std::vector<std::size_t> starts = CharacterStarts(name);
+  const std::size_t count = starts.size();
+  if (count <= 2) return before + name + after;
+  // Characters kept: the first `head` and the last `tail`, fewer each round.
+  Text line;
+  for (std::size_t keep = count - 1; keep >= 2; --keep) {
+    const std::size_t head = (keep + 1) / 2;
+    const std::size_t tail = keep - head;
+    line = before + name.substr(0, starts[head]) + Text(kEllipsis) +
+           name.substr(starts[count - tail]) + after;
+    if (label.Fits(line)) return line;
+  }
+  return line;
 }
 
 }  // namespace wuqu::catalogue

@@ -2,6 +2,7 @@
 
 #include <vector>
 
+#include "catalogue/catalogue_window.h"
 #include "download/task_state.h"
 #include "text/text.h"
 
@@ -24,7 +25,14 @@ Text FailedStatus(const download::TaskState& state);
 //   running or failed track: "   第 3/12 首", "   3/12", " 3/12", ""
 std::vector<Text> BatchPositionForms(int position, int total);
 //   the batch's end: "   共 12 首，失败 1 首", "   共12首 失败1", " 共12首 失败1",
-//   " 12首 失败1", " 失败1"
-std::vector<Text> BatchEndForms(int total, int failed);
+//   " 12首 失败1", " 失败1"; with tracks that were there already, their count
+//   after the failures: "   共 12 首，失败 1 首，已有 3 首", "   共12首 失败1 已有3",
+//   " 共12首 失败1 已有3", " 12首 失败1 已有3", " 失败1 已有3", " 失败1"
+std::vector<Text> BatchEndForms(int total, int failed, int already = 0);
+
+// `before` + `name` + `after` when it fits `label`; else with `name` cut in
+// its middle, whole characters at a time, around an ellipsis "…" until it
+// fits; its first and last character stay however narrow the label.
+Text FitName(const Text& before, const Text& name, const Text& after, const LabelControl& label);
 
 }  // namespace wuqu::catalogue

@@ -106,6 +106,23 @@ inline const UiText kBatchTrackUnit{"首"};
 inline const UiText kBatchInAll{"共"};
 inline const UiText kBatchComma{"，"};
 inline const UiText kBatchFailures{"失败"};
+inline const UiText kBatchAlreadyThere{"已有"};  // tracks not fetched: their files were there
+
+// A track not fetched because its file is there: this, then the file's name.
+inline const UiText kAlreadyThereLinePrefix{"已下载过  "};
+// Stands for the middle of a file name cut to fit the status line.
+inline const UiText kNameEllipsis{"…"};
+
+// What a row of the track list says to screen readers of its track's last
+// download.
+inline const UiText kRowOnDisk{"已下载"};
+inline const UiText kRowFailed{"下载失败"};
+
+// The desktop notification at the end of a download or a batch.
+inline const UiText kNoticeDone{"下载完成"};
+inline const UiText kNoticeFailed{"下载失败"};
+inline const UiText kNoticeBatchOver{"批量下载结束"};
+inline const UiText kNoticeComplete{"完成"};
 
 }  // namespace ui_texts
 }  // namespace wuqu

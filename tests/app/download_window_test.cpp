@@ -26,6 +26,7 @@
 #include "app/gui_wait.h"
 #include "app/main_window.h"
 #include "app/qt_text.h"
+#include "app/quick_downloader.h"
 #include "app/window_actions.h"
 #include "catalogue/download_state.h"
 #include "catalogue/progress.h"
@@ -85,6 +86,8 @@ class DownloadWindowTest : public testing::Test {
     ASSERT_TRUE(site_->Start()) << site_->Error();
     ASSERT_TRUE(program_folder_.isValid());
     state_ = catalogue::CreateDownloadState();
+    // A stopped site fails a download within seconds, not the defaults' half minute.
+    state_->downloader = download::CreateDownloader(QuickDownloaderSettings());
     window_ = std::make_unique<MainWindow>();
     events_ = std::make_unique<CatalogueEvents>(
         *window_, *state_,

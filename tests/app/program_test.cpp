@@ -4,10 +4,12 @@
 #include <QElapsedTimer>
 #include <QMessageBox>
 #include <QTest>
+#include <QTemporaryDir>
 #include <QTimer>
 
 #include <chrono>
 #include <cstdio>
+#include <filesystem>
 #include <memory>
 
 #include "app/catalogue_events.h"
@@ -17,6 +19,7 @@
 #include "catalogue/download_state.h"
 #include "net/curl_request_object.h"
 #include "site/demo_site.h"
+#include "store/store.h"
 #include "text/codepage.h"
 
 namespace wuqu {
@@ -173,6 +176,62 @@ TEST(RunProgram, ClosingTheWindowDuringAFetchEndsTheRunAtOnce) {
   std::printf("closed to the end of the run: %lld ms\n", static_cast<long long>(after_close_ms));
   EXPECT_EQ(observer.message_boxes, 0);
   EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+}
+
+// Watches the address box; closes the window once a download has put its
+// address there.
+class ClosesOnceADownloadStarts final : public RunObserver {
+ public:
+  void WindowShown(MainWindow& window) override {
+    QObject::connect(&poll_, &QTimer::timeout, [this, &window] {
+      if (window.media_address_box().GetText().empty()) return;
+      address = LocalTextToUtf8(window.media_address_box().GetText());
+      poll_.stop();
+      QTest::mouseClick(&window.close_button(), Qt::LeftButton);
+    });
+    poll_.start(20);
+    QTimer::singleShot(10000, &window, [&window] { window.close(); });
+  }
+  std::string address;
+
+ private:
+  QTimer poll_;
+};
+
+// The program keeps its store in the data folder XDG_DATA_HOME names, and
+// once its window shows takes up by itself a download the last run left
+// unfinished: its play page is fetched and its address goes into the box.
+TEST(RunProgram, TakesUpTheLastRunsUnfinishedDownloads) {
+  DemoSite site({.tracks_per_category = 2});
+  ASSERT_TRUE(site.Start()) << site.Error();
+  QTemporaryDir data;
+  ASSERT_TRUE(data.isValid());
+  const std::string saved = qEnvironmentVariable("XDG_DATA_HOME").toStdString();
+  qputenv("XDG_DATA_HOME", data.path().toUtf8());
+  const std::string store_path = data.path().toStdString() + "/wuqu/wuqu.sqlite";
+  std::filesystem::create_directories(data.path().toStdString() + "/wuqu");
+  const SiteTrack& track = site.Categories()[0].tracks[1];
+  {
+    std::unique_ptr<store::Store> store = store::Store::Open(store_path).store;
+    ASSERT_TRUE(store);
+    ASSERT_EQ(store->AddDownloads({site.CatalogueBaseUrl() + track.href}, true).size(), 1u);
+  }
+  ClosesOnceADownloadStarts observer;
+  char name[] = "wuqu";
+  char* argv[] = {name, nullptr};
+  EXPECT_EQ(RunProgram(1, argv, &observer), 0);
+  qputenv("XDG_DATA_HOME", QByteArray::fromStdString(saved));
+
+  EXPECT_EQ(observer.address,
+            LocalTextToUtf8(ProgramSiteAddresses().media_base_url) + track.file_value + ".mp4");
+  bool page_fetched = false;
+  for (const SiteRequest& r : site.Requests()) page_fetched |= r.target == "/" + track.href;
+  EXPECT_TRUE(page_fetched);
+  const auto last = store::Store::Open(store_path).store->LastOf(site.CatalogueBaseUrl() + track.href);
+  ASSERT_TRUE(last);
+  EXPECT_NE(last->phase, store::DownloadPhase::kQueued);
+  EXPECT_EQ(last->media_url, LocalTextToUtf8(ProgramSiteAddresses().media_base_url) +
+                                 track.file_value + ".mp4");
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <array>
 #include <functional>
+#include <map>
 #include <string>
 #include <utility>
 #include <vector>
@@ -31,6 +32,8 @@ class MemoryWindow {
 
   std::vector<Row> rows;
   int selected_row = -1;
+  // Each row's mark, by row; rows never marked are missing.
+  std::map<int, TrackMark> marks;
   // Rows selected besides selected_row (which counts as selected too).
   std::vector<int> also_selected;
   int category = -1;
@@ -60,6 +63,7 @@ class MemoryWindow {
     explicit List(MemoryWindow& w) : w(w) {}
     void DeleteAllRows() override {
       w.rows.clear();
+      w.marks.clear();
       w.selected_row = -1;
       w.also_selected.clear();
     }
@@ -80,6 +84,10 @@ class MemoryWindow {
       std::vector<int> rows = w.also_selected;
       if (w.selected_row >= 0) rows.insert(rows.begin(), w.selected_row);
       return rows;
+    }
+    int RowCount() const override { return static_cast<int>(w.rows.size()); }
+    void SetRowMark(int row, TrackMark mark) override {
+      if (row >= 0 && row < static_cast<int>(w.rows.size())) w.marks[row] = mark;
     }
     MemoryWindow& w;
   };

@@ -157,6 +157,10 @@ run_and_download() {
   if ((site_was_up == 0)); then
     listening && fail "${name}: the demo site still runs after the window closed"
   fi
+  # What the program remembers goes into the user's data folder, whatever
+  # folder the program lies in.
+  [[ -s "${home}/.local/share/wuqu/wuqu.sqlite" ]] ||
+    fail "${name}: no store in the user's data folder"
   return 0
 }
 
@@ -164,6 +168,7 @@ step "installed prefix, read-only to the user: the download goes under the user'
 home=${scratch}/home-installed
 run_and_download installed "${home}/下载/wuqu/下载/${track_id}.mp4" "${root}/libexec/wuqu/start-wuqu"
 [[ -e "${root}/bin/下载" ]] && fail "something was made beside the installed program"
+[[ -n "$(find "${root}" -name 'wuqu.sqlite*')" ]] && fail "a store was made beside the installed program"
 
 step "a copy the user owns: the download goes beside the program"
 own=${scratch}/own

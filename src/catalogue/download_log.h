@@ -1,0 +1,86 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <vector>
+
+#include "download/task_state.h"
+#include "text/text.h"
+
+// What the download handlers remember of the downloads the user asked for,
+// across runs: the port the catalogue writes every change of a download's
+// state through, before the window shows it. The program puts the store
+// behind it (catalogue/stored_download_log.h); without one, NoDownloadLog
+// remembers nothing and the handlers work as they did before there was a
+// memory. Every text is program text (code page 936).
+namespace wuqu::catalogue {
+
+// Names one remembered download; kNotRemembered when nothing was written.
+using RecordId = std::int64_t;
+inline constexpr RecordId kNotRemembered = 0;
+
+// A download asked for in an earlier run that had not ended.
+struct UnfinishedDownload {
+  RecordId record = kNotRemembered;
+  Text play_page;
+  // Of one that had started: its file, the file's size once the downloader
+  // knew it (-1 before), and when it started (milliseconds since the epoch).
+  Text target_path;
+  std::int64_t size = -1;
+  std::int64_t started_ms = 0;
+};
+
+// The file a track's last download left, when that download completed.
+struct CompletedFile {
+  Text media_url;
+  Text target_path;
+  std::int64_t size = 0;
+};
+
+// What a track's last download came to, for its row in the list.
+enum class TrackMark { kNone, kOnDisk, kFailed };
+
+class DownloadLog {
+ public:
+  virtual ~DownloadLog() = default;
+  // Tracks asked for, by their play pages: one batch when `as_batch`, else
+  // each alone. Their records in order (kNotRemembered each when nothing was
+  // written).
+  virtual std::vector<RecordId> Asked(const std::vector<Text>& play_pages, bool as_batch) = 0;
+  // The download of `record` went to the downloader.
+  virtual void Started(RecordId record, const Text& media_url, const Text& target_path) = 0;
+  // The downloader has learnt the size of its file.
+  virtual void SizeKnown(RecordId record, std::int64_t size) = 0;
+  // It ended: complete or failed, with the downloader's last word on it.
+  virtual void Ended(RecordId record, const download::TaskState& state) = 0;
+  // It was not fetched: its file of `size` bytes was there already.
+  virtual void AlreadyThere(RecordId record, const Text& media_url, const Text& target_path,
+                            std::int64_t size) = 0;
+  // Downloads of earlier runs that had not ended, in the order asked for.
+  virtual std::vector<UnfinishedDownload> Unfinished() = 0;
+  // The file of the track's last download, when that download completed and
+  // no later download has named the same file.
+  virtual std::optional<CompletedFile> LastCompleted(const Text& play_page) = 0;
+  // What each track's last download came to, for the tracks the log knows;
+  // a file is not looked at.
+  virtual TrackMark MarkOf(const Text& play_page) = 0;
+  // Moves on whenever a mark may have changed.
+  virtual std::uint64_t MarksVersion() const { return 0; }
+};
+
+// Remembers nothing.
+class NoDownloadLog final : public DownloadLog {
+ public:
+  std::vector<RecordId> Asked(const std::vector<Text>& play_pages, bool) override {
+    return std::vector<RecordId>(play_pages.size(), kNotRemembered);
+  }
+  void Started(RecordId, const Text&, const Text&) override {}
+  void SizeKnown(RecordId, std::int64_t) override {}
+  void Ended(RecordId, const download::TaskState&) override {}
+  void AlreadyThere(RecordId, const Text&, const Text&, std::int64_t) override {}
+  std::vector<UnfinishedDownload> Unfinished() override { return {}; }
+  std::optional<CompletedFile> LastCompleted(const Text&) override { return std::nullopt; }
+  TrackMark MarkOf(const Text&) override { return TrackMark::kNone; }
+};
+
+}  // namespace wuqu::catalogue

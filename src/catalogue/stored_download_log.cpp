@@ -1,0 +1,157 @@
+#include "catalogue/stored_download_log.h"
+
+#include "store/store_path.h"
+#include "text/codepage.h"
+
+namespace wuqu::catalogue {
+namespace {
+
+using store::DownloadPhase;
+
+TrackMark MarkOfPhase(DownloadPhase phase) {
+  switch (phase) {
+    case DownloadPhase::kComplete:
+      return TrackMark::kOnDisk;
+    case DownloadPhase::kFailed:
+      return TrackMark::kFailed;
+    default:
+      return TrackMark::kNone;
+  }
+}
+
+constexpr const char* kPrefix = "wuqu: downloads are not remembered: ";
+
+}  // namespace
+
+StoredDownloadLog::StoredDownloadLog(std::unique_ptr<store::Store> store, std::ostream& messages)
+    : store_(std::move(store)), messages_(messages) {
+  if (!store_) return;
+  for (const store::DownloadRecord& r : store_->LastOfEveryTrack()) {
+    marks_[r.track] = MarkOfPhase(r.phase);
+  }
+}
+
+bool StoredDownloadLog::Wrote(bool ok) {
+  if (ok || !store_) return ok;
+  messages_ << kPrefix << "a write to the store failed; nothing more is kept in this run\n";
+  store_.reset();
+  return false;
+}
+
+std::vector<RecordId> StoredDownloadLog::Asked(const std::vector<Text>& play_pages,
+                                               bool as_batch) {
+  std::vector<RecordId> ids;
+  if (store_) ids = store_->AddDownloads(play_pages, as_batch);
+  if (play_pages.empty()) return ids;
+  if (!Wrote(ids.size() == play_pages.size())) {
+    return std::vector<RecordId>(play_pages.size(), kNotRemembered);
+  }
+  for (std::size_t i = 0; i < ids.size(); ++i) tracks_[ids[i]] = play_pages[i];
+  return ids;
+}
+
+void StoredDownloadLog::Started(RecordId record, const Text& media_url, const Text& target_path) {
+  if (!store_ || record == kNotRemembered) return;
+  // A track being fetched again is neither on disk nor failed until it ends.
+  if (Wrote(store_->MarkRunning(record, media_url, LocalTextToUtf8(target_path)))) {
+    Mark(record, TrackMark::kNone);
+  }
+}
+
+void StoredDownloadLog::SizeKnown(RecordId record, std::int64_t size) {
+  if (!store_ || record == kNotRemembered) return;
+  Wrote(store_->MarkSize(record, size));
+}
+
+void StoredDownloadLog::Ended(RecordId record, const download::TaskState& state) {
+  if (!store_ || record == kNotRemembered) return;
+  const bool complete = state.phase == download::TaskPhase::kComplete;
+  const bool ok = complete ? store_->MarkComplete(record, state.size)
+                           : store_->MarkFailed(record, static_cast<int>(state.cause),
+                                                state.http_status);
+  if (Wrote(ok)) Mark(record, complete ? TrackMark::kOnDisk : TrackMark::kFailed);
+}
+
+void StoredDownloadLog::Mark(RecordId record, TrackMark mark) {
+  auto track = tracks_.find(record);
+  if (track == tracks_.end() && store_) {
+    const std::optional<store::DownloadRecord> found = store_->Find(record);
+    if (!found) return;
+    track = tracks_.emplace(record, found->track).first;
+  }
+  if (track != tracks_.end()) {
+    marks_[track->second] = mark;
+    ++marks_version_;
+  }
+}
+
+void StoredDownloadLog::AlreadyThere(RecordId record, const Text& media_url,
+                                     const Text& target_path, std::int64_t size) {
+  if (!store_ || record == kNotRemembered) return;
+  if (Wrote(store_->MarkAlreadyThere(record, media_url, LocalTextToUtf8(target_path), size))) {
+    Mark(record, TrackMark::kOnDisk);
+  }
+}
+
+std::vector<UnfinishedDownload> StoredDownloadLog::Unfinished() {
+  std::vector<UnfinishedDownload> unfinished;
+  if (!store_) return unfinished;
+  for (store::DownloadRecord& r : store_->Unfinished()) {
+    tracks_[r.id] = r.track;
+    unfinished.push_back({r.id, std::move(r.track), Utf8ToLocalText(std::string_view(r.target)),
+                          r.size, r.started_ms});
+  }
+  return unfinished;
+}
+
+std::optional<CompletedFile> StoredDownloadLog::LastCompleted(const Text& play_page) {
+  if (!store_) return std::nullopt;
+  const std::optional<store::DownloadRecord> last = store_->LastOf(play_page);
+  if (!last || last->phase != DownloadPhase::kComplete || last->size < 0) return std::nullopt;
+  if (!store_->LastToWrite(last->id, last->target)) return std::nullopt;
+  return CompletedFile{last->media_url, Utf8ToLocalText(std::string_view(last->target)),
+                       last->size};
+}
+
+TrackMark StoredDownloadLog::MarkOf(const Text& play_page) {
+  const auto found = marks_.find(play_page);
+  return found == marks_.end() ? TrackMark::kNone : found->second;
+}
+
+std::unique_ptr<DownloadLog> OpenDownloadLog(const std::string& store_path,
+                                             std::ostream& messages) {
+  if (store_path.empty()) {
+    messages << kPrefix << "no home folder to keep them in\n";
+    return std::make_unique<NoDownloadLog>();
+  }
+  if (!store::MakeStoreFolder(store_path)) {
+    messages << kPrefix << "cannot make the folder of " << store_path << "\n";
+    return std::make_unique<NoDownloadLog>();
+  }
+  store::OpenResult opened = store::Store::Open(store_path);
+  using store::OpenProblem;
+  switch (opened.problem) {
+    case OpenProblem::kNone:
+      break;
+    case OpenProblem::kMovedAside:
+      messages << "wuqu: " << store_path << " was damaged; it was moved to " << opened.moved_to
+               << " and a fresh one made\n";
+      break;
+    case OpenProblem::kLocked:
+      messages << kPrefix << store_path << " is in use by another wuqu window\n";
+      break;
+    case OpenProblem::kNotADatabase:
+      messages << kPrefix << store_path << " is not a wuqu store; it is left as it is\n";
+      break;
+    case OpenProblem::kNewerLayout:
+      messages << kPrefix << store_path << " was written by a newer wuqu; it is left as it is\n";
+      break;
+    case OpenProblem::kCannotOpen:
+      messages << kPrefix << store_path << " cannot be opened (" << opened.detail << ")\n";
+      break;
+  }
+  if (!opened.store) return std::make_unique<NoDownloadLog>();
+  return std::make_unique<StoredDownloadLog>(std::move(opened.store), messages);
+}
+
+}  // namespace wuqu::catalogue

@@ -1,0 +1,131 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "store/sqlite_db.h"
+
+// What the program remembers between runs: every download the user asked
+// for, with where it stands, and the batches they came in. One SQLite file
+// in WAL mode, held by one process at a time (a second one is refused, never
+// shares it), its layout versioned in user_version and brought up to date
+// when it is opened. Each change is one transaction, durable when the call
+// returns. The store knows nothing of what its texts mean: they are kept
+// byte for byte as given.
+namespace wuqu::store {
+
+// The layout this program writes; user_version of a current file.
+inline constexpr int kSchemaVersion = 1;
+
+enum class DownloadPhase : int {
+  kQueued = 0,    // asked for, not started yet
+  kRunning = 1,   // handed to the downloader
+  kComplete = 2,  // the file holds every byte
+  kFailed = 3,    // ended for good, with a cause
+};
+
+struct DownloadRecord {
+  std::int64_t id = 0;
+  std::string track;      // what names the track to its user (a play page)
+  std::string media_url;  // the address the bytes come from, once known
+  std::string target;     // the file, once known
+  std::int64_t size = -1;  // the file's size once known
+  DownloadPhase phase = DownloadPhase::kQueued;
+  int cause = 0;  // the downloader's failure cause, for a failure
+  int http_status = 0;
+  std::int64_t batch = 0;  // 0: asked for alone
+  int position = 0;        // in its batch, from 1
+  std::int64_t queued_ms = 0;  // milliseconds since the epoch
+  std::int64_t started_ms = 0;
+  std::int64_t ended_ms = 0;
+};
+
+// Why a store was not opened as it stands.
+enum class OpenProblem {
+  kNone,
+  kCannotOpen,     // the folder or file cannot be made, read or written
+  kLocked,         // another process holds it
+  kNotADatabase,   // the file is something else; left as it is
+  kNewerLayout,    // written by a newer program; left as it is
+  kMovedAside,     // it was damaged: moved aside, and a fresh one made
+};
+
+class Store;
+
+struct OpenResult {
+  std::unique_ptr<Store> store;  // null when there is no store to use
+  OpenProblem problem = OpenProblem::kNone;
+  std::string detail;       // SQLite's words, for a message
+  std::string moved_to;     // where a damaged file went
+};
+
+class Store {
+ public:
+  // Opens, or makes, the store at the UTF-8 path `path` (its folder must
+  // exist). A damaged file is renamed "<path>.corrupt-<time>" (its WAL
+  // beside it likewise) and a fresh one made in its place.
+  static OpenResult Open(const std::string& path);
+
+  ~Store();
+  Store(const Store&) = delete;
+  Store& operator=(const Store&) = delete;
+
+  // Tracks asked for together: a new batch when `as_batch`, each a queued
+  // download at its position from 1; else one download per track outside
+  // any batch. The records' ids in order; empty when nothing was written.
+  std::vector<std::int64_t> AddDownloads(const std::vector<std::string>& tracks, bool as_batch);
+  bool MarkRunning(std::int64_t id, const std::string& media_url, const std::string& target);
+  // The size of a running download's file, once known.
+  bool MarkSize(std::int64_t id, std::int64_t size);
+  bool MarkComplete(std::int64_t id, std::int64_t size);
+  bool MarkFailed(std::int64_t id, int cause, int http_status);
+  // The media address, target and size of a download that ended complete
+  // without being fetched (its file was there already).
+  bool MarkAlreadyThere(std::int64_t id, const std::string& media_url, const std::string& target,
+                        std::int64_t size);
+
+  // Queued and running downloads, in the order they were asked for; not a
+  // running one whose file a later download has named since.
+  std::vector<DownloadRecord> Unfinished();
+  // The newest record of `track` that went further than the queue: its last
+  // download. nullopt when it has none.
+  std::optional<DownloadRecord> LastOf(const std::string& track);
+  std::optional<DownloadRecord> Find(std::int64_t id);
+  // Whether no download newer than `id` has named the same target file.
+  bool LastToWrite(std::int64_t id, const std::string& target);
+  // The last download (as LastOf) of each track that has one, for marking
+  // many rows at once.
+  std::vector<DownloadRecord> LastOfEveryTrack();
+  std::int64_t Count();
+
+  // The milliseconds since the epoch stamped on changes; tests may fix it.
+  static std::int64_t NowMs();
+
+ private:
+  explicit Store(Database db);
+  bool Prepare();
+  bool Change(Statement& statement);
+
+  Database db_;
+  Statement insert_batch_;
+  Statement insert_download_;
+  Statement mark_running_;
+  Statement mark_size_;
+  Statement mark_complete_;
+  Statement mark_failed_;
+  Statement mark_already_;
+  Statement unfinished_;
+  Statement last_of_;
+  Statement last_to_write_;
+  Statement find_;
+};
+
+// What one pass of each migration does, from the version it starts at: the
+// statement list that brings a file at version `from` to `from` + 1.
+// Exposed for the tests that build files at every earlier version.
+const char* MigrationFrom(int from);
+
+}  // namespace wuqu::store

@@ -1,0 +1,310 @@
+// The window as a user meets what the program remembers: a batch killed with
+// SIGKILL midway and finished by the next start, a track already on disk, the
+// marks of the rows and the one-gesture retry; against the demo site, with
+// the store in a scratch data folder.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <QAccessible>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTreeWidgetItem>
+
+#include <cstdio>
+#include <fstream>
+#include <map>
+#include <memory>
+#include <optional>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "app/bindings.h"
+#include "app/catalogue_events.h"
+#include "app/gui_wait.h"
+#include "app/main_window.h"
+#include "app/quick_downloader.h"
+#include "app/window_actions.h"
+#include "catalogue/download_state.h"
+#include "catalogue/stored_download_log.h"
+#include "download/downloader.h"
+#include "download/resume_record.h"
+#include "platform/files.h"
+#include "site/demo_site.h"
+#include "text/codepage.h"
+
+namespace wuqu {
+namespace {
+
+std::string FileSha256(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream bytes;
+  bytes << in.rdbuf();
+  return Sha256Hex(bytes.str());
+}
+
+std::string FileNameOf(const SiteTrack& track) {
+  return track.file_value.substr(track.file_value.rfind('/') + 1) + ".mp4";
+}
+
+// The window program (window_child) running in a child process, its lines
+// read as they come.
+class WindowChild {
+ public:
+  explicit WindowChild(const std::vector<std::string>& args) {
+    int out[2];
+    if (::pipe(out) != 0) return;
+    pid_ = ::fork();
+    if (pid_ == 0) {
+      ::dup2(out[1], 1);
+      ::close(out[0]);
+      std::vector<char*> argv;
+      argv.push_back(const_cast<char*>(WUQU_WINDOW_CHILD));
+      for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+      argv.push_back(nullptr);
+      ::execv(WUQU_WINDOW_CHILD, argv.data());
+      ::_exit(127);
+    }
+    ::close(out[1]);
+    lines_ = ::fdopen(out[0], "r");
+  }
+  ~WindowChild() {
+    if (pid_ > 0 && !waited_) {
+      ::kill(pid_, SIGKILL);
+      ::waitpid(pid_, nullptr, 0);
+    }
+    if (lines_ != nullptr) std::fclose(lines_);
+  }
+  // The next line it prints; nullopt once it has ended.
+  std::optional<std::string> Line() {
+    char buffer[4096];
+    if (lines_ == nullptr || std::fgets(buffer, sizeof buffer, lines_) == nullptr) {
+      return std::nullopt;
+    }
+    std::string line(buffer);
+    if (!line.empty() && line.back() == '\n') line.pop_back();
+    return line;
+  }
+  void Kill() {
+    ::kill(pid_, SIGKILL);
+    ::waitpid(pid_, &status_, 0);
+    waited_ = true;
+  }
+  int Wait() {
+    ::waitpid(pid_, &status_, 0);
+    waited_ = true;
+    return status_;
+  }
+
+ private:
+  pid_t pid_ = -1;
+  FILE* lines_ = nullptr;
+  bool waited_ = false;
+  int status_ = 0;
+};
+
+// A batch of five, the program killed with SIGKILL once the second track is
+// complete and the third under way; the next start finishes all five, each
+// file the server's to the byte, and fetches nothing again: no request for
+// the first two, for the third no more than it lacked plus what its
+// connections had received since its resume record was last saved.
+TEST(RememberedWindow, ABatchKilledMidwayIsFinishedByTheNextStart) {
+  constexpr std::uint64_t kSize = 2 * 1000 * 1000;
+  DemoSite site({.tracks_per_category = 5,
+                 .track_media_size = kSize,
+                 .faults = {.rate_limit = 250 * 1000}});
+  ASSERT_TRUE(site.Start()) << site.Error();
+  QTemporaryDir scratch;
+  ASSERT_TRUE(scratch.isValid());
+  const std::string folder = scratch.path().toStdString();
+  const std::string store = folder + "/data/wuqu/wuqu.sqlite";
+  const std::vector<SiteTrack>& tracks = site.Categories()[0].tracks;
+  const std::string sites[] = {LocalTextToUtf8(site.CatalogueBaseUrl()),
+                               LocalTextToUtf8(site.MediaBaseUrl())};
+  auto file = [&](int i) { return folder + "/下载/" + FileNameOf(tracks[static_cast<std::size_t>(i)]); };
+
+  {
+    WindowChild first({sites[0], sites[1], folder, store, "0", "0", "1", "2", "3", "4"});
+    bool third_running = false;
+    while (const std::optional<std::string> line = first.Line()) {
+      std::smatch m;
+      static const std::regex kThird("line 正在下载\\.\\.\\.  已下载 (\\d+)%.*第 3/5 首");
+      if (std::regex_match(*line, m, kThird) && std::stoi(m[1]) >= 10) {
+        third_running = true;
+        break;
+      }
+    }
+    ASSERT_TRUE(third_running);
+    // Killed once the third's resume record claims some of its bytes.
+    ASSERT_TRUE(WaitFor(
+        [&] {
+          const auto r = download::LoadResumeRecord(download::ResumeRecordPath(file(2)));
+          return r && r->DoneBytes() > 0;
+        },
+        10000));
+    first.Kill();
+  }
+  for (int i = 0; i < 2; ++i) EXPECT_EQ(FileSize(file(i)), static_cast<std::int64_t>(kSize)) << i;
+  const std::optional<download::ResumeRecord> record =
+      download::LoadResumeRecord(download::ResumeRecordPath(file(2)));
+  const std::uint64_t third_done = record ? record->DoneBytes() : 0;
+  site.ClearRequests();
+
+  WindowChild second({sites[0], sites[1], folder, store});
+  std::vector<std::string> lines;
+  std::string end;
+  std::vector<std::uint64_t> written;  // by the order the downloads started
+  while (const std::optional<std::string> line = second.Line()) {
+    lines.push_back(*line);
+    if (line->rfind("end ", 0) == 0) end = line->substr(4);
+    if (line->rfind("written ", 0) == 0) {
+      written.push_back(std::stoull(line->substr(line->rfind(' ') + 1)));
+    }
+  }
+  const int status = second.Wait();
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  EXPECT_TRUE(std::regex_match(end, std::regex("下载完成\\.\\.\\.  已下载 100%   \\d+KB   共3首 失败0")))
+      << end;
+  bool positions[3] = {};  // 第 1/3 首 to 第 3/3 首
+  for (const std::string& l : lines) {
+    for (int k = 0; k < 3; ++k) {
+      positions[k] |= l.find("第 " + std::to_string(k + 1) + "/3 首") != std::string::npos;
+    }
+  }
+  EXPECT_TRUE(positions[0] && positions[1] && positions[2]);
+  for (int i = 0; i < 5; ++i) {
+    EXPECT_EQ(FileSha256(file(i)), *site.MediaSha256(tracks[static_cast<std::size_t>(i)].MediaPath()))
+        << i;
+    EXPECT_EQ(FileSize(download::ResumeRecordPath(file(i))), -1) << i;
+  }
+  // Nothing of the first two is asked for again, not even their play pages.
+  for (const SiteRequest& r : site.Requests()) {
+    for (int i = 0; i < 2; ++i) {
+      const SiteTrack& t = tracks[static_cast<std::size_t>(i)];
+      EXPECT_NE(r.path, t.MediaPath()) << i;
+      EXPECT_NE(r.target, "/" + t.href) << i;
+    }
+  }
+  // The third, fourth and fifth, in that order; the third fetches what its
+  // resume record lacked, and at most a piece more per connection (what
+  // arrived after the record's last save, before the kill).
+  ASSERT_EQ(written.size(), 3u);
+  EXPECT_GT(third_done, 0u);
+  constexpr std::uint64_t kPieceSlack = 4 * 256 * 1024;
+  EXPECT_LE(written[0], kSize - third_done + kPieceSlack) << third_done;
+  EXPECT_GE(written[0], kSize - third_done);
+  for (int i = 1; i < 3; ++i) EXPECT_LE(written[static_cast<std::size_t>(i)], kSize + kPieceSlack);
+}
+
+class RememberedWindowTest : public testing::Test {
+ protected:
+  void Open(DemoSiteOptions options) {
+    site_ = std::make_unique<DemoSite>(std::move(options));
+    ASSERT_TRUE(site_->Start()) << site_->Error();
+    ASSERT_TRUE(scratch_.isValid());
+    state_ = catalogue::CreateDownloadState();
+    state_->downloader = download::CreateDownloader(QuickDownloaderSettings());
+    state_->log = catalogue::OpenDownloadLog(Folder() + "/data/wuqu.sqlite", messages_);
+    window_ = std::make_unique<MainWindow>();
+    events_ = std::make_unique<CatalogueEvents>(
+        *window_, *state_,
+        catalogue::SiteAddresses{site_->CatalogueBaseUrl(), site_->MediaBaseUrl()},
+        Utf8ToLocalText(std::string_view(Folder())));
+    BindEvents(*window_, *events_);
+    window_->CompleteCreation();
+    window_->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(window_.get()));
+  }
+  void TearDown() override {
+    window_.reset();
+    events_.reset();
+    if (state_) catalogue::ReleaseDownloadState(*state_);
+  }
+  std::string Folder() const { return scratch_.path().toStdString(); }
+  std::string Status() const { return LocalTextToUtf8(window_->status_label().GetText()); }
+  bool WaitForTheFinish(int timeout_ms = 60000) {
+    return WaitFor([&] { return window_->progress_timer().Interval() == 0; }, timeout_ms);
+  }
+
+  QTemporaryDir scratch_;
+  std::ostringstream messages_;
+  std::unique_ptr<DemoSite> site_;
+  std::unique_ptr<catalogue::DownloadState> state_;
+  std::unique_ptr<MainWindow> window_;
+  std::unique_ptr<CatalogueEvents> events_;
+};
+
+// A right click on a track downloaded completely makes no request at all and
+// says so; the row is marked on disk for the eye and for screen readers.
+TEST_F(RememberedWindowTest, ARightClickOnATrackOnDiskFetchesNothing) {
+  Open({.tracks_per_category = 3, .track_media_size = 300 * 1000});
+  ChooseFromTheBox(*window_, 0);
+  const SiteTrack& track = site_->Categories()[0].tracks[1];
+  ClickRow(*window_, 1, Qt::RightButton);
+  ASSERT_TRUE(WaitForTheFinish());
+  ASSERT_TRUE(WaitFor([&] { return state_->downloader->ActiveTasks() == 0; }, 30000));
+  EXPECT_EQ(window_->track_list().RowMark(1), catalogue::TrackMark::kOnDisk);
+  EXPECT_EQ(window_->track_list().RowMark(0), catalogue::TrackMark::kNone);
+  // What screen readers hear of the row, and that it shows an icon.
+  const QTreeWidgetItem* row = window_->track_list().topLevelItem(1);
+  EXPECT_EQ(row->data(0, Qt::AccessibleDescriptionRole).toString().toStdString(), "已下载");
+  QAccessibleInterface* table = QAccessible::queryAccessibleInterface(&window_->track_list());
+  ASSERT_NE(table, nullptr);
+  ASSERT_NE(table->tableInterface(), nullptr);
+  QAccessibleInterface* cell = table->tableInterface()->cellAt(1, 0);
+  ASSERT_NE(cell, nullptr);
+  EXPECT_EQ(cell->text(QAccessible::Description).toStdString(), "已下载");
+  EXPECT_FALSE(row->icon(0).isNull());
+  EXPECT_TRUE(window_->track_list().topLevelItem(0)->icon(0).isNull());
+
+  site_->ClearRequests();
+  ClickRow(*window_, 1, Qt::RightButton);
+  ASSERT_TRUE(WaitFor([&] { return Status() == "已下载过  " + FileNameOf(track); }, 5000))
+      << Status();
+  EXPECT_TRUE(WaitForTheFinish(5000));
+  EXPECT_TRUE(site_->Requests().empty());
+  EXPECT_TRUE(messages_.str().empty()) << messages_.str();
+}
+
+// A batch with a failure: the failed row is marked; a right click on the
+// status line while it shows the batch's end retries exactly that track.
+TEST_F(RememberedWindowTest, TheFailuresOfABatchAreRetriedFromTheStatusLine) {
+  Open({.tracks_per_category = 3, .track_media_size = 200 * 1000});
+  const std::vector<SiteTrack>& tracks = site_->Categories()[1].tracks;
+  site_->SetFaults({.path_status = {{tracks[1].MediaPath(), 404}}});
+  ChooseFromTheBox(*window_, 1);
+  ClickRow(*window_, 0);
+  ClickRow(*window_, 2, Qt::LeftButton, Qt::ShiftModifier);
+  ClickRow(*window_, 1, Qt::RightButton);
+  ASSERT_TRUE(WaitForTheFinish());
+  EXPECT_EQ(Status(), "下载完成...  已下载 100%   400KB   共3首 失败1");
+  TrackList& list = window_->track_list();
+  EXPECT_EQ(list.RowMark(0), catalogue::TrackMark::kOnDisk);
+  EXPECT_EQ(list.RowMark(1), catalogue::TrackMark::kFailed);
+  EXPECT_EQ(list.topLevelItem(1)->data(0, Qt::AccessibleDescriptionRole).toString().toStdString(),
+            "下载失败");
+  EXPECT_EQ(list.RowMark(2), catalogue::TrackMark::kOnDisk);
+
+  site_->SetFaults({});
+  site_->ClearRequests();
+  QTest::mouseClick(&window_->status_label(), Qt::RightButton);
+  ASSERT_TRUE(WaitForTheFinish());
+  EXPECT_EQ(Status(), "下载完成...  已下载 100%   200KB   共1首 失败0");
+  std::vector<std::string> pages;
+  for (const SiteRequest& r : site_->Requests()) {
+    if (r.path.rfind("/mp4/", 0) != 0) pages.push_back(r.target);
+  }
+  EXPECT_EQ(pages, std::vector<std::string>{"/" + tracks[1].href});
+  EXPECT_EQ(list.RowMark(1), catalogue::TrackMark::kOnDisk);
+  // Nothing is left to retry: another right click does nothing.
+  site_->ClearRequests();
+  QTest::mouseClick(&window_->status_label(), Qt::RightButton);
+  QTest::qWait(300);
+  EXPECT_TRUE(site_->Requests().empty());
+}
+
+}  // namespace
+}  // namespace wuqu
