@@ -4,45 +4,20 @@
 #include <cctype>
 #include <climits>
 
+#include "text/ascii.h"
+
 namespace wuqu::download {
 namespace {
 
 // File offsets are signed 64-bit numbers.
 constexpr std::uint64_t kMaxFileSize = static_cast<std::uint64_t>(INT64_MAX);
 
-bool EqualsNoCase(std::string_view a, std::string_view b) {
-  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-           return std::tolower(static_cast<unsigned char>(x)) ==
-                  std::tolower(static_cast<unsigned char>(y));
-         });
-}
-
-std::string_view Trim(std::string_view s) {
-  while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
-  while (!s.empty() &&
-         (s.back() == ' ' || s.back() == '\t' || s.back() == '\r' || s.back() == '\n'))
-    s.remove_suffix(1);
-  return s;
-}
-
-std::optional<std::uint64_t> ParseDigits(std::string_view s) {
-  if (s.empty() || s.size() > 20) return std::nullopt;
-  std::uint64_t v = 0;
-  for (char c : s) {
-    if (c < '0' || c > '9') return std::nullopt;
-    const auto d = static_cast<std::uint64_t>(c - '0');
-    if (v > (UINT64_MAX - d) / 10) return std::nullopt;
-    v = v * 10 + d;
-  }
-  return v;
-}
-
 // True when every coding of a comma-separated list is one of `allowed`
 // (an empty list is no coding at all).
 bool OnlyCodings(std::string_view list, std::initializer_list<std::string_view> allowed) {
   while (!list.empty()) {
     const auto comma = list.find(',');
-    const std::string_view item = Trim(list.substr(0, comma));
+    const std::string_view item = TrimBlanks(list.substr(0, comma));
     list = comma == std::string_view::npos ? std::string_view() : list.substr(comma + 1);
     if (item.empty()) continue;
     if (std::none_of(allowed.begin(), allowed.end(),
@@ -63,8 +38,8 @@ ReplyDecision Decide(Verdict verdict, FailureCause cause) {
 // first reply named its version, every later one must name the same.
 bool SameVersion(const ReplyFacts& reply, const ReplyContext& context) {
   if (!context.validated) return true;
-  if (!context.etag.empty() && Trim(reply.etag) != context.etag) return false;
-  if (!context.last_modified.empty() && Trim(reply.last_modified) != context.last_modified)
+  if (!context.etag.empty() && TrimBlanks(reply.etag) != context.etag) return false;
+  if (!context.last_modified.empty() && TrimBlanks(reply.last_modified) != context.last_modified)
     return false;
   return true;
 }
@@ -121,17 +96,17 @@ ReplyDecision Whole(const ReplyFacts& reply, const ReplyContext& context) {
 }  // namespace
 
 std::optional<ContentRange> ParseContentRange(std::string_view value) {
-  value = Trim(value);
+  value = TrimBlanks(value);
   if (value.size() < 6 || !EqualsNoCase(value.substr(0, 5), "bytes") || value[5] != ' ')
     return std::nullopt;
-  value = Trim(value.substr(6));
+  value = TrimBlanks(value.substr(6));
   const auto slash = value.find('/');
   if (slash == std::string_view::npos) return std::nullopt;
   const std::string_view span = value.substr(0, slash);
   const std::string_view total = value.substr(slash + 1);
   ContentRange r;
   if (total != "*") {
-    r.total = ParseDigits(total);
+    r.total = ParseDecimal(total);
     if (!r.total) return std::nullopt;
   }
   if (span == "*") {
@@ -140,8 +115,8 @@ std::optional<ContentRange> ParseContentRange(std::string_view value) {
   }
   const auto dash = span.find('-');
   if (dash == std::string_view::npos) return std::nullopt;
-  const auto first = ParseDigits(span.substr(0, dash));
-  const auto last = ParseDigits(span.substr(dash + 1));
+  const auto first = ParseDecimal(span.substr(0, dash));
+  const auto last = ParseDecimal(span.substr(dash + 1));
   if (!first || !last || *last < *first) return std::nullopt;
   if (r.total && *last >= *r.total) return std::nullopt;
   r.satisfied = true;

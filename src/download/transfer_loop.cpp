@@ -12,6 +12,7 @@
 #include "download/reply_check.h"
 #include "download/resume_record.h"
 #include "download/target_file.h"
+#include "text/ascii.h"
 
 namespace wuqu::download {
 namespace {
@@ -25,21 +26,6 @@ constexpr long kMaxRedirects = 10;
 constexpr std::chrono::milliseconds kIdleWake{1000};
 constexpr std::chrono::milliseconds kBusyWake{100};
 constexpr std::size_t kCompareChunk = 64 * 1024;
-
-bool EqualsNoCase(std::string_view a, std::string_view b) {
-  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-           return std::tolower(static_cast<unsigned char>(x)) ==
-                  std::tolower(static_cast<unsigned char>(y));
-         });
-}
-
-std::string_view Trim(std::string_view s) {
-  while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
-  while (!s.empty() &&
-         (s.back() == ' ' || s.back() == '\t' || s.back() == '\r' || s.back() == '\n'))
-    s.remove_suffix(1);
-  return s;
-}
 
 bool IsHttpAddress(std::string_view url) {
   const auto colon = url.find("://");
@@ -434,8 +420,8 @@ struct TransferLoop::Worker {
     }
     const auto colon = line.find(':');
     if (colon == std::string_view::npos) return bytes;
-    const std::string_view name = Trim(line.substr(0, colon));
-    const std::string_view value = Trim(line.substr(colon + 1));
+    const std::string_view name = TrimBlanks(line.substr(0, colon));
+    const std::string_view value = TrimBlanks(line.substr(colon + 1));
     // Repeated headers join, so a second Content-Encoding is seen too.
     auto keep = [&](std::string& field) {
       if (!field.empty()) field += ", ";

@@ -17,6 +17,7 @@
 #include <thread>
 
 #include "site/http_bits.h"
+#include "text/ascii.h"
 #include "site/request_log.h"
 #include "site/shipped_tracks.h"
 #include "site/site_server.h"
@@ -44,19 +45,6 @@ std::string Hex(std::uint64_t v) {
   return buf;
 }
 
-// Decimal digits only, no sign, at most 20 of them.
-std::optional<std::uint64_t> ParseDecimal(std::string_view s) {
-  if (s.empty() || s.size() > 20) return std::nullopt;
-  std::uint64_t v = 0;
-  for (char c : s) {
-    if (c < '0' || c > '9') return std::nullopt;
-    const std::uint64_t d = static_cast<std::uint64_t>(c - '0');
-    if (v > (UINT64_MAX - d) / 10) return std::nullopt;
-    v = v * 10 + d;
-  }
-  return v;
-}
-
 // A file descriptor that closes itself.
 struct Fd {
   int fd = -1;
@@ -81,12 +69,7 @@ struct OpenedMedia {
 
 std::string SiteRequest::Header(std::string_view name) const {
   for (const auto& [key, value] : headers) {
-    if (key.size() == name.size() &&
-        std::equal(key.begin(), key.end(), name.begin(), [](char a, char b) {
-          return std::tolower(static_cast<unsigned char>(a)) ==
-                 std::tolower(static_cast<unsigned char>(b));
-        }))
-      return value;
+    if (EqualsNoCase(key, name)) return value;
   }
   return {};
 }

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "site/http_bits.h"
+#include "text/ascii.h"
 
 namespace wuqu {
 namespace {
@@ -30,15 +31,6 @@ constexpr std::size_t kReadPiece = 16 * 1024;
 constexpr std::chrono::milliseconds kDrainTime{1000};
 constexpr std::size_t kDrainBytes = 4 << 20;
 constexpr std::size_t kResponseHeadKept = 16 * 1024;
-
-bool SameNoCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i)
-    if (std::tolower(static_cast<unsigned char>(a[i])) !=
-        std::tolower(static_cast<unsigned char>(b[i])))
-      return false;
-  return true;
-}
 
 bool WaitFor(int fd, short events, time_t seconds, time_t microseconds) {
   pollfd p{fd, events, 0};
@@ -98,7 +90,7 @@ class ConnectionStream final : public httplib::Stream {
       end = end == std::string::npos || end >= head_size ? head_size : end + 1;
       const std::string_view line(input.data() + at, end - at);
       const auto colon = line.find(':');
-      if (at > 0 && colon != std::string_view::npos && SameNoCase(line.substr(0, colon), "Range")) {
+      if (at > 0 && colon != std::string_view::npos && EqualsNoCase(line.substr(0, colon), "Range")) {
         std::string_view value = line.substr(colon + 1);
         while (!value.empty() && (value.front() == ' ' || value.front() == '\t'))
           value.remove_prefix(1);
