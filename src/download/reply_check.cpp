@@ -3,6 +3,9 @@
 #include <algorithm>
 #include <cctype>
 #include <climits>
+#include <string>
+
+#include <curl/curl.h>
 
 #include "text/ascii.h"
 
@@ -55,7 +58,12 @@ ReplyDecision Partial(const ReplyFacts& reply, const ReplyContext& context) {
   if (*range->total > kMaxFileSize) return Decide(Verdict::kFail, FailureCause::kHttpStatus);
   if (context.size_known && *range->total != context.size)
     return Decide(Verdict::kStartOver, FailureCause::kChanged);
-  const bool inside = range->first == context.range_first &&
+  // A reply that starts at another byte than asked is still of use when its
+  // bytes say where they belong: the range is well-formed, inside the file
+  // (checked by the parser against the total) and of a named version.
+  const bool named = !TrimBlanks(reply.etag).empty() || !TrimBlanks(reply.last_modified).empty();
+  const bool same_start = range->first == context.range_first;
+  const bool inside = (same_start || named) &&
                       (context.range_last == kOpenEnd || range->last <= context.range_last);
   const bool length_fits = reply.content_length < 0 ||
                            static_cast<std::uint64_t>(reply.content_length) ==
@@ -125,8 +133,47 @@ std::optional<ContentRange> ParseContentRange(std::string_view value) {
   return r;
 }
 
+std::optional<std::int64_t> ParseRetryAfter(std::string_view value, std::time_t now) {
+  value = TrimBlanks(value);
+  if (value.empty()) return std::nullopt;
+  if (IsDecimal(value)) {
+    // Beyond any wait a download would make: saturate rather than refuse.
+    const auto seconds = ParseDecimal(value);
+    return static_cast<std::int64_t>(std::min<std::uint64_t>(seconds.value_or(INT64_MAX), INT64_MAX));
+  }
+  if (value.size() > 64) return std::nullopt;
+  const std::time_t when = curl_getdate(std::string(value).c_str(), nullptr);
+  if (when == -1) return std::nullopt;
+  return when > now ? static_cast<std::int64_t>(when - now) : 0;
+}
+
+bool TransientStatus(long status) {
+  switch (status) {
+    case 408:
+    case 429:
+    case 500:
+    case 502:
+    case 503:
+    case 504:
+      return true;
+    default:
+      return false;
+  }
+}
+
 ReplyDecision CheckReply(const ReplyFacts& reply, const ReplyContext& context) {
   const long status = reply.status;
+  if (TransientStatus(status)) {
+    ReplyDecision d = Decide(Verdict::kRetry, FailureCause::kNetwork);
+    d.busy = status == 503 || status == 429;
+    if (d.busy) d.retry_after = ParseRetryAfter(reply.retry_after, context.now).value_or(0);
+    // A wait longer than the download may stall: say so now, not after it.
+    if (d.retry_after > context.longest_wait) {
+      d.verdict = Verdict::kFail;
+      d.cause = FailureCause::kHttpStatus;
+    }
+    return d;
+  }
   if (status >= 300 && status <= 399) return Decide(Verdict::kFail, FailureCause::kHttpStatus);
   if (status == 416 && context.first) {
     // The file is shorter than the record says.
@@ -140,12 +187,14 @@ ReplyDecision CheckReply(const ReplyFacts& reply, const ReplyContext& context) {
       return d;
     }
   }
-  if (status >= 400 && status <= 499) return Decide(Verdict::kFail, FailureCause::kHttpStatus);
+  if (status >= 200 && status <= 599 && status != 200 && status != 206) {
+    // Not the file, and not a "not now": a 2xx that is no file, a 4xx, or a
+    // 5xx such as 501 that asking again does not change.
+    return Decide(Verdict::kFail, FailureCause::kHttpStatus);
+  }
   if (status != 200 && status != 206) {
-    // 5xx, no status at all, or a 2xx that is not the file.
-    return Decide(status >= 200 && status <= 299 ? Verdict::kFail : Verdict::kRetry,
-                  status >= 200 && status <= 299 ? FailureCause::kHttpStatus
-                                                 : FailureCause::kNetwork);
+    // No status at all (an interim one, or garbage): this connection's trouble.
+    return Decide(Verdict::kRetry, FailureCause::kNetwork);
   }
   if (!OnlyCodings(reply.content_encoding, {"identity"}) ||
       !OnlyCodings(reply.transfer_encoding, {"chunked", "identity"}))

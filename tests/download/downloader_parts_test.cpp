@@ -78,8 +78,15 @@ TEST(ReplyCheckTest, DecidesEveryReply) {
        FailureCause::kHttpStatus},
       {"206 without Content-Range", Reply(206, "", 1000), First(), Verdict::kRetry,
        FailureCause::kNetwork},
-      {"206 from elsewhere", Reply(206, "bytes 5-999/1000", 995), First(), Verdict::kRetry,
-       FailureCause::kNetwork},
+      // A reply that starts elsewhere puts its bytes where its range says,
+      // provided it names its version.
+      {"206 from elsewhere", Reply(206, "bytes 5-999/1000", 995), First(), Verdict::kAccept,
+       FailureCause::kNone, 5, 1000, kSize},
+      {"206 from elsewhere, no validators", with(Reply(206, "bytes 5-999/1000", 995), [](auto& f) {
+         f.etag = "";
+         f.last_modified = "";
+       }),
+       First(), Verdict::kRetry, FailureCause::kNetwork},
       {"206 whose length disagrees", Reply(206, "bytes 0-999/1000", 999), First(),
        Verdict::kRetry, FailureCause::kNetwork},
       {"206 of a size no file can have", Reply(206, "bytes 0-9/18446744073709551615", 10),
@@ -88,6 +95,7 @@ TEST(ReplyCheckTest, DecidesEveryReply) {
       {"404", Reply(404, "", 10), First(), Verdict::kFail, FailureCause::kHttpStatus},
       {"final 302", Reply(302, "", 10), Later(0, 99), Verdict::kFail, FailureCause::kHttpStatus},
       {"503", Reply(503, "", 10), Later(0, 99), Verdict::kRetry, FailureCause::kNetwork},
+      {"501", Reply(501, "", 10), Later(0, 99), Verdict::kFail, FailureCause::kHttpStatus},
       {"no status at all", Reply(0, "", -1), Later(0, 99), Verdict::kRetry,
        FailureCause::kNetwork},
       {"204", Reply(204, "", 0), First(), Verdict::kFail, FailureCause::kHttpStatus},
@@ -118,8 +126,10 @@ TEST(ReplyCheckTest, DecidesEveryReply) {
        Verdict::kAccept, FailureCause::kNone, 100, 150, kSize},
       {"more than asked for", Reply(206, "bytes 100-299/1000", 200), Later(100, 199),
        Verdict::kRetry, FailureCause::kNetwork},
-      {"another start", Reply(206, "bytes 99-199/1000", 101), Later(100, 199), Verdict::kRetry,
-       FailureCause::kNetwork},
+      {"another start", Reply(206, "bytes 99-199/1000", 101), Later(100, 199), Verdict::kAccept,
+       FailureCause::kNone, 99, 200, kSize},
+      {"another start, beyond the end asked", Reply(206, "bytes 150-249/1000", 100),
+       Later(100, 199), Verdict::kRetry, FailureCause::kNetwork},
       {"another size", Reply(206, "bytes 100-199/1001", 100), Later(100, 199),
        Verdict::kStartOver, FailureCause::kChanged},
       {"206 to a request without a range", Reply(206, "bytes 0-99/1000", 100),
@@ -193,6 +203,71 @@ TEST(ReplyCheckTest, DecidesEveryReply) {
       EXPECT_EQ(d.size, c.size);
     }
   }
+}
+
+TEST(ReplyCheckTest, NotNowStatusesAreRetriedAfterTheirRetryAfter) {
+  struct Case {
+    long status;
+    std::string_view retry_after;
+    Verdict verdict;
+    FailureCause cause;
+    bool busy;
+    std::int64_t wait;
+  };
+  const Case cases[] = {
+      {408, "", Verdict::kRetry, FailureCause::kNetwork, false, 0},
+      {429, "2", Verdict::kRetry, FailureCause::kNetwork, true, 2},
+      {500, "5", Verdict::kRetry, FailureCause::kNetwork, false, 0},
+      {502, "", Verdict::kRetry, FailureCause::kNetwork, false, 0},
+      {503, "Wed, 21 Oct 2015 07:28:30 GMT", Verdict::kRetry, FailureCause::kNetwork, true, 30},
+      {503, "60", Verdict::kRetry, FailureCause::kNetwork, true, 60},
+      {504, "", Verdict::kRetry, FailureCause::kNetwork, false, 0},
+      {503, "not a number", Verdict::kRetry, FailureCause::kNetwork, true, 0},
+      // Longer than the download may wait: its status, at once.
+      {503, "61", Verdict::kFail, FailureCause::kHttpStatus, true, 61},
+      {429, "Wed, 21 Oct 2015 08:28:00 GMT", Verdict::kFail, FailureCause::kHttpStatus, true, 3600},
+      // Not "not now": asking again changes nothing.
+      {403, "1", Verdict::kFail, FailureCause::kHttpStatus, false, 0},
+      {505, "", Verdict::kFail, FailureCause::kHttpStatus, false, 0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.status << " Retry-After: " << c.retry_after);
+    ReplyFacts reply = Reply(c.status, "", 10);
+    reply.retry_after = c.retry_after;
+    ReplyContext context = Later(0, 99);
+    context.now = 1445412480;  // Wed, 21 Oct 2015 07:28:00 GMT
+    context.longest_wait = 60;
+    const ReplyDecision d = CheckReply(reply, context);
+    EXPECT_EQ(d.verdict, c.verdict);
+    EXPECT_EQ(d.cause, c.cause);
+    EXPECT_EQ(d.busy, c.busy);
+    if (c.busy) {
+      EXPECT_EQ(d.retry_after, c.wait);
+    }
+  }
+}
+
+TEST(ReplyCheckTest, RetryAfterReadsSecondsAndHttpDates) {
+  constexpr std::time_t kNow = 1445412480;  // Wed, 21 Oct 2015 07:28:00 GMT
+  struct Case {
+    std::string_view value;
+    std::optional<std::int64_t> seconds;
+  };
+  const Case cases[] = {
+      {"2", 2},
+      {" 120 ", 120},
+      {"0", 0},
+      {"99999999999999999999999", INT64_MAX},
+      {"Wed, 21 Oct 2015 07:28:02 GMT", 2},
+      {"Wednesday, 21-Oct-15 07:29:00 GMT", 60},
+      {"Wed Oct 21 07:28:10 2015", 10},
+      {"Tue, 20 Oct 2015 07:28:00 GMT", 0},  // already past
+      {"", std::nullopt},
+      {"-1", std::nullopt},
+      {"1.5", std::nullopt},
+      {"soon", std::nullopt},
+  };
+  for (const auto& c : cases) EXPECT_EQ(ParseRetryAfter(c.value, kNow), c.seconds) << c.value;
 }
 
 TEST(ReplyCheckTest, AFirstReplyWithAnUnusableRangeAsksAgainWithoutOne) {
