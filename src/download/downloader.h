@@ -37,6 +37,21 @@ struct DownloadRequest {
 //   duplicate; the first to finish it wins and the other stops;
 // - a download during which fewer than low_speed_bytes arrive on all its
 //   connections together for task_stall_timeout (60 s) fails as stalled.
+//
+// How a host's limits are met:
+// - 408, 429, 500, 502, 503 and 504 are retried with the backoff below, and
+//   never sooner than a Retry-After (seconds or a date) of a 503 or 429; a
+//   Retry-After longer than task_stall_timeout fails the download with its
+//   status at once;
+// - a 503 or 429, a refused connection, or one closed before any reply while
+//   other connections of the download receive is the host's limit: the
+//   host's connection target drops to the connections receiving (at least
+//   one), the piece goes back at once for a connection that works, and after
+//   limit_regrow_after without such a sign the target grows by one. Targets
+//   are learned per host and port and kept for the downloader's life;
+// - a failure counts against a piece only when its reply wrote no new byte,
+//   so replies cut short keep going as long as each brings bytes, and a
+//   server without ranges that never gets further than before fails.
 struct DownloaderSettings {
   std::chrono::milliseconds stall_timeout{15000};
   std::uint64_t low_speed_bytes = 16 * 1024;
@@ -59,6 +74,9 @@ struct DownloaderSettings {
   // Resuming a file whose server gave no validators, the first request also
   // asks for up to this many bytes already on disk and compares them.
   std::uint64_t verify_bytes = 64 * 1024;
+  // A host's limited connection target grows by one after this long without
+  // a sign of its limit.
+  std::chrono::milliseconds limit_regrow_after{5000};
   // How often the resume record of a running download is brought up to date.
   std::chrono::milliseconds record_interval{1000};
   // Bytes each connection receives at once (at most 512 KiB).

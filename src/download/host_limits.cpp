@@ -22,16 +22,24 @@ int HostLimits::Target(const std::string& host, int asked) const {
   return it == limits_.end() ? asked : std::min(asked, it->second.target);
 }
 
+std::chrono::milliseconds HostLimits::QuietTime(const Limit& limit) const {
+  return limit.target < limit.most_served ? regrow_after_ / 4 : regrow_after_;
+}
+
 void HostLimits::LimitSeen(const std::string& host, int receiving, Clock::time_point now,
                            Clock::time_point quiet_until) {
-  Limit& limit = limits_[host];
+  auto [it, is_new] = limits_.try_emplace(host);
+  Limit& limit = it->second;
+  limit.most_served = is_new ? receiving : std::max(limit.most_served, receiving);
   limit.target = std::max(receiving, 1);
-  limit.grow_at = std::max(now + regrow_after_, quiet_until);
+  limit.grow_at = std::max(now + QuietTime(limit), quiet_until);
 }
 
 void HostLimits::Receiving(const std::string& host, int receiving) {
   const auto it = limits_.find(host);
-  if (it != limits_.end()) it->second.target = std::max(it->second.target, receiving);
+  if (it == limits_.end()) return;
+  it->second.target = std::max(it->second.target, receiving);
+  it->second.most_served = std::max(it->second.most_served, receiving);
 }
 
 HostLimits::Clock::time_point HostLimits::Grow(const std::string& host, int asked,
@@ -41,7 +49,7 @@ HostLimits::Clock::time_point HostLimits::Grow(const std::string& host, int aske
   Limit& limit = it->second;
   if (now >= limit.grow_at) {
     ++limit.target;
-    limit.grow_at = now + regrow_after_;
+    limit.grow_at = now + QuietTime(limit);
   }
   return limit.target >= asked ? Clock::time_point::max() : limit.grow_at;
 }

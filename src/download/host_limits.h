@@ -9,7 +9,10 @@
 // sign of a limit (a busy reply, a refused or dropped connection while others
 // of the download receive). Then its target drops to the connections that
 // were receiving at that moment, and after a quiet while grows by one to test
-// again, as TCP's additive increase does. Learned targets last for the run.
+// again, as TCP's additive increase does. Up to the most connections the host
+// was ever seen serving at once it grows four times as fast (a refusal may
+// have come from a moment's crowding, as TCP's fast recovery assumes).
+// Learned targets last for the run.
 namespace wuqu::download {
 
 // The host and port of an http or https address, in lower case ("" for none).
@@ -43,8 +46,10 @@ class HostLimits {
  private:
   struct Limit {
     int target = 1;
+    int most_served = 0;  // the most connections seen receiving at once
     Clock::time_point grow_at{};
   };
+  std::chrono::milliseconds QuietTime(const Limit& limit) const;
   std::chrono::milliseconds regrow_after_;
   std::map<std::string, Limit, std::less<>> limits_;
 };

@@ -93,10 +93,11 @@ void PiecePlan::Tidy() {
     for (const auto& [first, end] : done_.Gaps(size_)) Add(first, end);
 }
 
-Piece* PiecePlan::LargestFree() {
+Piece* PiecePlan::LargestFree(std::chrono::steady_clock::time_point now) {
   Piece* best = nullptr;
   for (auto& p : pieces_)
-    if (p->owner == 0 && p->helper == 0 && p->Left() > 0 && (!best || p->Left() > best->Left()))
+    if (p->owner == 0 && p->helper == 0 && p->Left() > 0 && p->not_before <= now &&
+        (!best || p->Left() > best->Left()))
       best = p.get();
   return best;
 }

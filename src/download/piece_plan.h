@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -44,6 +45,9 @@ struct Piece {
   std::uint64_t end = 0;
   HolderId owner = 0;
   HolderId helper = 0;
+  // Given back by a connection the server asked to wait: nobody asks for it
+  // again before then.
+  std::chrono::steady_clock::time_point not_before{};
   std::uint64_t Left() const { return end > pos ? end - pos : 0; }
 };
 
@@ -93,8 +97,9 @@ class PiecePlan {
   // left but bytes are still missing, the gaps become pieces again.
   void Tidy();
 
-  // The free piece with the most bytes left, or null.
-  Piece* LargestFree();
+  // The free piece with the most bytes left that may be asked for at `now`, or null.
+  Piece* LargestFree(std::chrono::steady_clock::time_point now =
+                         std::chrono::steady_clock::time_point::max());
   // Cuts what is left of `piece` into `parts` about equal pieces; the owner
   // keeps the first, the others are free.
   void SplitEven(Piece& piece, std::uint64_t parts);

@@ -8,6 +8,7 @@
 #include <optional>
 #include <vector>
 
+#include "download/host_limits.h"
 #include "download/piece_plan.h"
 #include "download/reply_check.h"
 #include "download/resume_record.h"
@@ -57,6 +58,7 @@ struct ReplyHeaders {
   std::string transfer_encoding;
   std::string etag;
   std::string last_modified;
+  std::string retry_after;
 };
 
 // One connection's slot in a download: a transfer in flight, or waiting to
@@ -68,7 +70,7 @@ struct Conn {
   Piece* piece = nullptr;
   bool probe = false;  // the download's first request, before the size is known
   Clock::time_point retry_at{};
-  int attempts = 0;     // failures in a row without progress
+  int attempts = 0;     // failures in a row whose replies wrote no new byte
   bool fresh = false;   // the next request goes out on a new connection
   bool progressed = false;
 
@@ -84,6 +86,9 @@ struct Conn {
   std::uint64_t resp_end = kOpenEnd;  // file offset where this reply's body ends
   bool accepted = false;
   Clock::time_point accepted_at{};
+  bool wrote = false;      // this reply wrote bytes the file did not hold yet
+  bool busy = false;       // a 503 or 429
+  std::int64_t retry_after = 0;  // seconds its Retry-After asks to wait
   StopReason stop = StopReason::kNone;
   FailureCause cause = FailureCause::kNone;
   ReplyHeaders headers;
@@ -118,6 +123,7 @@ struct Task {
   // fetched; otherwise bytes that arrive for them again are compared.
   bool done_proven = false;
   std::string url;  // where later requests go (after redirects)
+  std::string host;  // whose connection limit applies
   FileIdentity identity;
   int fd = -1;
   std::uint64_t side_bytes = 0;
@@ -150,16 +156,33 @@ struct TransferLoop::Worker {
   CURLM* multi;
   std::vector<std::unique_ptr<Task>> tasks;
   std::vector<char> compare_buffer = std::vector<char>(kCompareChunk);
+  HostLimits host_limits;
 
   explicit Worker(TransferLoop& l)
-      : loop(l), settings(l.settings_), multi(static_cast<CURLM*>(l.multi_)) {}
+      : loop(l),
+        settings(l.settings_),
+        multi(static_cast<CURLM*>(l.multi_)),
+        host_limits(l.settings_.limit_regrow_after) {}
 
   // ---- figures ----
 
-  static void Publish(Task& t) {
+  void Publish(Task& t) const {
     t.order.figures->file_bytes.store(t.file_bytes, std::memory_order_relaxed);
     t.order.figures->written.store(t.written, std::memory_order_relaxed);
+    t.order.figures->receiving.store(Receiving(t), std::memory_order_relaxed);
+    t.order.figures->target.store(Target(t), std::memory_order_relaxed);
   }
+
+  // Connections of the download whose reply is being received.
+  static int Receiving(const Task& t, const Conn* except = nullptr) {
+    return static_cast<int>(std::count_if(t.conns.begin(), t.conns.end(), [&](const auto& c) {
+      return c.get() != except && c->easy != nullptr && c->accepted &&
+             c->stop == StopReason::kNone;
+    }));
+  }
+
+  // The connections the download may have open now.
+  int Target(const Task& t) const { return host_limits.Target(t.host, t.order.connections); }
 
   void End(Task& t, TaskPhase phase, FailureCause cause = FailureCause::kNone) {
     StopTransfers(t);
@@ -205,6 +228,7 @@ struct TransferLoop::Worker {
     t.new_path = NewFilePath(t.order.target);
     t.side_path = SideFilePath(t.order.target);
     t.url = t.order.url;
+    t.host = HostKey(t.url);
     t.last_progress = Clock::now();
 
     // A record counts only for the same source and the very file it describes.
@@ -268,6 +292,8 @@ struct TransferLoop::Worker {
       return;
     }
     c.accepted = false;
+    c.wrote = c.busy = false;
+    c.retry_after = 0;
     c.stop = StopReason::kNone;
     c.cause = FailureCause::kNone;
     c.headers = {};
@@ -409,8 +435,7 @@ struct TransferLoop::Worker {
       curl_easy_getinfo(c.easy, CURLINFO_RESPONSE_CODE, &code);
       if (code >= 200 && code <= 299 && !c.accepted && c.stop == StopReason::kNone) {
         if (!w.Accept(c)) return 0;  // aborts the transfer
-        c.accepted = true;
-        c.accepted_at = Clock::now();
+        w.Accepted(c);
       }
       return bytes;
     }
@@ -437,6 +462,8 @@ struct TransferLoop::Worker {
       c.headers.etag = value;
     else if (EqualsNoCase(name, "Last-Modified"))
       c.headers.last_modified = value;
+    else if (EqualsNoCase(name, "Retry-After"))
+      c.headers.retry_after = value;
     return bytes;
   }
 
@@ -449,8 +476,6 @@ struct TransferLoop::Worker {
     if (c.progress_bytes >= enough) {
       c.last_progress = Clock::now();
       c.progress_bytes = 0;
-      c.attempts = 0;
-      c.progressed = true;
     }
     if (t.progress_bytes >= enough) {
       t.last_progress = Clock::now();
@@ -481,8 +506,7 @@ struct TransferLoop::Worker {
     const std::size_t total = size * n;
     if (!c.accepted) {
       if (!w.Accept(c)) return 0;  // aborts the transfer: nothing of it is written
-      c.accepted = true;
-      c.accepted_at = Clock::now();
+      w.Accepted(c);
     }
     return w.Take(c, data, total) ? total : 0;
   }
@@ -492,6 +516,21 @@ struct TransferLoop::Worker {
     const bool more = TakeBytes(c, p, left);
     Publish(t);
     return more;
+  }
+
+  // New bytes in the file: the connection's piece is getting on.
+  static void Wrote(Conn& c) {
+    c.wrote = true;
+    c.attempts = 0;
+    c.progressed = true;
+  }
+
+  // A final reply was judged good: the host allows at least the connections
+  // now receiving.
+  void Accepted(Conn& c) {
+    c.accepted = true;
+    c.accepted_at = Clock::now();
+    host_limits.Receiving(c.task->host, Receiving(*c.task));
   }
 
   bool TakeBytes(Conn& c, const char* p, std::size_t left) {
@@ -512,6 +551,7 @@ struct TransferLoop::Worker {
         c.stop = StopReason::kDisk;
         return false;
       }
+      if (left > 0) Wrote(c);
       c.at += left;
       t.side_bytes = std::max(t.side_bytes, c.at);
       t.written += static_cast<std::int64_t>(left);
@@ -548,6 +588,7 @@ struct TransferLoop::Worker {
           return false;
         }
         done.Add(c.at, c.at + take);
+        Wrote(c);
         t.file_bytes += static_cast<std::int64_t>(take);
         t.written += static_cast<std::int64_t>(take);
       }
@@ -583,7 +624,11 @@ struct TransferLoop::Worker {
     facts.transfer_encoding = c.headers.transfer_encoding;
     facts.etag = c.headers.etag;
     facts.last_modified = c.headers.last_modified;
+    facts.retry_after = c.headers.retry_after;
     ReplyContext context;
+    context.now = std::time(nullptr);
+    context.longest_wait =
+        std::chrono::duration_cast<std::chrono::seconds>(settings.task_stall_timeout).count();
     context.first = c.probe;
     context.asked_range = c.asked_range;
     context.range_first = c.req_first;
@@ -604,6 +649,8 @@ struct TransferLoop::Worker {
       context.last_modified = t.last_modified;
     }
     const ReplyDecision d = CheckReply(facts, context);
+    c.busy = d.busy;
+    c.retry_after = d.retry_after;
     switch (d.verdict) {
       case Verdict::kFail:
         c.stop = StopReason::kFail;
@@ -627,9 +674,25 @@ struct TransferLoop::Worker {
       case Verdict::kAccept:
         break;
     }
-    if (c.probe) return TakeFirst(c, d);
+    if (c.probe) return TakeFirst(c, d) && StartWhereTheReplyDoes(c);
     c.at = d.body_first;
     c.resp_end = d.body_end;
+    return StartWhereTheReplyDoes(c);
+  }
+
+  // A reply may start later than asked (its range says where its bytes
+  // belong): the stretch it skips goes back to the plan as a piece of its
+  // own. One that starts beyond the piece is of no use to it.
+  bool StartWhereTheReplyDoes(Conn& c) {
+    Piece* piece = c.piece;
+    if (piece == nullptr || c.task->unknown_length || c.at <= piece->pos) return true;
+    if (c.at >= piece->end) {
+      c.stop = StopReason::kRetry;
+      c.cause = FailureCause::kNetwork;
+      return false;
+    }
+    c.task->plan.Add(piece->pos, c.at);
+    piece->pos = c.at;
     return true;
   }
 
@@ -806,6 +869,7 @@ struct TransferLoop::Worker {
         PieceDone(c);
         return;
       case StopReason::kRetry:
+        if (c.busy && LimitSign(c)) return;
         Retry(c, c.cause);
         return;
       case StopReason::kNone:
@@ -817,7 +881,7 @@ struct TransferLoop::Worker {
         FinishSide(t);
       } else if (c.piece == nullptr || c.piece->Left() == 0) {
         PieceDone(c);
-      } else if (c.body_bytes > 0) {
+      } else if (c.wrote) {
         Send(c);  // a shorter reply than asked for: ask for the rest
       } else {
         Retry(c, FailureCause::kNetwork);
@@ -833,9 +897,31 @@ struct TransferLoop::Worker {
       Fail(t, FailureCause::kHttpStatus);
       return;
     }
+    // A connection refused, or closed before any reply.
+    const bool no_reply = code == 0 && (result == CURLE_COULDNT_CONNECT || result == CURLE_GOT_NOTHING ||
+                                        result == CURLE_RECV_ERROR || result == CURLE_SEND_ERROR);
+    if (no_reply && LimitSign(c)) return;
     // Connection errors, cut-off replies, garbage instead of a status line,
     // HTTP/0.9: this connection's trouble, tried again on another.
     Retry(c, FailureCause::kNetwork);
+  }
+
+  // A busy reply or a refused connection while others of the download
+  // receive: the host's limit. The target drops, the piece goes back at once
+  // (not to be asked for before the Retry-After) and the connection ends.
+  // False when nobody else receives: then it is a failure like any other.
+  bool LimitSign(Conn& c) {
+    Task& t = *c.task;
+    const int receiving = Receiving(t, &c);
+    if (c.probe || receiving == 0) return false;
+    const auto now = Clock::now();
+    const auto quiet_until = now + std::chrono::seconds(c.retry_after);
+    host_limits.LimitSeen(t.host, receiving, now, quiet_until);
+    if (c.piece != nullptr) c.piece->not_before = quiet_until;
+    RemoveConn(c);
+    t.schedule = true;
+    Publish(t);
+    return true;
   }
 
   // Tries the connection's piece again after a pause that doubles with every
@@ -846,6 +932,12 @@ struct TransferLoop::Worker {
     Detach(c);
     c.fresh = true;
     c.pace = {};
+    if (c.wrote) {
+      // Cut short after new bytes: no failure, and the rest is asked for now.
+      c.attempts = 0;
+      c.retry_at = Clock::now();
+      return;
+    }
     if (++c.attempts >= settings.max_attempts) {
       const bool others = std::any_of(t.conns.begin(), t.conns.end(), [&](const auto& d) {
         return d.get() != &c && d->easy != nullptr && d->progressed && d->attempts == 0;
@@ -860,7 +952,9 @@ struct TransferLoop::Worker {
     }
     auto delay = settings.retry_delay;
     for (int i = 1; i < c.attempts && delay < settings.retry_delay_max; ++i) delay *= 2;
-    c.retry_at = Clock::now() + std::min(delay, settings.retry_delay_max);
+    // Never sooner than the server asked.
+    c.retry_at = Clock::now() + std::max<Clock::duration>(std::min(delay, settings.retry_delay_max),
+                                                          std::chrono::seconds(c.retry_after));
   }
 
   void PieceDone(Conn& c) {
@@ -984,8 +1078,9 @@ struct TransferLoop::Worker {
       const Conn* c = FindConn(t, id);
       return c ? c->pace : Pace{};
     };
-    while (!t.ended && static_cast<int>(t.conns.size()) < t.order.connections) {
-      if (Piece* free = t.plan.LargestFree()) {
+    const auto now = Clock::now();
+    while (!t.ended && static_cast<int>(t.conns.size()) < Target(t)) {
+      if (Piece* free = t.plan.LargestFree(now)) {
         Conn& c = NewConn(t);
         free->owner = c.id;
         StartConn(*free, c);
@@ -1044,6 +1139,7 @@ struct TransferLoop::Worker {
         continue;
       }
       MeasurePace(t, now);
+      next = std::min(next, host_limits.Grow(t.host, t.order.connections, now));
       enum class Act { kFinished, kStalled, kSlow, kDue };
       std::vector<std::pair<HolderId, Act>> acts;
       for (auto& c : t.conns) {

@@ -27,6 +27,8 @@ struct TaskFigures {
   std::atomic<std::int64_t> size{-1};
   std::atomic<int> peak_connections{0};
   std::atomic<std::int64_t> requests{0};
+  std::atomic<int> receiving{0};  // connections receiving a reply now
+  std::atomic<int> target{0};     // connections the host allows now
 };
 
 // One download as Start hands it over: copies, nothing borrowed.
