@@ -6,6 +6,7 @@
 #include <memory>
 #include <string>
 
+#include "download/disk_steps.h"
 #include "download/task_state.h"
 
 namespace wuqu::download {
@@ -83,6 +84,12 @@ struct DownloaderSettings {
   long receive_buffer = 512 * 1024;
   // Called on the downloader's thread right after each resume record is saved.
   std::function<void()> after_record_save;
+  // Told, on the downloader's thread, of each flush, rename and removal that
+  // decides what a power cut leaves. A record is saved only after the bytes
+  // it claims are flushed; a file is called complete only after its bytes
+  // (and, for one grown beside its name, its rename) are flushed, and before
+  // its record is removed.
+  DiskObserver on_disk_step;
 };
 
 // The multi-connection file downloader. One object serves every download of a

@@ -211,7 +211,8 @@ std::optional<ResumeRecord> DecodeResumeRecord(std::string_view bytes) {
   return r;
 }
 
-bool SaveResumeRecord(const std::string& record_path, const ResumeRecord& record) {
+bool SaveResumeRecord(const std::string& record_path, const ResumeRecord& record,
+                      const DiskSteps& disk) {
   const std::string bytes = EncodeResumeRecord(record);
   const std::string temp = record_path + ".tmp";
   ::unlink(temp.c_str());
@@ -224,10 +225,15 @@ bool SaveResumeRecord(const std::string& record_path, const ResumeRecord& record
     if (n <= 0) break;
     written += static_cast<std::size_t>(n);
   }
-  const bool ok = ::close(fd) == 0 && written == bytes.size() &&
-                  ::rename(temp.c_str(), record_path.c_str()) == 0;
-  if (!ok) ::unlink(temp.c_str());
-  return ok;
+  // Flushed before the rename, so the name never points at a record whose
+  // bytes a power cut could lose; the folder flushed after, so the rename lasts.
+  bool ok = written == bytes.size() && disk.FlushData(fd, temp);
+  ok = ::close(fd) == 0 && ok && disk.Rename(temp, record_path);
+  if (!ok) {
+    ::unlink(temp.c_str());
+    return false;
+  }
+  return disk.FlushFolderOf(record_path);
 }
 
 std::optional<ResumeRecord> LoadResumeRecord(const std::string& record_path) {

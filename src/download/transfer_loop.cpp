@@ -8,6 +8,7 @@
 #include <optional>
 #include <vector>
 
+#include "download/disk_steps.h"
 #include "download/host_limits.h"
 #include "download/piece_plan.h"
 #include "download/reply_check.h"
@@ -157,12 +158,14 @@ struct TransferLoop::Worker {
   std::vector<std::unique_ptr<Task>> tasks;
   std::vector<char> compare_buffer = std::vector<char>(kCompareChunk);
   HostLimits host_limits;
+  DiskSteps disk;
 
   explicit Worker(TransferLoop& l)
       : loop(l),
         settings(l.settings_),
         multi(static_cast<CURLM*>(l.multi_)),
-        host_limits(l.settings_.limit_regrow_after) {}
+        host_limits(l.settings_.limit_regrow_after),
+        disk(l.settings_.on_disk_step) {}
 
   // ---- figures ----
 
@@ -834,10 +837,13 @@ struct TransferLoop::Worker {
     // Only ranges whose bytes have been written: a record saved at any
     // moment, a kill right after it included, claims nothing that is missing.
     r.done = t.plan.done().Ranges();
+    // The bytes a record claims reach stable storage before the record does.
+    if (!r.done.empty() && !disk.FlushData(t.fd, t.order.target)) return false;
+    const bool ok = SaveResumeRecord(t.record_path, r, disk);
+    if (!ok) return false;
     t.saved_bytes = t.file_bytes;
-    const bool ok = SaveResumeRecord(t.record_path, r);
-    if (ok && settings.after_record_save) settings.after_record_save();
-    return ok;
+    if (settings.after_record_save) settings.after_record_save();
+    return true;
   }
 
   // ---- finished transfers ----
@@ -1019,26 +1025,32 @@ struct TransferLoop::Worker {
     if (!t.plan.Complete()) return;
     // Every byte is in place; a connection still fetching a duplicate stops.
     StopTransfers(t);
+    // Complete means on stable storage: the bytes, then the name the file
+    // took when it was made; only then does the record go.
     const int fd = t.fd;
     t.fd = -1;
-    if (fd >= 0 && ::close(fd) != 0) {
+    bool ok = fd < 0 || disk.FlushData(fd, t.order.target);
+    ok = (fd < 0 || ::close(fd) == 0) && ok && disk.FlushFolderOf(t.order.target);
+    if (!ok) {
       Fail(t, FailureCause::kDisk);
       return;
     }
-    ::unlink(t.record_path.c_str());
+    disk.Remove(t.record_path);
     End(t, TaskPhase::kComplete);
   }
 
   void FinishSide(Task& t) {
     const int fd = t.fd;
     t.fd = -1;
-    const bool ok = ::close(fd) == 0 && ::rename(t.side_path.c_str(), t.order.target.c_str()) == 0;
+    bool ok = disk.FlushData(fd, t.side_path);
+    ok = ::close(fd) == 0 && ok && disk.Rename(t.side_path, t.order.target) &&
+         disk.FlushFolderOf(t.order.target);
     if (!ok) {
       Fail(t, FailureCause::kDisk);
       return;
     }
     // The file in place is complete: a record of an older, unfinished one is void.
-    ::unlink(t.record_path.c_str());
+    disk.Remove(t.record_path);
     t.unknown_length = false;  // nothing left to delete
     t.file_bytes = t.written;
     t.size = static_cast<std::uint64_t>(t.written);
