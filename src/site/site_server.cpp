@@ -105,6 +105,7 @@ class ConnectionStream final : public httplib::Stream {
     input.replace(0, head_size, head);
     read_at_ = 0;
     head_interval_ = std::chrono::milliseconds{0};
+    drop_response_ = false;
     response_head_.clear();
     head_sent_ = false;
     return ranges;
@@ -124,6 +125,7 @@ class ConnectionStream final : public httplib::Stream {
   }
 
   void SpreadHead(std::chrono::milliseconds interval) { head_interval_ = interval; }
+  void DropResponse() { drop_response_ = true; }
 
   bool is_readable() const override {
     return read_at_ < input.size() || WaitFor(fd_, POLLIN, read_sec_, read_usec_);
@@ -142,6 +144,7 @@ class ConnectionStream final : public httplib::Stream {
   }
 
   ssize_t write(const char* ptr, size_t size) override {
+    if (drop_response_) return -1;
     std::size_t n = size;
     if (!head_sent_ && head_interval_.count() > 0) {
       // A spread head goes out a line per write, each but the first when due.
@@ -180,6 +183,7 @@ class ConnectionStream final : public httplib::Stream {
   const SiteServer::SleepUntil* sleep_until_;
   std::size_t read_at_ = 0;
   std::chrono::milliseconds head_interval_{0};
+  bool drop_response_ = false;
   std::string response_head_;
   bool head_sent_ = false;
 };
@@ -435,6 +439,10 @@ void SiteServer::Shutdown() {
 
 void SiteServer::SpreadResponseHead(std::chrono::milliseconds interval) {
   if (t_current_stream != nullptr) t_current_stream->SpreadHead(interval);
+}
+
+void SiteServer::CloseWithoutReply() {
+  if (t_current_stream != nullptr) t_current_stream->DropResponse();
 }
 
 bool SiteServer::process_and_close_socket(socket_t sock) {
