@@ -97,9 +97,16 @@ Piece* PiecePlan::LargestFree(std::chrono::steady_clock::time_point now) {
   Piece* best = nullptr;
   for (auto& p : pieces_)
     if (p->owner == 0 && p->helper == 0 && p->Left() > 0 && p->not_before <= now &&
-        (!best || p->Left() > best->Left()))
+        (!best || p->Left() > best->Left() ||
+         (p->Left() == best->Left() && p->pos > best->pos)))
       best = p.get();
   return best;
+}
+
+Piece* PiecePlan::FreeAt(std::uint64_t pos) {
+  for (auto& p : pieces_)
+    if (p->owner == 0 && p->helper == 0 && p->pos == pos && p->Left() > 0) return p.get();
+  return nullptr;
 }
 
 void PiecePlan::SplitEven(Piece& piece, std::uint64_t parts) {

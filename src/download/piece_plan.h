@@ -97,9 +97,13 @@ class PiecePlan {
   // left but bytes are still missing, the gaps become pieces again.
   void Tidy();
 
-  // The free piece with the most bytes left that may be asked for at `now`, or null.
+  // The free piece with the most bytes left that may be asked for at `now`, or
+  // null; of equal ones the last in the file, so that the piece after one
+  // being read stays free the longest for its reader to run on into.
   Piece* LargestFree(std::chrono::steady_clock::time_point now =
                          std::chrono::steady_clock::time_point::max());
+  // The free piece that begins at `pos` with bytes left, or null.
+  Piece* FreeAt(std::uint64_t pos);
   // Cuts what is left of `piece` into `parts` about equal pieces; the owner
   // keeps the first, the others are free.
   void SplitEven(Piece& piece, std::uint64_t parts);

@@ -89,6 +89,7 @@ struct Conn {
   Clock::time_point accepted_at{};
   bool wrote = false;      // this reply wrote bytes the file did not hold yet
   bool busy = false;       // a 503 or 429
+  long status = 0;         // the reply's final status
   std::int64_t retry_after = 0;  // seconds its Retry-After asks to wait
   StopReason stop = StopReason::kNone;
   FailureCause cause = FailureCause::kNone;
@@ -296,6 +297,7 @@ struct TransferLoop::Worker {
     }
     c.accepted = false;
     c.wrote = c.busy = false;
+    c.status = 0;
     c.retry_after = 0;
     c.stop = StopReason::kNone;
     c.cause = FailureCause::kNone;
@@ -561,14 +563,17 @@ struct TransferLoop::Worker {
       CountProgress(c, left);
       return true;
     }
-    Piece& piece = *c.piece;
+    Piece* piece = c.piece;
     IntervalSet& done = t.plan.done();
     while (left > 0) {
-      const std::uint64_t limit = std::min(piece.end, c.resp_end);
+      if (c.at >= piece->end && c.at < c.resp_end) {
+        if (Piece* next = RunOnInto(c)) piece = next;
+      }
+      const std::uint64_t limit = std::min(piece->end, c.resp_end);
       if (c.at >= limit) {
         // The piece is done (or was taken over) and the reply goes on, or
         // the reply sends more than it said it would.
-        if (c.at >= piece.end) {
+        if (c.at >= piece->end) {
           c.stop = StopReason::kPieceDone;
         } else {
           c.stop = StopReason::kRetry;
@@ -598,16 +603,35 @@ struct TransferLoop::Worker {
       c.at += take;
       p += take;
       left -= static_cast<std::size_t>(take);
-      if (c.at > piece.pos) piece.pos = std::min(c.at, piece.end);
+      if (c.at > piece->pos) piece->pos = std::min(c.at, piece->end);
       CountProgress(c, take);
     }
     // The piece was cut short by a thief or finished by a helper: stop here
     // rather than receive bytes that belong to another connection.
-    if (c.at >= piece.end && c.resp_end > piece.end) {
+    if (c.at >= piece->end && c.resp_end > piece->end && RunOnInto(c) == nullptr) {
       c.stop = StopReason::kPieceDone;
       return false;
     }
     return true;
+  }
+
+  // A reply that runs on past the end of its piece (the open-ended first
+  // one) goes on into the next piece when nobody holds it and the download
+  // has all the connections it may have (else a connection of its own would
+  // fetch that piece beside this one): no new request, and no connection
+  // closed that a host would still count against its limit for a moment.
+  Piece* RunOnInto(Conn& c) {
+    Piece* finished = c.piece;
+    if (finished->owner != c.id || finished->helper != 0 ||
+        static_cast<int>(c.task->conns.size()) < Target(*c.task))
+      return nullptr;
+    Piece* next = c.task->plan.FreeAt(c.at);
+    if (next == nullptr) return nullptr;
+    finished->owner = 0;  // nothing left and nobody holding it: tidied away
+    next->owner = c.id;
+    c.piece = next;
+    c.task->schedule = true;
+    return next;
   }
 
   // First body bytes (or the end of an empty body) of a final reply.
@@ -652,6 +676,7 @@ struct TransferLoop::Worker {
       context.last_modified = t.last_modified;
     }
     const ReplyDecision d = CheckReply(facts, context);
+    c.status = code;
     c.busy = d.busy;
     c.retry_after = d.retry_after;
     switch (d.verdict) {
@@ -923,7 +948,9 @@ struct TransferLoop::Worker {
     const auto now = Clock::now();
     const auto quiet_until = now + std::chrono::seconds(c.retry_after);
     host_limits.LimitSeen(t.host, receiving, now, quiet_until);
-    if (c.piece != nullptr) c.piece->not_before = quiet_until;
+    // A 429 asks that very request to wait; a 503 says the host is full,
+    // and a connection that works takes the piece at once.
+    if (c.piece != nullptr && c.status == 429) c.piece->not_before = quiet_until;
     RemoveConn(c);
     t.schedule = true;
     Publish(t);
