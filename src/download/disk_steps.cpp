@@ -24,6 +24,10 @@ bool DiskSteps::FlushData(int fd, const std::string& path) const {
   return true;
 }
 
+void DiskSteps::StartWriteback(int fd) {
+  ::sync_file_range(fd, 0, 0, SYNC_FILE_RANGE_WRITE);
+}
+
 bool DiskSteps::Rename(const std::string& from, const std::string& to) const {
   if (::rename(from.c_str(), to.c_str()) != 0) return false;
   Tell(DiskStep::kRename, to);

@@ -8,10 +8,12 @@
 #include <optional>
 #include <vector>
 
+#include "download/curl_handles.h"
 #include "download/disk_steps.h"
 #include "download/host_limits.h"
 #include "download/piece_plan.h"
 #include "download/reply_check.h"
+#include "download/reply_headers.h"
 #include "download/resume_record.h"
 #include "download/target_file.h"
 #include "text/ascii.h"
@@ -24,10 +26,10 @@ using Clock = std::chrono::steady_clock;
 // Times the download starts over because the server's file changed under it
 // before it gives up.
 constexpr int kMaxRestarts = 3;
-constexpr long kMaxRedirects = 10;
 constexpr std::chrono::milliseconds kIdleWake{1000};
 constexpr std::chrono::milliseconds kBusyWake{100};
 constexpr std::size_t kCompareChunk = 64 * 1024;
+constexpr std::uint64_t kWritebackBytes = 16 << 20;
 
 bool IsHttpAddress(std::string_view url) {
   const auto colon = url.find("://");
@@ -53,21 +55,12 @@ enum class StopReason {
   kDisk,           // the file could not be made or written
 };
 
-struct ReplyHeaders {
-  std::string content_range;
-  std::string content_encoding;
-  std::string transfer_encoding;
-  std::string etag;
-  std::string last_modified;
-  std::string retry_after;
-};
-
 // One connection's slot in a download: a transfer in flight, or waiting to
 // try its piece again.
 struct Conn {
   Task* task = nullptr;
   HolderId id = 0;
-  CURL* easy = nullptr;  // non-null while the transfer is in the multi handle
+  EasyHandle easy;  // set while the transfer is in the multi handle
   Piece* piece = nullptr;
   bool probe = false;  // the download's first request, before the size is known
   Clock::time_point retry_at{};
@@ -94,8 +87,7 @@ struct Conn {
   StopReason stop = StopReason::kNone;
   FailureCause cause = FailureCause::kNone;
   ReplyHeaders headers;
-  curl_slist* header_list = nullptr;
-  std::string range;
+  HeaderList header_list;  // the request's own lines, while its transfer lasts
   // (time, body_bytes) once a tick, over the last slow window.
   std::deque<std::pair<Clock::time_point, std::uint64_t>> samples;
   Pace pace;
@@ -137,6 +129,7 @@ struct Task {
   std::int64_t file_bytes = 0;
   std::int64_t written = 0;
   std::int64_t saved_bytes = -1;
+  std::uint64_t unwritten_back = 0;  // bytes written since writeback was last started
   Clock::time_point next_save{};
   Clock::time_point last_progress{};
   std::uint64_t progress_bytes = 0;
@@ -288,13 +281,8 @@ struct TransferLoop::Worker {
 
   // ---- requests ----
 
-  void Send(Conn& c) {
-    Task& t = *c.task;
-    CURL* e = curl_easy_init();
-    if (e == nullptr) {
-      Retry(c, FailureCause::kNetwork);
-      return;
-    }
+  // Clears what the connection knew of its last reply.
+  static void ForgetReply(Conn& c) {
     c.accepted = false;
     c.wrote = c.busy = false;
     c.status = 0;
@@ -306,10 +294,20 @@ struct TransferLoop::Worker {
     c.body_bytes = 0;
     c.samples.clear();
     c.pace = {};
-    c.range.clear();
-    if (c.header_list != nullptr) curl_slist_free_all(c.header_list);
-    c.header_list = curl_slist_append(nullptr, "Accept-Encoding: identity");
+  }
 
+  // What the connection asks for next: from the resume point (or the start)
+  // on the first request, its piece on later ones.
+  TransferSetup NextRequest(Conn& c) const {
+    const Task& t = *c.task;
+    TransferSetup setup;
+    setup.url = c.probe ? t.order.url : t.url;
+    setup.fresh_connection = c.fresh;
+    setup.receive_buffer = settings.receive_buffer;
+    setup.connect_timeout = settings.connect_timeout;
+    setup.on_body = &Worker::OnBody;
+    setup.on_header = &Worker::OnHeader;
+    setup.user = &c;
     c.asked_range = false;
     c.req_first = 0;
     c.req_last = kOpenEnd;
@@ -317,54 +315,33 @@ struct TransferLoop::Worker {
       if (t.try_ranges) {
         c.asked_range = true;
         c.req_first = t.record ? ResumeFrom(*t.record) : 0;
-        c.range = std::to_string(c.req_first) + "-";
+        setup.range = std::to_string(c.req_first) + "-";
       }
     } else if (t.ranges) {
       c.asked_range = true;
       c.req_first = c.piece->pos;
       c.req_last = c.piece->end - 1;
-      c.range = std::to_string(c.req_first) + "-" + std::to_string(c.req_last);
+      setup.range = std::to_string(c.req_first) + "-" + std::to_string(c.req_last);
       // Ranges of another version of the file must not be mixed in.
-      if (!t.etag.empty() && !t.etag.starts_with("W/")) {
-        c.header_list = curl_slist_append(c.header_list, ("If-Range: " + t.etag).c_str());
-      } else if (!t.last_modified.empty()) {
-        c.header_list =
-            curl_slist_append(c.header_list, ("If-Range: " + t.last_modified).c_str());
-      }
+      if (!t.etag.empty() && !t.etag.starts_with("W/"))
+        setup.if_range = t.etag;
+      else
+        setup.if_range = t.last_modified;
     }
+    return setup;
+  }
+
+  void Send(Conn& c) {
+    Task& t = *c.task;
+    ForgetReply(c);
+    EasyHandle handle = MakeTransferHandle(NextRequest(c), c.header_list);
     c.at = c.req_first;
-
-    curl_easy_setopt(e, CURLOPT_URL, c.probe ? t.order.url.c_str() : t.url.c_str());
-    curl_easy_setopt(e, CURLOPT_PRIVATE, &c);
-    curl_easy_setopt(e, CURLOPT_WRITEFUNCTION, &Worker::OnBody);
-    curl_easy_setopt(e, CURLOPT_WRITEDATA, &c);
-    curl_easy_setopt(e, CURLOPT_HEADERFUNCTION, &Worker::OnHeader);
-    curl_easy_setopt(e, CURLOPT_HEADERDATA, &c);
-    curl_easy_setopt(e, CURLOPT_PROTOCOLS_STR, "http,https");
-    curl_easy_setopt(e, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
-    curl_easy_setopt(e, CURLOPT_FOLLOWLOCATION, 1L);
-    curl_easy_setopt(e, CURLOPT_MAXREDIRS, kMaxRedirects);
-    curl_easy_setopt(e, CURLOPT_NOSIGNAL, 1L);
-    curl_easy_setopt(e, CURLOPT_QUICK_EXIT, 1L);  // never wait for a name lookup
-    // One range per connection: HTTP/2 would put every range on one.
-    curl_easy_setopt(e, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1));
-    curl_easy_setopt(e, CURLOPT_BUFFERSIZE, std::clamp(settings.receive_buffer, 16384L, 524288L));
-    curl_easy_setopt(e, CURLOPT_CONNECTTIMEOUT_MS,
-                     static_cast<long>(settings.connect_timeout.count()));
-    curl_easy_setopt(e, CURLOPT_USERAGENT, "wuqu");
-    curl_easy_setopt(e, CURLOPT_HTTPHEADER, c.header_list);
-    if (!c.range.empty()) curl_easy_setopt(e, CURLOPT_RANGE, c.range.c_str());
-    // After a failure the piece is tried on a connection of its own: the
-    // one that failed may be left in a state no reply can be read from.
-    if (c.fresh) curl_easy_setopt(e, CURLOPT_FRESH_CONNECT, 1L);
     c.fresh = false;
-
-    if (curl_multi_add_handle(multi, e) != CURLM_OK) {
-      curl_easy_cleanup(e);
+    if (!handle || curl_multi_add_handle(multi, handle.get()) != CURLM_OK) {
       Retry(c, FailureCause::kNetwork);
       return;
     }
-    c.easy = e;
+    c.easy = std::move(handle);
     c.sent_at = c.last_progress = Clock::now();
     c.progress_bytes = 0;
     ++t.in_flight;
@@ -376,21 +353,15 @@ struct TransferLoop::Worker {
 
   void Detach(Conn& c) {
     if (c.easy == nullptr) return;
-    curl_multi_remove_handle(multi, c.easy);
-    curl_easy_cleanup(c.easy);
-    c.easy = nullptr;
+    curl_multi_remove_handle(multi, c.easy.get());
+    c.easy.reset();
     --c.task->in_flight;
-  }
-
-  static void FreeHeaders(Conn& c) {
-    if (c.header_list != nullptr) curl_slist_free_all(c.header_list);
-    c.header_list = nullptr;
   }
 
   void StopTransfers(Task& t) {
     for (auto& c : t.conns) {
       Detach(*c);
-      FreeHeaders(*c);
+      c->header_list.reset();
     }
     t.conns.clear();
     for (auto& p : t.plan.pieces()) p->owner = p->helper = 0;
@@ -413,7 +384,7 @@ struct TransferLoop::Worker {
   void RemoveConn(Conn& c) {
     Task& t = *c.task;
     Detach(c);
-    FreeHeaders(c);
+    c.header_list.reset();
     ReleasePiece(c);
     std::erase_if(t.conns, [&](const auto& p) { return p.get() == &c; });
   }
@@ -429,46 +400,20 @@ struct TransferLoop::Worker {
   static std::size_t OnHeader(char* data, std::size_t size, std::size_t n, void* user) {
     Conn& c = *static_cast<Conn*>(user);
     const std::size_t bytes = size * n;
-    const std::string_view line(data, bytes);
     // Header lines are no progress: only body bytes move the stall clock.
-    if (line == "\r\n" || line == "\n") {
+    if (CaptureHeaderLine(std::string_view(data, bytes), c.headers) == HeadLine::kEnd) {
       // The end of a head: a final 2xx is judged now, so the other
       // connections need not wait for the first body byte (a redirect or an
       // interim reply is followed by another head).
       Worker& w = *c.task->worker;
       long code = 0;
-      curl_easy_getinfo(c.easy, CURLINFO_RESPONSE_CODE, &code);
+      curl_easy_getinfo(c.easy.get(), CURLINFO_RESPONSE_CODE, &code);
       if (code >= 200 && code <= 299 && !c.accepted && c.stop == StopReason::kNone) {
         if (!w.Accept(c)) return 0;  // aborts the transfer
         w.Accepted(c);
       }
       return bytes;
     }
-    if (line.starts_with("HTTP/")) {
-      c.headers = {};  // a new reply (after a redirect or an interim one)
-      return bytes;
-    }
-    const auto colon = line.find(':');
-    if (colon == std::string_view::npos) return bytes;
-    const std::string_view name = TrimBlanks(line.substr(0, colon));
-    const std::string_view value = TrimBlanks(line.substr(colon + 1));
-    // Repeated headers join, so a second Content-Encoding is seen too.
-    auto keep = [&](std::string& field) {
-      if (!field.empty()) field += ", ";
-      field += value;
-    };
-    if (EqualsNoCase(name, "Content-Range"))
-      c.headers.content_range = value;
-    else if (EqualsNoCase(name, "Content-Encoding"))
-      keep(c.headers.content_encoding);
-    else if (EqualsNoCase(name, "Transfer-Encoding"))
-      keep(c.headers.transfer_encoding);
-    else if (EqualsNoCase(name, "ETag"))
-      c.headers.etag = value;
-    else if (EqualsNoCase(name, "Last-Modified"))
-      c.headers.last_modified = value;
-    else if (EqualsNoCase(name, "Retry-After"))
-      c.headers.retry_after = value;
     return bytes;
   }
 
@@ -518,7 +463,15 @@ struct TransferLoop::Worker {
 
   bool Take(Conn& c, const char* p, std::size_t left) {
     Task& t = *c.task;
+    const std::int64_t before = t.written;
     const bool more = TakeBytes(c, p, left);
+    // The disk writes as the bytes come, not all at the flush that makes
+    // them durable.
+    t.unwritten_back += static_cast<std::uint64_t>(t.written - before);
+    if (t.unwritten_back >= kWritebackBytes && t.fd >= 0) {
+      DiskSteps::StartWriteback(t.fd);
+      t.unwritten_back = 0;
+    }
     Publish(t);
     return more;
   }
@@ -638,20 +591,12 @@ struct TransferLoop::Worker {
   bool Accept(Conn& c) {
     Task& t = *c.task;
     long code = 0;
-    curl_easy_getinfo(c.easy, CURLINFO_RESPONSE_CODE, &code);
+    curl_easy_getinfo(c.easy.get(), CURLINFO_RESPONSE_CODE, &code);
     t.order.figures->http_status.store(static_cast<int>(code), std::memory_order_relaxed);
     curl_off_t length = -1;
-    curl_easy_getinfo(c.easy, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length);
+    curl_easy_getinfo(c.easy.get(), CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length);
 
-    ReplyFacts facts;
-    facts.status = code;
-    facts.content_length = static_cast<std::int64_t>(length);
-    facts.content_range = c.headers.content_range;
-    facts.content_encoding = c.headers.content_encoding;
-    facts.transfer_encoding = c.headers.transfer_encoding;
-    facts.etag = c.headers.etag;
-    facts.last_modified = c.headers.last_modified;
-    facts.retry_after = c.headers.retry_after;
+    const ReplyFacts facts = FactsOf(c.headers, code, static_cast<std::int64_t>(length));
     ReplyContext context;
     context.now = std::time(nullptr);
     context.longest_wait =
@@ -727,7 +672,7 @@ struct TransferLoop::Worker {
   bool TakeFirst(Conn& c, const ReplyDecision& d) {
     Task& t = *c.task;
     char* effective = nullptr;
-    curl_easy_getinfo(c.easy, CURLINFO_EFFECTIVE_URL, &effective);
+    curl_easy_getinfo(c.easy.get(), CURLINFO_EFFECTIVE_URL, &effective);
     if (effective != nullptr && IsHttpAddress(effective)) t.url = effective;
     t.etag = c.headers.etag;
     t.last_modified = c.headers.last_modified;
@@ -876,7 +821,7 @@ struct TransferLoop::Worker {
   void OnDone(Conn& c, CURLcode result) {
     Task& t = *c.task;
     long code = 0;
-    curl_easy_getinfo(c.easy, CURLINFO_RESPONSE_CODE, &code);
+    curl_easy_getinfo(c.easy.get(), CURLINFO_RESPONSE_CODE, &code);
     // A final reply without a body never reached the write callback.
     if (!c.accepted && c.stop == StopReason::kNone && result == CURLE_OK) {
       if (Accept(c)) c.accepted = true;

@@ -6,6 +6,7 @@
 
 #include "download/piece_plan.h"
 #include "download/reply_check.h"
+#include "download/reply_headers.h"
 
 namespace wuqu::download {
 namespace {
@@ -276,6 +277,58 @@ TEST(ReplyCheckTest, AFirstReplyWithAnUnusableRangeAsksAgainWithoutOne) {
   EXPECT_FALSE(CheckReply(Reply(200, "", 1000), First()).ranges);
   // A later one is this connection's trouble only.
   EXPECT_FALSE(CheckReply(Reply(206, "bytes 0-99", 100), Later(0, 99)).ask_without_range);
+}
+
+// Header lines as curl hands them over, a head or two at a time.
+TEST(ReplyHeadersTest, KeepsTheFieldsOfTheLastHead) {
+  struct Case {
+    const char* name;
+    std::vector<std::string_view> lines;
+    ReplyHeaders expected;
+    HeadLine last;
+  };
+  const Case cases[] = {
+      {"the fields that matter, any case, blanks trimmed",
+       {"HTTP/1.1 206 Partial Content\r\n", "content-range:  bytes 0-9/10 \r\n",
+        "ETAG: \"v1\"\r\n", "Last-Modified:\tMon, 01 Jan 2024 00:00:00 GMT\r\n",
+        "Retry-After: 2\r\n", "X-Other: y\r\n", "\r\n"},
+       {.content_range = "bytes 0-9/10",
+        .etag = "\"v1\"",
+        .last_modified = "Mon, 01 Jan 2024 00:00:00 GMT",
+        .retry_after = "2"},
+       HeadLine::kEnd},
+      {"repeated codings join",
+       {"HTTP/1.1 200 OK\r\n", "Content-Encoding: identity\r\n", "Content-Encoding: gzip\r\n",
+        "Transfer-Encoding: gzip\r\n", "transfer-encoding: chunked\n"},
+       {.content_encoding = "identity, gzip", .transfer_encoding = "gzip, chunked"},
+       HeadLine::kField},
+      {"a later head forgets the earlier one",
+       {"HTTP/1.1 302 Found\r\n", "ETag: \"old\"\r\n", "Retry-After: 9\r\n", "\r\n",
+        "HTTP/1.1 200 OK\r\n", "Content-Range: bytes 0-0/1\r\n"},
+       {.content_range = "bytes 0-0/1"},
+       HeadLine::kField},
+      {"a line without a colon, and a name with blanks",
+       {"HTTP/1.1 200 OK\r\n", "garbage\r\n", " ETag : x\r\n", "ETag-Other: y\r\n"},
+       {.etag = "x"},
+       HeadLine::kField},
+      {"a bare LF ends a head", {"HTTP/1.0 200 OK\n", "\n"}, {}, HeadLine::kEnd},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    ReplyHeaders h{.etag = "left over"};
+    HeadLine last = HeadLine::kField;
+    for (std::string_view line : c.lines) last = CaptureHeaderLine(line, h);
+    EXPECT_EQ(last, c.last);
+    EXPECT_EQ(h.content_range, c.expected.content_range);
+    EXPECT_EQ(h.content_encoding, c.expected.content_encoding);
+    EXPECT_EQ(h.transfer_encoding, c.expected.transfer_encoding);
+    EXPECT_EQ(h.etag, c.expected.etag);
+    EXPECT_EQ(h.last_modified, c.expected.last_modified);
+    EXPECT_EQ(h.retry_after, c.expected.retry_after);
+    const ReplyFacts facts = FactsOf(h, 206, 10);
+    EXPECT_EQ(facts.etag, h.etag);
+    EXPECT_EQ(facts.retry_after, h.retry_after);
+  }
 }
 
 TEST(ContentRangeTest, Parses) {
