@@ -11,6 +11,7 @@
 #include "download/curl_handles.h"
 #include "download/disk_steps.h"
 #include "download/host_limits.h"
+#include "download/pace_meter.h"
 #include "download/piece_plan.h"
 #include "download/reply_check.h"
 #include "download/reply_headers.h"
@@ -89,7 +90,7 @@ struct Conn {
   ReplyHeaders headers;
   HeaderList header_list;  // the request's own lines, while its transfer lasts
   // (time, body_bytes) once a tick, over the last slow window.
-  std::deque<std::pair<Clock::time_point, std::uint64_t>> samples;
+  RateWindow window;
   Pace pace;
 };
 
@@ -153,13 +154,19 @@ struct TransferLoop::Worker {
   std::vector<char> compare_buffer = std::vector<char>(kCompareChunk);
   HostLimits host_limits;
   DiskSteps disk;
+  PaceRules pace_rules;
 
   explicit Worker(TransferLoop& l)
       : loop(l),
         settings(l.settings_),
         multi(static_cast<CURLM*>(l.multi_)),
         host_limits(l.settings_.limit_regrow_after),
-        disk(l.settings_.on_disk_step) {}
+        disk(l.settings_.on_disk_step),
+        pace_rules{.stall_timeout = l.settings_.stall_timeout,
+                   .slow_window = l.settings_.slow_window,
+                   .judge_after = l.settings_.judge_after,
+                   .retry_delay = l.settings_.retry_delay,
+                   .retry_delay_max = l.settings_.retry_delay_max} {}
 
   // ---- figures ----
 
@@ -292,7 +299,7 @@ struct TransferLoop::Worker {
     c.headers = {};
     c.resp_end = kOpenEnd;
     c.body_bytes = 0;
-    c.samples.clear();
+    c.window.Clear();
     c.pace = {};
   }
 
@@ -845,7 +852,7 @@ struct TransferLoop::Worker {
         PieceDone(c);
         return;
       case StopReason::kRetry:
-        if (c.busy && LimitSign(c)) return;
+        if (LimitSign(c, c.busy, false)) return;
         Retry(c, c.cause);
         return;
       case StopReason::kNone:
@@ -876,7 +883,7 @@ struct TransferLoop::Worker {
     // A connection refused, or closed before any reply.
     const bool no_reply = code == 0 && (result == CURLE_COULDNT_CONNECT || result == CURLE_GOT_NOTHING ||
                                         result == CURLE_RECV_ERROR || result == CURLE_SEND_ERROR);
-    if (no_reply && LimitSign(c)) return;
+    if (LimitSign(c, false, no_reply)) return;
     // Connection errors, cut-off replies, garbage instead of a status line,
     // HTTP/0.9: this connection's trouble, tried again on another.
     Retry(c, FailureCause::kNetwork);
@@ -886,10 +893,10 @@ struct TransferLoop::Worker {
   // receive: the host's limit. The target drops, the piece goes back at once
   // (not to be asked for before the Retry-After) and the connection ends.
   // False when nobody else receives: then it is a failure like any other.
-  bool LimitSign(Conn& c) {
+  bool LimitSign(Conn& c, bool busy_reply, bool no_reply) {
     Task& t = *c.task;
     const int receiving = Receiving(t, &c);
-    if (c.probe || receiving == 0) return false;
+    if (!HostLimitSign(busy_reply, no_reply, receiving, c.probe)) return false;
     const auto now = Clock::now();
     const auto quiet_until = now + std::chrono::seconds(c.retry_after);
     host_limits.LimitSeen(t.host, receiving, now, quiet_until);
@@ -928,11 +935,7 @@ struct TransferLoop::Worker {
       t.schedule = true;
       return;
     }
-    auto delay = settings.retry_delay;
-    for (int i = 1; i < c.attempts && delay < settings.retry_delay_max; ++i) delay *= 2;
-    // Never sooner than the server asked.
-    c.retry_at = Clock::now() + std::max<Clock::duration>(std::min(delay, settings.retry_delay_max),
-                                                          std::chrono::seconds(c.retry_after));
+    c.retry_at = Clock::now() + RetryDelay(c.attempts, c.retry_after, pace_rules);
   }
 
   void PieceDone(Conn& c) {
@@ -1078,34 +1081,24 @@ struct TransferLoop::Worker {
   }
 
   // Each connection's rate over the last slow window, and what the
-  // download's connections typically reach: the median of the running ones
-  // judged, or, while fewer than two run, of those and the last requests
-  // that ended (older rates would not follow a server that slows down). A
-  // connection is judged once its request has run for judge_after, or
-  // sooner, a quarter of that after its reply began, when it is already far
-  // below.
+  // download's connections typically reach (the rules are pace_meter's).
   void MeasurePace(Task& t, Clock::time_point now) {
     std::vector<double> rates;
-    const double typical = t.typical_rate;
     for (auto& c : t.conns) {
       if (c->easy == nullptr || c->piece == nullptr) continue;
-      c->samples.emplace_back(now, c->body_bytes);
-      while (c->samples.size() > 2 && now - c->samples[1].first >= settings.slow_window)
-        c->samples.pop_front();
-      const auto& [then, bytes] = c->samples.front();
-      const double span = Seconds(now - then);
-      c->pace.rate = span > 0 ? static_cast<double>(c->body_bytes - bytes) / span : 0;
-      const bool early = c->accepted && typical > 0 &&
-                         now - c->accepted_at >= settings.judge_after / 4 &&
-                         static_cast<double>(c->body_bytes) * 10 <
-                             typical * Seconds(now - c->accepted_at);
-      c->pace.judged = (now - c->sent_at >= settings.judge_after && span > 0.05) || early;
-      if (early && !(now - c->sent_at >= settings.judge_after))
-        c->pace.rate = static_cast<double>(c->body_bytes) / Seconds(now - c->accepted_at);
+      bool early = false;
+      c->pace = c->window.Sample(TimesOf(*c), t.typical_rate, now, pace_rules, &early);
       if (c->pace.judged && !early) rates.push_back(c->pace.rate);
     }
-    if (rates.size() < 2) rates.insert(rates.end(), t.ended_rates.begin(), t.ended_rates.end());
-    if (rates.size() >= 2) t.typical_rate = MedianRate(rates);
+    t.typical_rate = TypicalRate(std::move(rates), t.ended_rates, t.typical_rate);
+  }
+
+  static RequestTimes TimesOf(const Conn& c) {
+    return {.sent_at = c.sent_at,
+            .accepted_at = c.accepted_at,
+            .last_progress = c.last_progress,
+            .accepted = c.accepted,
+            .body_bytes = c.body_bytes};
   }
 
   // ---- the loop ----
@@ -1130,11 +1123,10 @@ struct TransferLoop::Worker {
         if (c->easy != nullptr) {
           if (c->piece != nullptr && c->piece->Left() == 0 && !t.unknown_length)
             acts.emplace_back(c->id, Act::kFinished);
-          else if (now - c->last_progress > settings.stall_timeout)
+          else if (const Liveness l = Judge(TimesOf(*c), c->pace, t.typical_rate, now, pace_rules);
+                   l == Liveness::kStalled)
             acts.emplace_back(c->id, Act::kStalled);
-          else if (c->piece != nullptr && c->pace.judged && t.typical_rate > 0 &&
-                   now - c->sent_at >= settings.slow_window &&
-                   c->pace.rate * 10 < t.typical_rate)
+          else if (c->piece != nullptr && l == Liveness::kSlow)
             acts.emplace_back(c->id, Act::kSlow);
         } else if (now >= c->retry_at) {
           acts.emplace_back(c->id, Act::kDue);
