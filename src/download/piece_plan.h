@@ -97,6 +97,25 @@ class PiecePlan {
   // left but bytes are still missing, the gaps become pieces again.
   void Tidy();
 
+  // ---- what a holder (a connection) does with pieces ----
+
+  // `holder` takes the free piece with the most bytes left that may be asked
+  // for at `now` (LargestFree); null when there is none.
+  Piece* CheckOut(HolderId holder, std::chrono::steady_clock::time_point now);
+  // `holder` takes `piece`, which nobody holds.
+  void Hold(Piece& piece, HolderId holder);
+  // `holder` lets go of `piece`; a helper that fetched the same bytes becomes
+  // their owner.
+  void Release(Piece& piece, HolderId holder);
+  // `holder` has fetched all of `piece`: the piece goes, and the other
+  // holder of it (a duplicate's, to be stopped) is returned, 0 for none.
+  HolderId Finish(Piece& piece, HolderId holder);
+  // `holder` has fetched all of `piece` and its reply goes on into `next`,
+  // which nobody holds.
+  void RunOn(Piece& piece, Piece& next, HolderId holder);
+  // Nobody holds any piece any more (every transfer stopped).
+  void ReleaseAll();
+
   // The free piece with the most bytes left that may be asked for at `now`, or
   // null; of equal ones the last in the file, so that the piece after one
   // being read stays free the longest for its reader to run on into.

@@ -371,7 +371,7 @@ struct TransferLoop::Worker {
       c->header_list.reset();
     }
     t.conns.clear();
-    for (auto& p : t.plan.pieces()) p->owner = p->helper = 0;
+    t.plan.ReleaseAll();
   }
 
   // Lets go of the connection's piece; a helper that fetched the same bytes
@@ -379,13 +379,7 @@ struct TransferLoop::Worker {
   static void ReleasePiece(Conn& c) {
     Piece* p = c.piece;
     c.piece = nullptr;
-    if (p == nullptr) return;
-    if (p->owner == c.id) {
-      p->owner = p->helper;
-      p->helper = 0;
-    } else if (p->helper == c.id) {
-      p->helper = 0;
-    }
+    if (p != nullptr) c.task->plan.Release(*p, c.id);
   }
 
   void RemoveConn(Conn& c) {
@@ -587,8 +581,7 @@ struct TransferLoop::Worker {
       return nullptr;
     Piece* next = c.task->plan.FreeAt(c.at);
     if (next == nullptr) return nullptr;
-    finished->owner = 0;  // nothing left and nobody holding it: tidied away
-    next->owner = c.id;
+    c.task->plan.RunOn(*finished, *next, c.id);
     c.piece = next;
     c.task->schedule = true;
     return next;
@@ -733,7 +726,7 @@ struct TransferLoop::Worker {
       if (first == nullptr) first = t.plan.Add(c.at, t.size);
       first->pos = std::min(first->pos, c.at);
     }
-    first->owner = c.id;
+    t.plan.Hold(*first, c.id);
     c.piece = first;
   }
 
@@ -770,7 +763,7 @@ struct TransferLoop::Worker {
     t.file_bytes = t.written = 0;
     if (t.size == 0) return true;
     Piece& piece = *t.plan.pieces().front();
-    piece.owner = c.id;
+    t.plan.Hold(piece, c.id);
     c.piece = &piece;
     if (t.ranges) {
       // Cut the file into its pieces now: curl may deliver many buffers of
@@ -946,12 +939,17 @@ struct TransferLoop::Worker {
       t.ended_rates.push_back(static_cast<double>(c.body_bytes) / seconds);
       if (t.ended_rates.size() > 16) t.ended_rates.pop_front();
     }
-    RemoveConn(c);
     if (piece != nullptr && piece->Left() == 0) {
       // The first to finish wins; the other holder stops.
-      for (HolderId other : {piece->owner, piece->helper})
-        if (Conn* o = FindConn(t, other)) RemoveConn(*o);
-      t.plan.Remove(piece);
+      c.piece = nullptr;
+      const HolderId other = t.plan.Finish(*piece, c.id);
+      RemoveConn(c);
+      if (Conn* o = FindConn(t, other)) {
+        o->piece = nullptr;
+        RemoveConn(*o);
+      }
+    } else {
+      RemoveConn(c);
     }
     t.plan.Tidy();
     t.schedule = true;
@@ -1054,7 +1052,7 @@ struct TransferLoop::Worker {
       t.plan.pieces().clear();
       Piece* p = t.plan.Add(0, t.size);
       Conn& c = NewConn(t);
-      p->owner = c.id;
+      t.plan.Hold(*p, c.id);
       StartConn(*p, c);
       return;
     }
@@ -1067,10 +1065,9 @@ struct TransferLoop::Worker {
     };
     const auto now = Clock::now();
     while (!t.ended && static_cast<int>(t.conns.size()) < Target(t)) {
-      if (Piece* free = t.plan.LargestFree(now)) {
+      if (t.plan.LargestFree(now) != nullptr) {
         Conn& c = NewConn(t);
-        free->owner = c.id;
-        StartConn(*free, c);
+        StartConn(*t.plan.CheckOut(c.id, now), c);
         continue;
       }
       const auto steal = t.plan.ChooseSteal(pace_of, t.typical_rate, rules);

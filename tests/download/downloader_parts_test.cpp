@@ -426,6 +426,56 @@ TEST(PiecePlanTest, AResumedFileIsCutIntoItsGaps) {
   EXPECT_FALSE(plan.Complete());
 }
 
+// What connections do with pieces, by holder: the free piece with the most
+// left (the last of equal ones, and none still under a Retry-After), a
+// duplicate's holder taking over when the owner lets go, the other holder
+// named when one finishes, a reply running on into the next piece.
+TEST(PiecePlanTest, HoldersCheckOutReleaseAndFinishPieces) {
+  using std::chrono::steady_clock;
+  const auto now = steady_clock::now();
+  PiecePlan plan;
+  plan.Reset(4000);
+  plan.SplitEven(*plan.pieces().front(), 4);  // [0,1000) [1000,2000) [2000,3000) [3000,4000)
+  plan.pieces()[3]->not_before = now + std::chrono::seconds(1);
+
+  Piece* a = plan.CheckOut(1, now);
+  ASSERT_NE(a, nullptr);
+  EXPECT_EQ(a->pos, 2000u) << "the last of equal pieces that may be asked for now";
+  Piece* b = plan.CheckOut(2, now);
+  ASSERT_NE(b, nullptr);
+  EXPECT_EQ(b->pos, 1000u);
+  Piece* c = plan.CheckOut(3, now);
+  ASSERT_NE(c, nullptr);
+  EXPECT_EQ(c->pos, 0u);
+  EXPECT_EQ(plan.CheckOut(4, now), nullptr) << "the last one waits for its Retry-After";
+  EXPECT_EQ(plan.CheckOut(4, now + std::chrono::seconds(1))->pos, 3000u);
+
+  // A duplicate of `a` by 5: the owner lets go, the helper owns it.
+  a->helper = 5;
+  plan.Release(*a, 1);
+  EXPECT_EQ(a->owner, 5);
+  EXPECT_EQ(a->helper, 0);
+  // 2 finishes its piece while 6 fetches the same bytes: 6 is named, the piece goes.
+  b->helper = 6;
+  b->pos = b->end;
+  EXPECT_EQ(plan.Finish(*b, 2), 6);
+  EXPECT_EQ(plan.pieces().size(), 3u);
+  // 3 reads on past its piece into a free one.
+  plan.Release(*a, 5);
+  c->pos = c->end;
+  Piece* next = plan.FreeAt(1000);
+  EXPECT_EQ(next, nullptr) << "[1000,2000) went with its finish";
+  next = plan.FreeAt(2000);
+  ASSERT_NE(next, nullptr);
+  plan.RunOn(*c, *next, 3);
+  EXPECT_EQ(next->owner, 3);
+  EXPECT_EQ(c->owner, 0);
+  plan.Tidy();
+  EXPECT_EQ(plan.pieces().size(), 2u) << "the finished piece nobody holds is tidied away";
+  plan.ReleaseAll();
+  for (const auto& p : plan.pieces()) EXPECT_TRUE(p->owner == 0 && p->helper == 0);
+}
+
 TEST(PiecePlanTest, EvenSplitCoversThePieceExactly) {
   for (const std::uint64_t parts : {2u, 3u, 7u, 64u}) {
     PiecePlan plan;
