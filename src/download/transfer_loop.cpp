@@ -492,31 +492,35 @@ struct TransferLoop::Worker {
     host_limits.Receiving(c.task->host, Receiving(*c.task));
   }
 
-  bool TakeBytes(Conn& c, const char* p, std::size_t left) {
+  // A body of unknown length, front to back into the side file.
+  bool TakeSideBytes(Conn& c, const char* p, std::size_t left) {
     Task& t = *c.task;
-    if (t.unknown_length) {
-      // Bytes the side file already holds (a retry reads the body again).
-      if (c.at < t.side_bytes) {
-        const auto n = static_cast<std::size_t>(std::min<std::uint64_t>(left, t.side_bytes - c.at));
-        if (!SameAsFile(t, p, n, c.at)) {
-          c.stop = StopReason::kStartOver;
-          return false;
-        }
-        c.at += n;
-        p += n;
-        left -= n;
-      }
-      if (left > 0 && !WriteAt(t.fd, p, left, c.at)) {
-        c.stop = StopReason::kDisk;
+    // Bytes the side file already holds (a retry reads the body again).
+    if (c.at < t.side_bytes) {
+      const auto n = static_cast<std::size_t>(std::min<std::uint64_t>(left, t.side_bytes - c.at));
+      if (!SameAsFile(t, p, n, c.at)) {
+        c.stop = StopReason::kStartOver;
         return false;
       }
-      if (left > 0) Wrote(c);
-      c.at += left;
-      t.side_bytes = std::max(t.side_bytes, c.at);
-      t.written += static_cast<std::int64_t>(left);
-      CountProgress(c, left);
-      return true;
+      c.at += n;
+      p += n;
+      left -= n;
     }
+    if (left > 0 && !WriteAt(t.fd, p, left, c.at)) {
+      c.stop = StopReason::kDisk;
+      return false;
+    }
+    if (left > 0) Wrote(c);
+    c.at += left;
+    t.side_bytes = std::max(t.side_bytes, c.at);
+    t.written += static_cast<std::int64_t>(left);
+    CountProgress(c, left);
+    return true;
+  }
+
+  bool TakeBytes(Conn& c, const char* p, std::size_t left) {
+    Task& t = *c.task;
+    if (t.unknown_length) return TakeSideBytes(c, p, left);
     Piece* piece = c.piece;
     IntervalSet& done = t.plan.done();
     while (left > 0) {
@@ -596,7 +600,17 @@ struct TransferLoop::Worker {
     curl_off_t length = -1;
     curl_easy_getinfo(c.easy.get(), CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length);
 
-    const ReplyFacts facts = FactsOf(c.headers, code, static_cast<std::int64_t>(length));
+    const ReplyDecision d =
+        CheckReply(FactsOf(c.headers, code, static_cast<std::int64_t>(length)), ContextOf(c));
+    c.status = code;
+    c.busy = d.busy;
+    c.retry_after = d.retry_after;
+    return Judged(c, d);
+  }
+
+  // What the download knew and asked when the connection sent its request.
+  ReplyContext ContextOf(const Conn& c) const {
+    const Task& t = *c.task;
     ReplyContext context;
     context.now = std::time(nullptr);
     context.longest_wait =
@@ -620,10 +634,12 @@ struct TransferLoop::Worker {
       context.etag = t.etag;
       context.last_modified = t.last_modified;
     }
-    const ReplyDecision d = CheckReply(facts, context);
-    c.status = code;
-    c.busy = d.busy;
-    c.retry_after = d.retry_after;
+    return context;
+  }
+
+  // Acts on the reply check's decision; false stops the transfer.
+  bool Judged(Conn& c, const ReplyDecision& d) {
+    Task& t = *c.task;
     switch (d.verdict) {
       case Verdict::kFail:
         c.stop = StopReason::kFail;
@@ -827,31 +843,10 @@ struct TransferLoop::Worker {
       if (Accept(c)) c.accepted = true;
     }
     Detach(c);
-
-    switch (c.stop) {
-      case StopReason::kDisk:
-        Fail(t, FailureCause::kDisk);
-        return;
-      case StopReason::kFail:
-        Fail(t, c.cause);
-        return;
-      case StopReason::kStartOver:
-        StartOver(t);
-        return;
-      case StopReason::kOneConnection:
-        OneConnection(t);
-        return;
-      case StopReason::kPieceDone:
-        PieceDone(c);
-        return;
-      case StopReason::kRetry:
-        if (LimitSign(c, c.busy, false)) return;
-        Retry(c, c.cause);
-        return;
-      case StopReason::kNone:
-        break;
+    if (c.stop != StopReason::kNone) {
+      Stopped(c);
+      return;
     }
-
     if (c.accepted && result == CURLE_OK) {
       if (t.unknown_length) {
         FinishSide(t);
@@ -880,6 +875,33 @@ struct TransferLoop::Worker {
     // Connection errors, cut-off replies, garbage instead of a status line,
     // HTTP/0.9: this connection's trouble, tried again on another.
     Retry(c, FailureCause::kNetwork);
+  }
+
+  // A transfer ended from our side, for the reason its callbacks gave.
+  void Stopped(Conn& c) {
+    Task& t = *c.task;
+    switch (c.stop) {
+      case StopReason::kDisk:
+        Fail(t, FailureCause::kDisk);
+        return;
+      case StopReason::kFail:
+        Fail(t, c.cause);
+        return;
+      case StopReason::kStartOver:
+        StartOver(t);
+        return;
+      case StopReason::kOneConnection:
+        OneConnection(t);
+        return;
+      case StopReason::kPieceDone:
+        PieceDone(c);
+        return;
+      case StopReason::kRetry:
+        if (!LimitSign(c, c.busy, false)) Retry(c, c.cause);
+        return;
+      case StopReason::kNone:
+        return;
+    }
   }
 
   // A busy reply or a refused connection while others of the download
@@ -1100,6 +1122,56 @@ struct TransferLoop::Worker {
 
   // ---- the loop ----
 
+  enum class Act { kFinished, kStalled, kSlow, kDue };
+
+  // What each connection of the download calls for now; `next` learns when
+  // a waiting one is due.
+  std::vector<std::pair<HolderId, Act>> Acts(Task& t, Clock::time_point now,
+                                             Clock::time_point& next) const {
+    std::vector<std::pair<HolderId, Act>> acts;
+    for (auto& c : t.conns) {
+      if (c->easy != nullptr) {
+        if (c->piece != nullptr && c->piece->Left() == 0 && !t.unknown_length)
+          acts.emplace_back(c->id, Act::kFinished);
+        else if (const Liveness l = Judge(TimesOf(*c), c->pace, t.typical_rate, now, pace_rules);
+                 l == Liveness::kStalled)
+          acts.emplace_back(c->id, Act::kStalled);
+        else if (c->piece != nullptr && l == Liveness::kSlow)
+          acts.emplace_back(c->id, Act::kSlow);
+      } else if (now >= c->retry_at) {
+        acts.emplace_back(c->id, Act::kDue);
+      } else {
+        next = std::min(next, c->retry_at);
+      }
+    }
+    return acts;
+  }
+
+  void Do(Task& t, Conn& c, Act act) {
+    switch (act) {
+      case Act::kFinished:
+        Detach(c);
+        PieceDone(c);
+        break;
+      case Act::kStalled:
+        Retry(c, FailureCause::kStalled);
+        break;
+      case Act::kSlow:
+        // Far below the others: the rest of its piece goes to a fresh
+        // connection (or an idle one, in the sharing below).
+        RemoveConn(c);
+        t.schedule = true;
+        break;
+      case Act::kDue:
+        // Its piece may have been taken over while it waited.
+        if (c.piece != nullptr && c.piece->Left() == 0)
+          PieceDone(c);
+        else if (c.easy == nullptr)
+          Send(c);
+        break;
+    }
+  }
+
   // Stalls, slow connections, due retries, sharing, record saves. Returns
   // when it next needs to run.
   Clock::time_point Tick() {
@@ -1114,49 +1186,9 @@ struct TransferLoop::Worker {
       }
       MeasurePace(t, now);
       next = std::min(next, host_limits.Grow(t.host, t.order.connections, now));
-      enum class Act { kFinished, kStalled, kSlow, kDue };
-      std::vector<std::pair<HolderId, Act>> acts;
-      for (auto& c : t.conns) {
-        if (c->easy != nullptr) {
-          if (c->piece != nullptr && c->piece->Left() == 0 && !t.unknown_length)
-            acts.emplace_back(c->id, Act::kFinished);
-          else if (const Liveness l = Judge(TimesOf(*c), c->pace, t.typical_rate, now, pace_rules);
-                   l == Liveness::kStalled)
-            acts.emplace_back(c->id, Act::kStalled);
-          else if (c->piece != nullptr && l == Liveness::kSlow)
-            acts.emplace_back(c->id, Act::kSlow);
-        } else if (now >= c->retry_at) {
-          acts.emplace_back(c->id, Act::kDue);
-        } else {
-          next = std::min(next, c->retry_at);
-        }
-      }
-      for (const auto& [id, act] : acts) {
+      for (const auto& [id, act] : Acts(t, now, next)) {
         if (t.ended) break;
-        Conn* c = FindConn(t, id);
-        if (c == nullptr) continue;
-        switch (act) {
-          case Act::kFinished:
-            Detach(*c);
-            PieceDone(*c);
-            break;
-          case Act::kStalled:
-            Retry(*c, FailureCause::kStalled);
-            break;
-          case Act::kSlow:
-            // Far below the others: the rest of its piece goes to a fresh
-            // connection (or an idle one, in the sharing below).
-            RemoveConn(*c);
-            t.schedule = true;
-            break;
-          case Act::kDue:
-            // Its piece may have been taken over while it waited.
-            if (c->piece != nullptr && c->piece->Left() == 0)
-              PieceDone(*c);
-            else if (c->easy == nullptr)
-              Send(*c);
-            break;
-        }
+        if (Conn* c = FindConn(t, id)) Do(t, *c, act);
       }
       if (t.ended) continue;
       Schedule(t);
