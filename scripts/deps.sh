@@ -16,6 +16,8 @@ packages=(
   # the package and its checks: shlibdeps, the desktop entry and metainfo
   # validators, lintian, and real input for the installed window under Xvfb
   dpkg-dev desktop-file-utils appstream lintian file xdotool
+  # an independent real server for the downloader's test of a host's connection limit
+  nginx-light
   # run time: Chinese glyphs, AAC-in-MP4 playback, a display for machines without one
   fonts-wqy-microhei gstreamer1.0-plugins-good gstreamer1.0-libav xvfb xauth
 )
