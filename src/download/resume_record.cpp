@@ -8,6 +8,8 @@
 #include <cerrno>
 #include <cstdio>
 
+#include "text/ascii.h"
+
 namespace wuqu::download {
 namespace {
 
@@ -57,16 +59,10 @@ std::optional<std::string> Unescape(std::string_view value) {
   return out;
 }
 
+// The record's own form: no leading zeros, so each number has one spelling.
 std::optional<std::uint64_t> ParseNumber(std::string_view s) {
-  if (s.empty() || s.size() > 20 || (s.size() > 1 && s[0] == '0')) return std::nullopt;
-  std::uint64_t v = 0;
-  for (char c : s) {
-    if (c < '0' || c > '9') return std::nullopt;
-    const auto d = static_cast<std::uint64_t>(c - '0');
-    if (v > (UINT64_MAX - d) / 10) return std::nullopt;
-    v = v * 10 + d;
-  }
-  return v;
+  if (s.size() > 1 && s[0] == '0') return std::nullopt;
+  return ParseDecimal(s);
 }
 
 // Reads the next line, which must be `key` and a blank, or `key` alone
