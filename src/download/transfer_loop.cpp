@@ -10,6 +10,7 @@
 
 #include "download/curl_handles.h"
 #include "download/disk_steps.h"
+#include "download/download_file.h"
 #include "download/host_limits.h"
 #include "download/pace_meter.h"
 #include "download/piece_plan.h"
@@ -98,12 +99,9 @@ struct Task {
   TransferLoop::Worker* worker = nullptr;
   TaskOrder order;
   std::string key;
-  std::string record_path;
-  std::string new_path;
-  std::string side_path;
+  std::optional<DownloadFile> file;  // made once the address is taken
 
   std::optional<ResumeRecord> record;  // found at the start and fitting the file
-  int resume_fd = -1;                  // the file that record describes
 
   bool known = false;           // the first reply has been taken
   bool try_ranges = true;       // ask the first request for a range
@@ -119,8 +117,6 @@ struct Task {
   bool done_proven = false;
   std::string url;  // where later requests go (after redirects)
   std::string host;  // whose connection limit applies
-  FileIdentity identity;
-  int fd = -1;
   std::uint64_t side_bytes = 0;
 
   PiecePlan plan;
@@ -191,17 +187,13 @@ struct TransferLoop::Worker {
   void End(Task& t, TaskPhase phase, FailureCause cause = FailureCause::kNone) {
     StopTransfers(t);
     Publish(t);
-    if (t.fd >= 0) {
+    if (t.file) {
       if (phase != TaskPhase::kComplete) SaveRecord(t);
-      ::close(t.fd);
-      t.fd = -1;
+      t.file->Close();
+      t.file->DropRecordedFile();
+      // A download of unknown length never resumes: its side file goes.
+      if (t.unknown_length) t.file->DiscardSide();
     }
-    if (t.resume_fd >= 0) {
-      ::close(t.resume_fd);
-      t.resume_fd = -1;
-    }
-    // A download of unknown length never resumes: its side file goes.
-    if (t.unknown_length) ::unlink(t.side_path.c_str());
     t.order.figures->failure.store(static_cast<int>(cause), std::memory_order_relaxed);
     t.order.figures->status.store(static_cast<int>(phase), std::memory_order_release);
     t.ended = true;
@@ -228,29 +220,19 @@ struct TransferLoop::Worker {
       Fail(t, FailureCause::kAddressRefused);
       return;
     }
-    t.record_path = ResumeRecordPath(t.order.target);
-    t.new_path = NewFilePath(t.order.target);
-    t.side_path = SideFilePath(t.order.target);
+    t.file.emplace(t.order.target, disk);
     t.url = t.order.url;
     t.host = HostKey(t.url);
     t.last_progress = Clock::now();
 
     // A record counts only for the same source and the very file it describes.
-    t.record = LoadResumeRecord(t.record_path);
-    if (t.record && t.record->source == t.order.identity && t.record->size > 0) {
-      t.resume_fd = OpenRecordedFile(t.order.target, t.record->size,
-                                     {t.record->device, t.record->inode});
-      if (t.resume_fd < 0) DropRecord(t);
-    } else {
-      t.record.reset();
-    }
+    t.record = t.file->FindRecord(t.order.identity);
     StartProbe(t);
   }
 
   static void DropRecord(Task& t) {
     t.record.reset();
-    if (t.resume_fd >= 0) ::close(t.resume_fd);
-    t.resume_fd = -1;
+    if (t.file) t.file->DropRecordedFile();
   }
 
   static bool RecordValidated(const ResumeRecord& r) {
@@ -440,7 +422,7 @@ struct TransferLoop::Worker {
     if (t.done_proven) return true;
     while (n > 0) {
       const std::size_t chunk = static_cast<std::size_t>(std::min<std::uint64_t>(n, kCompareChunk));
-      if (!ReadAt(t.fd, compare_buffer.data(), chunk, offset) ||
+      if (!t.file->Read(compare_buffer.data(), chunk, offset) ||
           std::memcmp(compare_buffer.data(), data, chunk) != 0)
         return false;
       data += chunk;
@@ -469,8 +451,8 @@ struct TransferLoop::Worker {
     // The disk writes as the bytes come, not all at the flush that makes
     // them durable.
     t.unwritten_back += static_cast<std::uint64_t>(t.written - before);
-    if (t.unwritten_back >= kWritebackBytes && t.fd >= 0) {
-      DiskSteps::StartWriteback(t.fd);
+    if (t.unwritten_back >= kWritebackBytes) {
+      t.file->StartWriteback();
       t.unwritten_back = 0;
     }
     Publish(t);
@@ -506,7 +488,7 @@ struct TransferLoop::Worker {
       p += n;
       left -= n;
     }
-    if (left > 0 && !WriteAt(t.fd, p, left, c.at)) {
+    if (left > 0 && !t.file->Write(p, left, c.at)) {
       c.stop = StopReason::kDisk;
       return false;
     }
@@ -549,7 +531,7 @@ struct TransferLoop::Worker {
         }
       } else {
         take = std::min(take, done.GapFrom(c.at, limit));
-        if (!WriteAt(t.fd, p, static_cast<std::size_t>(take), c.at)) {
+        if (!t.file->Write(p, static_cast<std::size_t>(take), c.at)) {
           c.stop = StopReason::kDisk;
           return false;
         }
@@ -726,9 +708,7 @@ struct TransferLoop::Worker {
     const ResumeRecord& r = *t.record;
     t.plan.Reset(t.size, r.done);
     t.done_proven = RecordValidated(r);
-    t.fd = t.resume_fd;
-    t.resume_fd = -1;
-    t.identity = {r.device, r.inode};
+    t.file->UseRecordedFile(r);
     t.file_bytes = t.written = static_cast<std::int64_t>(t.plan.done().Bytes());
     t.saved_bytes = t.file_bytes;
     t.record.reset();
@@ -751,30 +731,16 @@ struct TransferLoop::Worker {
   // The record saved first claims no byte at all.
   bool Create(Task& t, Conn& c) {
     DropRecord(t);
-    if (!MakeTargetFolder(t.order.target)) {
+    t.plan.Reset(t.size);
+    t.done_proven = t.validated;
+    t.saved_bytes = -1;
+    if (!t.file->Create(t.size, RecordOf(t))) {
       c.stop = StopReason::kDisk;
       return false;
     }
-    const int fd = CreateSizedFile(t.new_path, t.size, &t.identity);
-    bool ok = fd >= 0;
-    if (ok) {
-      t.fd = fd;
-      t.plan.Reset(t.size);
-      t.done_proven = t.validated;
-      t.saved_bytes = -1;
-      if (t.size > 0) {
-        ok = SaveRecord(t);
-      } else {
-        ::unlink(t.record_path.c_str());
-      }
-    }
-    ok = ok && ::rename(t.new_path.c_str(), t.order.target.c_str()) == 0;
-    if (!ok) {
-      if (fd >= 0) ::close(fd);
-      t.fd = -1;
-      ::unlink(t.new_path.c_str());
-      c.stop = StopReason::kDisk;
-      return false;
+    if (t.size > 0) {
+      t.saved_bytes = 0;  // the record saved first claims no byte at all
+      if (settings.after_record_save) settings.after_record_save();
     }
     t.file_bytes = t.written = 0;
     if (t.size == 0) return true;
@@ -794,12 +760,7 @@ struct TransferLoop::Worker {
   // A download of unknown length cannot be given its length up front; it
   // grows beside the target and takes its place once complete.
   bool CreateSide(Task& t, Conn& c) {
-    if (!MakeTargetFolder(t.order.target)) {
-      c.stop = StopReason::kDisk;
-      return false;
-    }
-    t.fd = CreateSideFile(t.side_path);
-    if (t.fd < 0) {
+    if (!t.file->CreateSide()) {
       c.stop = StopReason::kDisk;
       return false;
     }
@@ -811,22 +772,22 @@ struct TransferLoop::Worker {
 
   // ---- the resume record ----
 
-  bool SaveRecord(Task& t) {
-    if (t.fd < 0 || t.unknown_length || t.size == 0) return false;
+  // What the record says of the download now. Only ranges whose bytes have
+  // been written: a record saved at any moment, a kill right after it
+  // included, claims nothing that is missing.
+  static ResumeRecord RecordOf(const Task& t) {
     ResumeRecord r;
     r.source = t.order.identity;
     r.size = t.size;
     r.etag = t.etag;
     r.last_modified = t.last_modified;
-    r.device = t.identity.device;
-    r.inode = t.identity.inode;
-    // Only ranges whose bytes have been written: a record saved at any
-    // moment, a kill right after it included, claims nothing that is missing.
     r.done = t.plan.done().Ranges();
-    // The bytes a record claims reach stable storage before the record does.
-    if (!r.done.empty() && !disk.FlushData(t.fd, t.order.target)) return false;
-    const bool ok = SaveResumeRecord(t.record_path, r, disk);
-    if (!ok) return false;
+    return r;
+  }
+
+  bool SaveRecord(Task& t) {
+    if (!t.file || !t.file->is_open() || t.unknown_length || t.size == 0) return false;
+    if (!t.file->SaveRecord(RecordOf(t))) return false;
     t.saved_bytes = t.file_bytes;
     if (settings.after_record_save) settings.after_record_save();
     return true;
@@ -996,12 +957,9 @@ struct TransferLoop::Worker {
       return;
     }
     StopTransfers(t);
-    if (t.fd >= 0) {
-      SaveRecord(t);  // still true of the bytes in the file, and refused by the next check
-      ::close(t.fd);
-      t.fd = -1;
-    }
-    if (t.unknown_length) ::unlink(t.side_path.c_str());
+    SaveRecord(t);  // still true of the bytes in the file, and refused by the next check
+    t.file->Close();
+    if (t.unknown_length) t.file->DiscardSide();
     DropRecord(t);
     t.plan.Reset(0);
     t.known = t.ranges = t.whole = t.unknown_length = false;
@@ -1022,30 +980,18 @@ struct TransferLoop::Worker {
     StopTransfers(t);
     // Complete means on stable storage: the bytes, then the name the file
     // took when it was made; only then does the record go.
-    const int fd = t.fd;
-    t.fd = -1;
-    bool ok = fd < 0 || disk.FlushData(fd, t.order.target);
-    ok = (fd < 0 || ::close(fd) == 0) && ok && disk.FlushFolderOf(t.order.target);
-    if (!ok) {
+    if (!t.file->FinishInPlace()) {
       Fail(t, FailureCause::kDisk);
       return;
     }
-    disk.Remove(t.record_path);
     End(t, TaskPhase::kComplete);
   }
 
   void FinishSide(Task& t) {
-    const int fd = t.fd;
-    t.fd = -1;
-    bool ok = disk.FlushData(fd, t.side_path);
-    ok = ::close(fd) == 0 && ok && disk.Rename(t.side_path, t.order.target) &&
-         disk.FlushFolderOf(t.order.target);
-    if (!ok) {
+    if (!t.file->FinishSide()) {
       Fail(t, FailureCause::kDisk);
       return;
     }
-    // The file in place is complete: a record of an older, unfinished one is void.
-    disk.Remove(t.record_path);
     t.unknown_length = false;  // nothing left to delete
     t.file_bytes = t.written;
     t.size = static_cast<std::uint64_t>(t.written);
@@ -1193,7 +1139,7 @@ struct TransferLoop::Worker {
       if (t.ended) continue;
       Schedule(t);
       CheckFinished(t);
-      if (!t.ended && t.fd >= 0 && now >= t.next_save) {
+      if (!t.ended && t.file && t.file->is_open() && now >= t.next_save) {
         if (t.file_bytes != t.saved_bytes) SaveRecord(t);
         t.next_save = now + settings.record_interval;
       }
