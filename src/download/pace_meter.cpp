@@ -21,8 +21,9 @@ Pace RateWindow::Sample(const RequestTimes& request, double typical, PaceClock::
   pace.rate = span > 0 ? static_cast<double>(request.body_bytes - bytes) / span : 0;
   const bool ran_long = now - request.sent_at >= rules.judge_after;
   const double replying = Seconds(now - request.accepted_at);
-  const bool early = request.accepted && typical > 0 && now - request.accepted_at >= rules.judge_after / 4 &&
-                     static_cast<double>(request.body_bytes) * rules.slow_fraction < typical * replying;
+  const bool early =
+      request.accepted && typical > 0 && now - request.accepted_at >= rules.judge_after / 4 &&
+      static_cast<double>(request.body_bytes) * rules.slow_fraction < typical * replying;
   pace.judged = (ran_long && span > 0.05) || early;
   if (early && !ran_long) pace.rate = static_cast<double>(request.body_bytes) / replying;
   if (early_out != nullptr) *early_out = early;
@@ -47,8 +48,9 @@ PaceClock::duration RetryDelay(int failures, std::int64_t retry_after_seconds,
                                const PaceRules& rules) {
   auto delay = rules.retry_delay;
   for (int i = 1; i < failures && delay < rules.retry_delay_max; ++i) delay *= 2;
-  return std::max<PaceClock::duration>(std::min(delay, rules.retry_delay_max),
-                                       std::chrono::seconds(std::max<std::int64_t>(retry_after_seconds, 0)));
+  return std::max<PaceClock::duration>(
+      std::min(delay, rules.retry_delay_max),
+      std::chrono::seconds(std::max<std::int64_t>(retry_after_seconds, 0)));
 }
 
 bool HostLimitSign(bool busy_reply, bool no_reply, int others_receiving, bool first_request) {

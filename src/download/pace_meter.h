@@ -37,7 +37,7 @@ struct PaceRules {
 // One request in flight, as far as its pace goes.
 struct RequestTimes {
   PaceClock::time_point sent_at{};
-  PaceClock::time_point accepted_at{};  // when its reply was judged good
+  PaceClock::time_point accepted_at{};    // when its reply was judged good
   PaceClock::time_point last_progress{};  // when it last brought a stall's worth of bytes
   bool accepted = false;
   std::uint64_t body_bytes = 0;  // of this reply
