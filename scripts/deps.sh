@@ -17,6 +17,8 @@ packages=(
   # validators, lintian, hardening-check, and real input for the installed
   # window under Xvfb
   dpkg-dev desktop-file-utils appstream lintian devscripts file xdotool
+  # an independent real server for the downloader's test of a host's connection limit
+  nginx-light
   # run time: Chinese glyphs, AAC-in-MP4 playback, a display for machines without one
   fonts-wqy-microhei gstreamer1.0-plugins-good gstreamer1.0-libav xvfb xauth
   # Wayland: Qt's platform plugin, a headless compositor and its keyboard,

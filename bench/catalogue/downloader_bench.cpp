@@ -3,13 +3,17 @@
 // CPU seconds (user + system) and peak resident memory. Every file is checked
 // against the site's SHA-256 before its figures count.
 //
-//   build/bin/bench_downloader [--runs N] [--dir FOLDER] [--only 1|2|4]
+//   build/bin/bench_downloader [--runs N] [--dir FOLDER] [--only 1|2|4|5]
 //
-//   1. unthrottled, 512 MiB: ours with 20 connections, curl with one, aria2c -x16 -s16
+//   1. unthrottled, 512 MiB: ours with 20 connections, curl with one (also with its
+//      file flushed to disk afterwards, the promise ours keeps), aria2c -x16 -s16
 //   2. 2 MB/s per connection, 64 MB: ours with 20, aria2c -x16 -s16, curl with one
 //   3. peak resident memory of ours in 1 (the RSS column)
 //   4. 2 MB/s per connection, 256 MB, one ranged request of the download sent
 //      at 1 byte/s: ours and aria2c, each with and without that trickler
+//   5. a host that serves 4 media responses at once, each at 2 MiB/s, 64 MB,
+//      20 connections asked: ours and aria2c -x16 -s16 -k1M, each on a fresh
+//      site, with the 503s each got
 //
 // MB = 10^6 bytes throughout. The site's own CPU time during each run is shown
 // too: on a small machine the site and the client share the cores. A client
@@ -23,6 +27,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <csignal>
@@ -130,26 +135,53 @@ std::string FileSha256(const std::string& path) {
 
 class Site {
  public:
-  explicit Site(const std::vector<std::string>& extra) {
+  // With `count_refusals` the site logs its requests and the 503 and 429
+  // answers are counted.
+  explicit Site(const std::vector<std::string>& extra, bool count_refusals = false) {
     int fds[2];
     if (::pipe(fds) != 0) return;
     std::vector<std::string> args = {WUQU_SITE_EXE, "--port", "0"};
     args.insert(args.end(), extra.begin(), extra.end());
+    if (count_refusals) args.push_back("--log");
     pid_ = Spawn(args, fds[1]);
     ::close(fds[1]);
     // "wuqu-site: catalogue http://127.0.0.1:PORT/  media ..."
     std::string line;
     char c;
     while (::read(fds[0], &c, 1) == 1 && c != '\n') line += c;
-    ::close(fds[0]);
     const auto at = line.find("catalogue ");
     if (at != std::string::npos) base_ = line.substr(at + 10, line.find(' ', at + 10) - at - 10);
+    if (!count_refusals) {
+      ::close(fds[0]);
+      return;
+    }
+    // One line a request, its status first; ends when the site does.
+    reader_ = std::thread([this, fd = fds[0]] {
+      std::string text;
+      char buffer[4096];
+      ssize_t n;
+      while ((n = ::read(fd, buffer, sizeof buffer)) > 0) {
+        text.append(buffer, static_cast<std::size_t>(n));
+        std::size_t end;
+        while ((end = text.find('\n')) != std::string::npos) {
+          if (text.starts_with("503 ") || text.starts_with("429 ")) ++refusals_;
+          text.erase(0, end + 1);
+        }
+      }
+      ::close(fd);
+    });
   }
   ~Site() {
     if (pid_ > 0) {
       ::kill(pid_, SIGTERM);
       ::waitpid(pid_, nullptr, 0);
     }
+    if (reader_.joinable()) reader_.join();
+  }
+  // The 503 and 429 answers so far (the site logs every 200 ms).
+  int Refusals() const {
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    return refusals_.load();
   }
   bool ok() const { return pid_ > 0 && !base_.empty(); }
   pid_t pid() const { return pid_; }
@@ -158,6 +190,8 @@ class Site {
  private:
   pid_t pid_ = -1;
   std::string base_;
+  std::thread reader_;
+  std::atomic<int> refusals_{0};
 };
 
 Run RunOnce(const Client& client, const Site& site, const std::string& url, const std::string& dir,
@@ -351,6 +385,44 @@ void CompareTrickle(const std::vector<std::string>& site_options, std::uint64_t 
   std::printf("  (medians of %d runs, each on a fresh site)\n", runs);
 }
 
+// A host that allows 4 connections at 2 MiB/s each: each client `runs`
+// times on a fresh site, with its time, its share of the 4 x 2 MiB/s the
+// host allows, and the 503s it got.
+void CompareHostLimit(std::uint64_t size, const std::vector<Client>& clients, int runs,
+                      const std::string& dir) {
+  constexpr double kCeiling = 4.0 * 2 * 1024 * 1024;  // bytes per second
+  std::printf(
+      "\n5. a host serving 4 media responses at once at 2 MiB/s each, %llu bytes, 20 "
+      "connections asked\n   (goal: ours at 95 %% of 4 x 2 MiB/s or more, and no slower than "
+      "aria2c)\n",
+      static_cast<unsigned long long>(size));
+  const std::vector<std::string> options = {"--rate", "2Mi", "--max-connections", "4"};
+  const std::string path = wuqu::DemoSite::SyntheticMediaPath(size, 2024);
+  const std::string expected = *wuqu::DemoSite().MediaSha256(path);
+  std::printf("  load average before: %s\n", LoadAverage().c_str());
+  std::printf("  %-46s %9s %9s %9s %9s\n", "client", "seconds", "MB/s", "% allowed", "503s");
+  for (int r = 0; r < runs; ++r) {
+    for (const Client& client : clients) {
+      Site site(options, true);
+      if (!site.ok()) {
+        std::printf("  the site did not start\n");
+        return;
+      }
+      const Run run = RunOnce(client, site, site.Url(path), dir, expected);
+      const int refusals = site.Refusals();
+      if (!run.ok) {
+        std::printf("  %-46s %9s %9s %9s %9d  (%s)\n", client.name.c_str(), "-", "-", "-",
+                    refusals, run.finished ? "failed" : "did not finish");
+        continue;
+      }
+      const double rate = static_cast<double>(size) / run.seconds;
+      std::printf("  %-46s %9.2f %9.1f %8.1f%% %9d\n", client.name.c_str(), run.seconds, rate / 1e6,
+                  100.0 * rate / kCeiling, refusals);
+    }
+  }
+  std::printf("  (each run on a fresh site; load average after: %s)\n", LoadAverage().c_str());
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -366,7 +438,7 @@ int main(int argc, char** argv) {
     } else if (a == "--only" && i + 1 < argc) {
       only = std::atoi(argv[++i]);
     } else {
-      std::fprintf(stderr, "usage: %s [--runs N] [--dir FOLDER] [--only 1|2|4]\n", argv[0]);
+      std::fprintf(stderr, "usage: %s [--runs N] [--dir FOLDER] [--only 1|2|4|5]\n", argv[0]);
       return 2;
     }
   }
@@ -376,6 +448,11 @@ int main(int argc, char** argv) {
 
   const Client ours{"wuqu-fetch -n 20", {WUQU_FETCH_EXE, "-n", "20", "{url}", "{file}"}};
   const Client curl{"curl (one connection)", {"curl", "-s", "-f", "-o", "{file}", "{url}"}};
+  // Ours calls a file complete only once its bytes are on the disk; curl's
+  // may still be in memory when it exits.
+  const Client curl_flushed{
+      "curl, then its file flushed (sync --data)",
+      {"sh", "-c", "curl -s -f -o \"$1\" \"$2\" && sync --data \"$1\"", "sh", "{file}", "{url}"}};
   const std::vector<std::string> aria = {"aria2c",
                                          "-q",
                                          "--allow-overwrite=true",
@@ -404,7 +481,7 @@ int main(int argc, char** argv) {
 
   if (only == 0 || only == 1)
     Compare("1. unthrottled loopback, 512 MiB", {}, 512ull << 20,
-            {ours, curl, aria_plain, aria_tuned}, runs, dir);
+            {ours, curl, curl_flushed, aria_plain, aria_tuned}, runs, dir);
   if (only == 0 || only == 2)
     Compare("2. 2 MB/s per connection, 64 MB (goal: 38 MB/s = 95 % of 20 x 2 MB/s)",
             {"--rate", "2M"}, 64000000, {ours, aria_plain, aria_tuned, curl}, runs, dir);
@@ -412,5 +489,14 @@ int main(int argc, char** argv) {
     std::printf("\n3. peak resident memory of ours in 1: the RSS column of wuqu-fetch above\n");
   if (only == 0 || only == 4)
     CompareTrickle({"--rate", "2M"}, 256000000, 10, {ours, aria_tuned}, runs, dir);
+  if (only == 0 || only == 5) {
+    const Client aria_pieces{"aria2c -x16 -s16 -k1M", [&] {
+                               auto v = aria;
+                               v.push_back("-k1M");
+                               v.push_back("{url}");
+                               return v;
+                             }()};
+    CompareHostLimit(64000000, {ours, aria_pieces}, runs, dir);
+  }
   return 0;
 }

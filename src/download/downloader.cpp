@@ -20,6 +20,8 @@ TaskState StateOf(const TaskFigures& f) {
   s.written = f.written.load(std::memory_order_relaxed);
   s.peak_connections = f.peak_connections.load(std::memory_order_relaxed);
   s.requests = f.requests.load(std::memory_order_relaxed);
+  s.receiving = f.receiving.load(std::memory_order_relaxed);
+  s.connection_target = f.target.load(std::memory_order_relaxed);
   return s;
 }
 

@@ -6,66 +6,10 @@
 #include <memory>
 #include <string>
 
+#include "download/download_settings.h"
 #include "download/task_state.h"
 
 namespace wuqu::download {
-
-// One download as its user hands it over.
-struct DownloadRequest {
-  std::string url;     // http or https address in its wire form
-  std::string target;  // UTF-8 path of the file to write
-  int connections = 1;  // parallel connections; held within 1..64
-  // Names the source in the resume record, so a record is only taken up by
-  // a download of the same source. Empty: the url.
-  std::string identity;
-};
-
-// Fixed working values of the downloader. The program always uses the
-// defaults; tests and the benchmark driver may shorten the waits.
-//
-// What keeps a download moving, with the defaults:
-// - a connection that receives fewer than low_speed_bytes (16 KiB) in
-//   stall_timeout (15 s) is given up and its piece tried again on a fresh
-//   connection; header lines without body bytes do not count;
-// - a connection whose rate over the last slow_window (3 s) is under a tenth
-//   of the rate the download's connections typically reach (their median)
-//   loses the rest of its piece: at once to a connection that has nothing to
-//   do, or, when none has, to a fresh connection once it has been that slow
-//   for the whole window;
-// - near the end, a piece too small to split whose holder would need more
-//   than twice as long as a fresh connection (plus half a second) gets a
-//   duplicate; the first to finish it wins and the other stops;
-// - a download during which fewer than low_speed_bytes arrive on all its
-//   connections together for task_stall_timeout (60 s) fails as stalled.
-struct DownloaderSettings {
-  std::chrono::milliseconds stall_timeout{15000};
-  std::uint64_t low_speed_bytes = 16 * 1024;
-  std::chrono::milliseconds task_stall_timeout{60000};
-  std::chrono::milliseconds slow_window{3000};
-  // A connection's rate counts once its request has run this long.
-  std::chrono::milliseconds judge_after{1000};
-  std::chrono::milliseconds connect_timeout{15000};
-  // Wait before the first retry of a piece; doubled for each further failure
-  // in a row, up to retry_delay_max.
-  std::chrono::milliseconds retry_delay{250};
-  std::chrono::milliseconds retry_delay_max{8000};
-  // Failures in a row without progress after which a connection gives up;
-  // the download fails when no other connection is still getting on.
-  int max_attempts = 8;
-  // No piece is ever cut smaller than this. Taking over part of another's
-  // piece costs one request on a connection already open, so a straggler
-  // with a megabyte or two left can still be shared out.
-  std::uint64_t min_segment = 256 * 1024;
-  // Resuming a file whose server gave no validators, the first request also
-  // asks for up to this many bytes already on disk and compares them.
-  std::uint64_t verify_bytes = 64 * 1024;
-  // How often the resume record of a running download is brought up to date.
-  std::chrono::milliseconds record_interval{1000};
-  // Bytes each connection receives at once (at most 512 KiB).
-  long receive_buffer = 512 * 1024;
-  // Called on the downloader's thread right after each resume record is saved.
-  std::function<void()> after_record_save;
-};
 
 // The multi-connection file downloader. One object serves every download of a
 // run. All operations return at once; the transfers run on the downloader's

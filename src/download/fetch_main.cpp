@@ -4,7 +4,8 @@
 //   wuqu-fetch [-n CONNECTIONS] URL FILE
 //
 // FILE is a path in the platform's encoding (UTF-8). On a terminal a line
-// shows the percentage, MB/s and the connections while it runs. At the end
+// shows the percentage, MB/s and the connections while it runs (receiving
+// and asked for, "4/20", once the host has shown a limit). At the end
 // it prints the bytes, seconds and MB/s (1 MB = 10^6 bytes); it exits with 0
 // only when the file is complete, otherwise with 1 and the cause on stderr.
 #include <unistd.h>
@@ -50,12 +51,16 @@ const char* CauseText(const TaskState& s) {
   return "failed";
 }
 
-void ShowProgress(const TaskState& s, double seconds) {
+void ShowProgress(const TaskState& s, int asked, double seconds) {
   const double mb_s = seconds > 0 ? static_cast<double>(s.written) / seconds / 1e6 : 0;
   if (s.size > 0) {
-    std::fprintf(stderr, "\r%5.1f %%  %8.1f MB/s  %2d connections ",
-                 100.0 * static_cast<double>(s.file_bytes) / static_cast<double>(s.size), mb_s,
-                 s.peak_connections);
+    const double percent = 100.0 * static_cast<double>(s.file_bytes) / static_cast<double>(s.size);
+    if (s.connection_target > 0 && s.connection_target < asked)
+      std::fprintf(stderr, "\r%5.1f %%  %8.1f MB/s  %2d/%d connections (host limit) ", percent,
+                   mb_s, s.receiving, asked);
+    else
+      std::fprintf(stderr, "\r%5.1f %%  %8.1f MB/s  %2d connections               ", percent,
+                   mb_s, s.peak_connections);
   } else {
     std::fprintf(stderr, "\r%12lld bytes  %8.1f MB/s ", static_cast<long long>(s.written), mb_s);
   }
@@ -101,7 +106,8 @@ int main(int argc, char** argv) {
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
     const auto now = std::chrono::steady_clock::now();
     if (terminal && now >= next_show) {
-      ShowProgress(downloader->Report(), std::chrono::duration<double>(now - start).count());
+      ShowProgress(downloader->Report(), connections,
+                   std::chrono::duration<double>(now - start).count());
       next_show = now + std::chrono::milliseconds(200);
     }
   }
@@ -113,10 +119,13 @@ int main(int argc, char** argv) {
   if (terminal) std::fputs("\r\033[K", stderr);
 
   const bool ok = report.phase == TaskPhase::kComplete;
-  std::printf("%s: %lld bytes in %.3f s, %.1f MB/s, %d connections at most, %lld requests\n",
+  std::printf("%s: %lld bytes in %.3f s, %.1f MB/s, %d connections at most, %lld requests",
               ok ? "completed" : "FAILED", static_cast<long long>(bytes), seconds,
               static_cast<double>(bytes) / seconds / 1e6, report.peak_connections,
               static_cast<long long>(report.requests));
+  if (report.connection_target > 0 && report.connection_target < connections)
+    std::printf(", the host allows %d", report.connection_target);
+  std::printf("\n");
   if (!ok) {
     if (report.cause == FailureCause::kHttpStatus && report.http_status != 0)
       std::fprintf(stderr, "wuqu-fetch: %s (HTTP %d)\n", CauseText(report), report.http_status);

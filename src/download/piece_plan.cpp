@@ -93,12 +93,54 @@ void PiecePlan::Tidy() {
     for (const auto& [first, end] : done_.Gaps(size_)) Add(first, end);
 }
 
-Piece* PiecePlan::LargestFree() {
+Piece* PiecePlan::LargestFree(std::chrono::steady_clock::time_point now) {
   Piece* best = nullptr;
   for (auto& p : pieces_)
-    if (p->owner == 0 && p->helper == 0 && p->Left() > 0 && (!best || p->Left() > best->Left()))
+    if (p->owner == 0 && p->helper == 0 && p->Left() > 0 && p->not_before <= now &&
+        (!best || p->Left() > best->Left() ||
+         (p->Left() == best->Left() && p->pos > best->pos)))
       best = p.get();
   return best;
+}
+
+Piece* PiecePlan::CheckOut(HolderId holder, std::chrono::steady_clock::time_point now) {
+  Piece* piece = LargestFree(now);
+  if (piece != nullptr) piece->owner = holder;
+  return piece;
+}
+
+void PiecePlan::Hold(Piece& piece, HolderId holder) {
+  piece.owner = holder;
+}
+
+void PiecePlan::Release(Piece& piece, HolderId holder) {
+  if (piece.owner == holder) {
+    piece.owner = piece.helper;
+    piece.helper = 0;
+  } else if (piece.helper == holder) {
+    piece.helper = 0;
+  }
+}
+
+HolderId PiecePlan::Finish(Piece& piece, HolderId holder) {
+  const HolderId other = piece.owner == holder ? piece.helper : piece.owner;
+  Remove(&piece);
+  return other;
+}
+
+void PiecePlan::RunOn(Piece& piece, Piece& next, HolderId holder) {
+  Release(piece, holder);  // nothing left and nobody holding it: tidied away
+  next.owner = holder;
+}
+
+void PiecePlan::ReleaseAll() {
+  for (auto& p : pieces_) p->owner = p->helper = 0;
+}
+
+Piece* PiecePlan::FreeAt(std::uint64_t pos) {
+  for (auto& p : pieces_)
+    if (p->owner == 0 && p->helper == 0 && p->pos == pos && p->Left() > 0) return p.get();
+  return nullptr;
 }
 
 void PiecePlan::SplitEven(Piece& piece, std::uint64_t parts) {

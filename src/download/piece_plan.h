@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -44,6 +45,9 @@ struct Piece {
   std::uint64_t end = 0;
   HolderId owner = 0;
   HolderId helper = 0;
+  // Given back by a connection the server asked to wait: nobody asks for it
+  // again before then.
+  std::chrono::steady_clock::time_point not_before{};
   std::uint64_t Left() const { return end > pos ? end - pos : 0; }
 };
 
@@ -93,8 +97,32 @@ class PiecePlan {
   // left but bytes are still missing, the gaps become pieces again.
   void Tidy();
 
-  // The free piece with the most bytes left, or null.
-  Piece* LargestFree();
+  // ---- what a holder (a connection) does with pieces ----
+
+  // `holder` takes the free piece with the most bytes left that may be asked
+  // for at `now` (LargestFree); null when there is none.
+  Piece* CheckOut(HolderId holder, std::chrono::steady_clock::time_point now);
+  // `holder` takes `piece`, which nobody holds.
+  void Hold(Piece& piece, HolderId holder);
+  // `holder` lets go of `piece`; a helper that fetched the same bytes becomes
+  // their owner.
+  void Release(Piece& piece, HolderId holder);
+  // `holder` has fetched all of `piece`: the piece goes, and the other
+  // holder of it (a duplicate's, to be stopped) is returned, 0 for none.
+  HolderId Finish(Piece& piece, HolderId holder);
+  // `holder` has fetched all of `piece` and its reply goes on into `next`,
+  // which nobody holds.
+  void RunOn(Piece& piece, Piece& next, HolderId holder);
+  // Nobody holds any piece any more (every transfer stopped).
+  void ReleaseAll();
+
+  // The free piece with the most bytes left that may be asked for at `now`, or
+  // null; of equal ones the last in the file, so that the piece after one
+  // being read stays free the longest for its reader to run on into.
+  Piece* LargestFree(std::chrono::steady_clock::time_point now =
+                         std::chrono::steady_clock::time_point::max());
+  // The free piece that begins at `pos` with bytes left, or null.
+  Piece* FreeAt(std::uint64_t pos);
   // Cuts what is left of `piece` into `parts` about equal pieces; the owner
   // keeps the first, the others are free.
   void SplitEven(Piece& piece, std::uint64_t parts);

@@ -3,6 +3,11 @@
 #include <algorithm>
 #include <cctype>
 #include <climits>
+#include <string>
+
+#include <curl/curl.h>
+
+#include "text/ascii.h"
 
 namespace wuqu::download {
 namespace {
@@ -10,39 +15,12 @@ namespace {
 // File offsets are signed 64-bit numbers.
 constexpr std::uint64_t kMaxFileSize = static_cast<std::uint64_t>(INT64_MAX);
 
-bool EqualsNoCase(std::string_view a, std::string_view b) {
-  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-           return std::tolower(static_cast<unsigned char>(x)) ==
-                  std::tolower(static_cast<unsigned char>(y));
-         });
-}
-
-std::string_view Trim(std::string_view s) {
-  while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
-  while (!s.empty() &&
-         (s.back() == ' ' || s.back() == '\t' || s.back() == '\r' || s.back() == '\n'))
-    s.remove_suffix(1);
-  return s;
-}
-
-std::optional<std::uint64_t> ParseDigits(std::string_view s) {
-  if (s.empty() || s.size() > 20) return std::nullopt;
-  std::uint64_t v = 0;
-  for (char c : s) {
-    if (c < '0' || c > '9') return std::nullopt;
-    const auto d = static_cast<std::uint64_t>(c - '0');
-    if (v > (UINT64_MAX - d) / 10) return std::nullopt;
-    v = v * 10 + d;
-  }
-  return v;
-}
-
 // True when every coding of a comma-separated list is one of `allowed`
 // (an empty list is no coding at all).
 bool OnlyCodings(std::string_view list, std::initializer_list<std::string_view> allowed) {
   while (!list.empty()) {
     const auto comma = list.find(',');
-    const std::string_view item = Trim(list.substr(0, comma));
+    const std::string_view item = TrimBlanks(list.substr(0, comma));
     list = comma == std::string_view::npos ? std::string_view() : list.substr(comma + 1);
     if (item.empty()) continue;
     if (std::none_of(allowed.begin(), allowed.end(),
@@ -63,8 +41,8 @@ ReplyDecision Decide(Verdict verdict, FailureCause cause) {
 // first reply named its version, every later one must name the same.
 bool SameVersion(const ReplyFacts& reply, const ReplyContext& context) {
   if (!context.validated) return true;
-  if (!context.etag.empty() && Trim(reply.etag) != context.etag) return false;
-  if (!context.last_modified.empty() && Trim(reply.last_modified) != context.last_modified)
+  if (!context.etag.empty() && TrimBlanks(reply.etag) != context.etag) return false;
+  if (!context.last_modified.empty() && TrimBlanks(reply.last_modified) != context.last_modified)
     return false;
   return true;
 }
@@ -80,7 +58,12 @@ ReplyDecision Partial(const ReplyFacts& reply, const ReplyContext& context) {
   if (*range->total > kMaxFileSize) return Decide(Verdict::kFail, FailureCause::kHttpStatus);
   if (context.size_known && *range->total != context.size)
     return Decide(Verdict::kStartOver, FailureCause::kChanged);
-  const bool inside = range->first == context.range_first &&
+  // A reply that starts at another byte than asked is still of use when its
+  // bytes say where they belong: the range is well-formed, inside the file
+  // (checked by the parser against the total) and of a named version.
+  const bool named = !TrimBlanks(reply.etag).empty() || !TrimBlanks(reply.last_modified).empty();
+  const bool same_start = range->first == context.range_first;
+  const bool inside = (same_start || named) &&
                       (context.range_last == kOpenEnd || range->last <= context.range_last);
   const bool length_fits = reply.content_length < 0 ||
                            static_cast<std::uint64_t>(reply.content_length) ==
@@ -121,17 +104,17 @@ ReplyDecision Whole(const ReplyFacts& reply, const ReplyContext& context) {
 }  // namespace
 
 std::optional<ContentRange> ParseContentRange(std::string_view value) {
-  value = Trim(value);
+  value = TrimBlanks(value);
   if (value.size() < 6 || !EqualsNoCase(value.substr(0, 5), "bytes") || value[5] != ' ')
     return std::nullopt;
-  value = Trim(value.substr(6));
+  value = TrimBlanks(value.substr(6));
   const auto slash = value.find('/');
   if (slash == std::string_view::npos) return std::nullopt;
   const std::string_view span = value.substr(0, slash);
   const std::string_view total = value.substr(slash + 1);
   ContentRange r;
   if (total != "*") {
-    r.total = ParseDigits(total);
+    r.total = ParseDecimal(total);
     if (!r.total) return std::nullopt;
   }
   if (span == "*") {
@@ -140,8 +123,8 @@ std::optional<ContentRange> ParseContentRange(std::string_view value) {
   }
   const auto dash = span.find('-');
   if (dash == std::string_view::npos) return std::nullopt;
-  const auto first = ParseDigits(span.substr(0, dash));
-  const auto last = ParseDigits(span.substr(dash + 1));
+  const auto first = ParseDecimal(span.substr(0, dash));
+  const auto last = ParseDecimal(span.substr(dash + 1));
   if (!first || !last || *last < *first) return std::nullopt;
   if (r.total && *last >= *r.total) return std::nullopt;
   r.satisfied = true;
@@ -150,8 +133,47 @@ std::optional<ContentRange> ParseContentRange(std::string_view value) {
   return r;
 }
 
+std::optional<std::int64_t> ParseRetryAfter(std::string_view value, std::time_t now) {
+  value = TrimBlanks(value);
+  if (value.empty()) return std::nullopt;
+  if (IsDecimal(value)) {
+    // Beyond any wait a download would make: saturate rather than refuse.
+    const auto seconds = ParseDecimal(value);
+    return static_cast<std::int64_t>(std::min<std::uint64_t>(seconds.value_or(INT64_MAX), INT64_MAX));
+  }
+  if (value.size() > 64) return std::nullopt;
+  const std::time_t when = curl_getdate(std::string(value).c_str(), nullptr);
+  if (when == -1) return std::nullopt;
+  return when > now ? static_cast<std::int64_t>(when - now) : 0;
+}
+
+bool TransientStatus(long status) {
+  switch (status) {
+    case 408:
+    case 429:
+    case 500:
+    case 502:
+    case 503:
+    case 504:
+      return true;
+    default:
+      return false;
+  }
+}
+
 ReplyDecision CheckReply(const ReplyFacts& reply, const ReplyContext& context) {
   const long status = reply.status;
+  if (TransientStatus(status)) {
+    ReplyDecision d = Decide(Verdict::kRetry, FailureCause::kNetwork);
+    d.busy = status == 503 || status == 429;
+    if (d.busy) d.retry_after = ParseRetryAfter(reply.retry_after, context.now).value_or(0);
+    // A wait longer than the download may stall: say so now, not after it.
+    if (d.retry_after > context.longest_wait) {
+      d.verdict = Verdict::kFail;
+      d.cause = FailureCause::kHttpStatus;
+    }
+    return d;
+  }
   if (status >= 300 && status <= 399) return Decide(Verdict::kFail, FailureCause::kHttpStatus);
   if (status == 416 && context.first) {
     // The file is shorter than the record says.
@@ -165,12 +187,14 @@ ReplyDecision CheckReply(const ReplyFacts& reply, const ReplyContext& context) {
       return d;
     }
   }
-  if (status >= 400 && status <= 499) return Decide(Verdict::kFail, FailureCause::kHttpStatus);
+  if (status >= 200 && status <= 599 && status != 200 && status != 206) {
+    // Not the file, and not a "not now": a 2xx that is no file, a 4xx, or a
+    // 5xx such as 501 that asking again does not change.
+    return Decide(Verdict::kFail, FailureCause::kHttpStatus);
+  }
   if (status != 200 && status != 206) {
-    // 5xx, no status at all, or a 2xx that is not the file.
-    return Decide(status >= 200 && status <= 299 ? Verdict::kFail : Verdict::kRetry,
-                  status >= 200 && status <= 299 ? FailureCause::kHttpStatus
-                                                 : FailureCause::kNetwork);
+    // No status at all (an interim one, or garbage): this connection's trouble.
+    return Decide(Verdict::kRetry, FailureCause::kNetwork);
   }
   if (!OnlyCodings(reply.content_encoding, {"identity"}) ||
       !OnlyCodings(reply.transfer_encoding, {"chunked", "identity"}))

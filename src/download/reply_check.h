@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <ctime>
 #include <optional>
 #include <string_view>
 
@@ -30,6 +31,7 @@ struct ReplyFacts {
   std::string_view transfer_encoding{};
   std::string_view etag{};
   std::string_view last_modified{};
+  std::string_view retry_after{};
 };
 
 // What the download knew and asked when it sent the request.
@@ -51,6 +53,11 @@ struct ReplyContext {
   bool validated = false;
   std::string_view etag{};
   std::string_view last_modified{};
+  // The wall clock when the reply came, for a Retry-After given as a date.
+  std::time_t now = 0;
+  // A Retry-After asking for a longer wait than this (in seconds) ends the
+  // download with the reply's status rather than waiting that long.
+  std::int64_t longest_wait = 60;
 };
 
 enum class Verdict {
@@ -77,7 +84,22 @@ struct ReplyDecision {
   // With kRetry: the range was answered in a form that cannot be used; ask
   // again without one.
   bool ask_without_range = false;
+  // With kRetry for a busy server (503, 429): the seconds its Retry-After
+  // asks to wait before the next request (0 when it gives none).
+  std::int64_t retry_after = 0;
+  // The reply says the server is busy (503 or 429): a sign of a host's
+  // limit when other connections of the download are receiving.
+  bool busy = false;
 };
+
+// The seconds a Retry-After header asks to wait, given as seconds or as an
+// HTTP date (seen at `now`); a date in the past is 0. nullopt for a value
+// that is neither.
+std::optional<std::int64_t> ParseRetryAfter(std::string_view value, std::time_t now);
+
+// Statuses that say "not now" rather than "not this": 408, 429, 500, 502,
+// 503 and 504.
+bool TransientStatus(long status);
 
 ReplyDecision CheckReply(const ReplyFacts& reply, const ReplyContext& context);
 

@@ -8,6 +8,8 @@
 #include <cerrno>
 #include <cstdio>
 
+#include "text/ascii.h"
+
 namespace wuqu::download {
 namespace {
 
@@ -57,16 +59,10 @@ std::optional<std::string> Unescape(std::string_view value) {
   return out;
 }
 
+// The record's own form: no leading zeros, so each number has one spelling.
 std::optional<std::uint64_t> ParseNumber(std::string_view s) {
-  if (s.empty() || s.size() > 20 || (s.size() > 1 && s[0] == '0')) return std::nullopt;
-  std::uint64_t v = 0;
-  for (char c : s) {
-    if (c < '0' || c > '9') return std::nullopt;
-    const auto d = static_cast<std::uint64_t>(c - '0');
-    if (v > (UINT64_MAX - d) / 10) return std::nullopt;
-    v = v * 10 + d;
-  }
-  return v;
+  if (s.size() > 1 && s[0] == '0') return std::nullopt;
+  return ParseDecimal(s);
 }
 
 // Reads the next line, which must be `key` and a blank, or `key` alone
@@ -211,7 +207,8 @@ std::optional<ResumeRecord> DecodeResumeRecord(std::string_view bytes) {
   return r;
 }
 
-bool SaveResumeRecord(const std::string& record_path, const ResumeRecord& record) {
+bool SaveResumeRecord(const std::string& record_path, const ResumeRecord& record,
+                      const DiskSteps& disk) {
   const std::string bytes = EncodeResumeRecord(record);
   const std::string temp = record_path + ".tmp";
   ::unlink(temp.c_str());
@@ -224,10 +221,15 @@ bool SaveResumeRecord(const std::string& record_path, const ResumeRecord& record
     if (n <= 0) break;
     written += static_cast<std::size_t>(n);
   }
-  const bool ok = ::close(fd) == 0 && written == bytes.size() &&
-                  ::rename(temp.c_str(), record_path.c_str()) == 0;
-  if (!ok) ::unlink(temp.c_str());
-  return ok;
+  // Flushed before the rename, so the name never points at a record whose
+  // bytes a power cut could lose; the folder flushed after, so the rename lasts.
+  bool ok = written == bytes.size() && disk.FlushData(fd, temp);
+  ok = ::close(fd) == 0 && ok && disk.Rename(temp, record_path);
+  if (!ok) {
+    ::unlink(temp.c_str());
+    return false;
+  }
+  return disk.FlushFolderOf(record_path);
 }
 
 std::optional<ResumeRecord> LoadResumeRecord(const std::string& record_path) {

@@ -7,6 +7,8 @@
 #include <utility>
 #include <vector>
 
+#include "download/disk_steps.h"
+
 // The resume record an unfinished download keeps beside its file
 // ("<file>.wuqu-resume"): which server file the bytes came from and which
 // byte ranges of the file hold them. It only ever names bytes that were in
@@ -46,9 +48,11 @@ std::string EncodeResumeRecord(const ResumeRecord& record);
 // ranges that overlap, touch, run backwards or reach past the size.
 std::optional<ResumeRecord> DecodeResumeRecord(std::string_view bytes);
 
-// Writes the record beside the file through a temporary file and a rename,
-// so a reader finds either the old record or the new one, never a mix.
-bool SaveResumeRecord(const std::string& record_path, const ResumeRecord& record);
+// Writes the record beside the file through a temporary file, flushed, renamed
+// into place and its folder flushed, so a reader finds either the old record
+// or the new one, never a mix, also after a power cut.
+bool SaveResumeRecord(const std::string& record_path, const ResumeRecord& record,
+                      const DiskSteps& disk = DiskSteps());
 // nullopt when there is no record, it is not a plain file, is too large or is damaged.
 std::optional<ResumeRecord> LoadResumeRecord(const std::string& record_path);
 

@@ -38,6 +38,8 @@ struct TaskState {
   std::int64_t written = 0;     // every byte written for this download
   int peak_connections = 0;     // most transfers open at once
   std::int64_t requests = 0;    // requests sent, retries included
+  int receiving = 0;            // connections receiving a reply now
+  int connection_target = 0;    // connections the host allows now (its limit once learned)
 };
 
 }  // namespace wuqu::download

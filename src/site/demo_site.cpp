@@ -14,9 +14,11 @@
 #include <deque>
 #include <functional>
 #include <mutex>
+#include <set>
 #include <thread>
 
 #include "site/http_bits.h"
+#include "text/ascii.h"
 #include "site/request_log.h"
 #include "site/shipped_tracks.h"
 #include "site/site_server.h"
@@ -44,19 +46,6 @@ std::string Hex(std::uint64_t v) {
   return buf;
 }
 
-// Decimal digits only, no sign, at most 20 of them.
-std::optional<std::uint64_t> ParseDecimal(std::string_view s) {
-  if (s.empty() || s.size() > 20) return std::nullopt;
-  std::uint64_t v = 0;
-  for (char c : s) {
-    if (c < '0' || c > '9') return std::nullopt;
-    const std::uint64_t d = static_cast<std::uint64_t>(c - '0');
-    if (v > (UINT64_MAX - d) / 10) return std::nullopt;
-    v = v * 10 + d;
-  }
-  return v;
-}
-
 // A file descriptor that closes itself.
 struct Fd {
   int fd = -1;
@@ -81,12 +70,7 @@ struct OpenedMedia {
 
 std::string SiteRequest::Header(std::string_view name) const {
   for (const auto& [key, value] : headers) {
-    if (key.size() == name.size() &&
-        std::equal(key.begin(), key.end(), name.begin(), [](char a, char b) {
-          return std::tolower(static_cast<unsigned char>(a)) ==
-                 std::tolower(static_cast<unsigned char>(b));
-        }))
-      return value;
+    if (EqualsNoCase(key, name)) return value;
   }
   return {};
 }
@@ -116,6 +100,8 @@ struct DemoSite::Impl {
   std::uint64_t ranged_requests = 0;
   int stalls_started = 0;
   std::uint64_t ranged_gets = 0;  // media GETs with a Range header, for the slow ones
+  int media_sending = 0;          // media responses being sent, for a host's limit
+  std::set<std::uint64_t> first_bytes_asked;  // ranged GETs' first bytes, for 429
 
   std::unique_ptr<RequestLog> log = std::make_unique<RequestLog>();
 
@@ -128,6 +114,10 @@ struct DemoSite::Impl {
   std::optional<OpenedMedia> OpenMedia(std::string_view path, int revision) const;
   void Handle(const httplib::Request& req, httplib::Response& res);
   void ServeMedia(const httplib::Request& req, httplib::Response& res, const SiteFaults& f);
+  // A host's limits: answers (or drops) the request and returns null when it
+  // is beyond them; otherwise a slot the response holds while it is sent.
+  std::shared_ptr<void> TakeHostSlot(const httplib::Request& req, httplib::Response& res,
+                                     const SiteFaults& f, std::uint64_t size);
   std::string Refused(const RefusedRequest& refused);
 };
 
@@ -288,6 +278,45 @@ std::string DemoSite::Impl::Refused(const RefusedRequest& refused) {
   return RenderErrorPage(refused.status);
 }
 
+std::shared_ptr<void> DemoSite::Impl::TakeHostSlot(const httplib::Request& req,
+                                                   httplib::Response& res, const SiteFaults& f,
+                                                   std::uint64_t size) {
+  const bool ranged = req.has_header("Range");
+  std::unique_lock lock(faults_mutex);
+  if (f.retry_after_429 > 0 && ranged && req.method == "GET") {
+    const ByteRangeAnswer asked = EvaluateRange(req.get_header_value("Range"), size);
+    if (asked.kind == ByteRangeAnswer::Kind::kPartial &&
+        first_bytes_asked.insert(asked.first).second) {
+      lock.unlock();
+      res.status = 429;
+      res.set_header("Retry-After", std::to_string(f.retry_after_429));
+      res.set_content(RenderErrorPage(429), kHtml);
+      return nullptr;
+    }
+  }
+  if (f.max_connections > 0 && media_sending >= f.max_connections) {
+    lock.unlock();
+    if (f.max_connections_close) {
+      SiteServer::CloseWithoutReply();
+      res.status = 503;  // as the request log records it; nothing is sent
+    } else {
+      res.status = 503;
+      res.set_header("Retry-After", "1");
+      res.set_content(RenderErrorPage(503), kHtml);
+    }
+    return nullptr;
+  }
+  ++media_sending;
+  struct Slot {
+    Impl* site;
+    ~Slot() {
+      std::lock_guard lock(site->faults_mutex);
+      --site->media_sending;
+    }
+  };
+  return std::shared_ptr<void>(new Slot{this});
+}
+
 void DemoSite::Impl::ServeMedia(const httplib::Request& req, httplib::Response& res,
                                 const SiteFaults& f) {
   // The site answers ranges itself (416, refused ranges, If-Range): the
@@ -301,6 +330,9 @@ void DemoSite::Impl::ServeMedia(const httplib::Request& req, httplib::Response& 
     res.set_content(RenderErrorPage(404), kHtml);
     return;
   }
+
+  std::shared_ptr<void> slot = TakeHostSlot(req, res, f, media->size);
+  if (!slot) return;
 
   bool fail = false;
   bool stall = false;
@@ -375,6 +407,7 @@ void DemoSite::Impl::ServeMedia(const httplib::Request& req, httplib::Response& 
     bool stall_pending;
     Clock::time_point start;
     std::vector<char> buffer;
+    std::shared_ptr<void> slot;  // the host's limit counts the response until it is sent
   };
   auto body = std::make_shared<Body>(
       Body{std::move(*media),
@@ -385,7 +418,8 @@ void DemoSite::Impl::ServeMedia(const httplib::Request& req, httplib::Response& 
            f.stall_for,
            stall,
            {},
-           {}});
+           {},
+           std::move(slot)});
   res.set_content_provider(
       static_cast<std::size_t>(length), "video/mp4",
       [this, body](std::size_t offset, std::size_t left, httplib::DataSink& sink) {
@@ -455,6 +489,7 @@ bool DemoSite::Start() {
     d.ranged_requests = 0;
     d.stalls_started = 0;
     d.ranged_gets = 0;
+    d.first_bytes_asked.clear();
   }
   {
     std::lock_guard lock(d.stop_mutex);
@@ -622,6 +657,7 @@ void DemoSite::SetFaults(const SiteFaults& faults) {
   impl_->ranged_requests = 0;
   impl_->stalls_started = 0;
   impl_->ranged_gets = 0;
+  impl_->first_bytes_asked.clear();
 }
 
 SiteFaults DemoSite::Faults() const {

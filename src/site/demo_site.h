@@ -65,6 +65,17 @@ struct SiteFaults {
   // A new revision of every media file: other ETag and Last-Modified, and
   // other synthetic bytes (the shipped and folder files keep their bytes).
   int media_revision = 0;
+  // A host's limit: with this many media responses being sent (counted as
+  // nginx's limit_conn counts connections, those with a request in
+  // progress), a further media request is answered 503 with "Retry-After: 1",
+  // or with max_connections_close its connection is closed without a reply.
+  // 0: no limit.
+  int max_connections = 0;
+  bool max_connections_close = false;
+  // Each ranged media GET's first try (the first request for its first byte,
+  // counted from Start or the last SetFaults) is answered 429 with
+  // "Retry-After: retry_after_429" seconds; 0: never.
+  int retry_after_429 = 0;
 };
 
 struct DemoSiteOptions {

@@ -4,43 +4,14 @@
 #include <cstdio>
 #include <limits>
 
+#include "text/ascii.h"
+
 namespace wuqu {
 namespace {
 
-std::string_view Trim(std::string_view s) {
-  while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
-  while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) s.remove_suffix(1);
-  return s;
-}
-
-bool IsDigits(std::string_view s) {
-  if (s.empty()) return false;
-  for (char c : s)
-    if (c < '0' || c > '9') return false;
-  return true;
-}
-
 // Digits to a number, saturating: a position beyond any body is still beyond it.
 std::uint64_t ToNumber(std::string_view digits) {
-  constexpr auto kMax = std::numeric_limits<std::uint64_t>::max();
-  std::uint64_t v = 0;
-  for (char c : digits) {
-    const std::uint64_t d = static_cast<std::uint64_t>(c - '0');
-    if (v > (kMax - d) / 10) return kMax;
-    v = v * 10 + d;
-  }
-  return v;
-}
-
-bool EqualsNoCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    char x = a[i], y = b[i];
-    if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
-    if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
-    if (x != y) return false;
-  }
-  return true;
+  return ParseDecimal(digits).value_or(std::numeric_limits<std::uint64_t>::max());
 }
 
 }  // namespace
@@ -48,24 +19,24 @@ bool EqualsNoCase(std::string_view a, std::string_view b) {
 ByteRangeAnswer EvaluateRange(std::string_view header, std::uint64_t size) {
   using Kind = ByteRangeAnswer::Kind;
   const ByteRangeAnswer whole;
-  header = Trim(header);
+  header = TrimBlanks(header);
   const auto eq = header.find('=');
-  if (eq == std::string_view::npos || !EqualsNoCase(Trim(header.substr(0, eq)), "bytes"))
+  if (eq == std::string_view::npos || !EqualsNoCase(TrimBlanks(header.substr(0, eq)), "bytes"))
     return whole;
-  const std::string_view range_set = Trim(header.substr(eq + 1));
+  const std::string_view range_set = TrimBlanks(header.substr(eq + 1));
   if (range_set.find(',') != std::string_view::npos) return whole;
   const auto dash = range_set.find('-');
   if (dash == std::string_view::npos) return whole;
-  const std::string_view a = Trim(range_set.substr(0, dash));
-  const std::string_view b = Trim(range_set.substr(dash + 1));
+  const std::string_view a = TrimBlanks(range_set.substr(0, dash));
+  const std::string_view b = TrimBlanks(range_set.substr(dash + 1));
 
   if (a.empty()) {  // the last b bytes
-    if (!IsDigits(b)) return whole;
+    if (!IsDecimal(b)) return whole;
     const std::uint64_t n = ToNumber(b);
     if (n == 0 || size == 0) return {Kind::kUnsatisfiable};
     return {Kind::kPartial, n >= size ? 0 : size - n, size - 1};
   }
-  if (!IsDigits(a) || !(b.empty() || IsDigits(b))) return whole;
+  if (!IsDecimal(a) || !(b.empty() || IsDecimal(b))) return whole;
   const std::uint64_t first = ToNumber(a);
   std::uint64_t last = b.empty() ? std::numeric_limits<std::uint64_t>::max() : ToNumber(b);
   if (last < first) return whole;

@@ -46,6 +46,11 @@ of any size at /mp4/djmusic/synthetic/<bytes>/<seed>.mp4. Stops on Ctrl+C.
   --slow-head-nth N      the Nth ranged media GET sends the lines of its head ...
   --slow-head-ms MS      ... MS milliseconds apart (no pause unless given)
   --first-byte-delay MS  wait MS milliseconds before answering any request
+  --max-connections N    with N media responses being sent, answer a further media
+                         request 503 with Retry-After: 1 (a host's limit) ...
+  --max-connections-close  ... or close its connection without a reply
+  --retry-after-429 S    answer each ranged media GET's first try (the first request
+                         for its first byte) 429 with Retry-After: S
   --status PATH=CODE     answer the decoded PATH (e.g. /zw/) with status CODE;
                          may be given more than once
   --revision N           media revision: other ETag, Last-Modified, synthetic bytes
@@ -147,6 +152,12 @@ int main(int argc, char** argv) {
       ok = bytes(options.faults.drop_after);
     } else if (arg == "--refuse-ranges") {
       options.faults.refuse_ranges = true;
+    } else if (arg == "--max-connections") {
+      ok = number(options.faults.max_connections);
+    } else if (arg == "--max-connections-close") {
+      options.faults.max_connections_close = true;
+    } else if (arg == "--retry-after-429") {
+      ok = number(options.faults.retry_after_429);
     } else if (arg == "--fail-every") {
       ok = number(options.faults.fail_every_nth_range);
     } else if (arg == "--stall-after") {

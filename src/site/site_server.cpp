@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "site/http_bits.h"
+#include "text/ascii.h"
 
 namespace wuqu {
 namespace {
@@ -30,15 +31,6 @@ constexpr std::size_t kReadPiece = 16 * 1024;
 constexpr std::chrono::milliseconds kDrainTime{1000};
 constexpr std::size_t kDrainBytes = 4 << 20;
 constexpr std::size_t kResponseHeadKept = 16 * 1024;
-
-bool SameNoCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i)
-    if (std::tolower(static_cast<unsigned char>(a[i])) !=
-        std::tolower(static_cast<unsigned char>(b[i])))
-      return false;
-  return true;
-}
 
 bool WaitFor(int fd, short events, time_t seconds, time_t microseconds) {
   pollfd p{fd, events, 0};
@@ -98,7 +90,7 @@ class ConnectionStream final : public httplib::Stream {
       end = end == std::string::npos || end >= head_size ? head_size : end + 1;
       const std::string_view line(input.data() + at, end - at);
       const auto colon = line.find(':');
-      if (at > 0 && colon != std::string_view::npos && SameNoCase(line.substr(0, colon), "Range")) {
+      if (at > 0 && colon != std::string_view::npos && EqualsNoCase(line.substr(0, colon), "Range")) {
         std::string_view value = line.substr(colon + 1);
         while (!value.empty() && (value.front() == ' ' || value.front() == '\t'))
           value.remove_prefix(1);
@@ -113,6 +105,7 @@ class ConnectionStream final : public httplib::Stream {
     input.replace(0, head_size, head);
     read_at_ = 0;
     head_interval_ = std::chrono::milliseconds{0};
+    drop_response_ = false;
     response_head_.clear();
     head_sent_ = false;
     return ranges;
@@ -132,6 +125,7 @@ class ConnectionStream final : public httplib::Stream {
   }
 
   void SpreadHead(std::chrono::milliseconds interval) { head_interval_ = interval; }
+  void DropResponse() { drop_response_ = true; }
 
   bool is_readable() const override {
     return read_at_ < input.size() || WaitFor(fd_, POLLIN, read_sec_, read_usec_);
@@ -150,6 +144,7 @@ class ConnectionStream final : public httplib::Stream {
   }
 
   ssize_t write(const char* ptr, size_t size) override {
+    if (drop_response_) return -1;
     std::size_t n = size;
     if (!head_sent_ && head_interval_.count() > 0) {
       // A spread head goes out a line per write, each but the first when due.
@@ -188,6 +183,7 @@ class ConnectionStream final : public httplib::Stream {
   const SiteServer::SleepUntil* sleep_until_;
   std::size_t read_at_ = 0;
   std::chrono::milliseconds head_interval_{0};
+  bool drop_response_ = false;
   std::string response_head_;
   bool head_sent_ = false;
 };
@@ -443,6 +439,10 @@ void SiteServer::Shutdown() {
 
 void SiteServer::SpreadResponseHead(std::chrono::milliseconds interval) {
   if (t_current_stream != nullptr) t_current_stream->SpreadHead(interval);
+}
+
+void SiteServer::CloseWithoutReply() {
+  if (t_current_stream != nullptr) t_current_stream->DropResponse();
 }
 
 bool SiteServer::process_and_close_socket(socket_t sock) {

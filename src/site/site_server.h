@@ -47,6 +47,9 @@ class SiteServer : public httplib::Server {
   // line goes out at once and every later line of its head `interval` after
   // the one before.
   static void SpreadResponseHead(std::chrono::milliseconds interval);
+  // The response being written on the calling pool thread is never sent:
+  // its connection closes without a byte of reply.
+  static void CloseWithoutReply();
 
   struct Connection;
   struct Gatherer;

@@ -70,6 +70,9 @@ struct Row {
   TaskPhase phase;
   FailureCause cause;
   std::chrono::seconds bound;
+  HostLimit limit{};
+  // Body bytes the server may send, as a multiple of the file (0: unchecked).
+  double max_on_the_wire = 0;
 };
 void PrintTo(const Row& row, std::ostream* out) {
   *out << row.fault;
@@ -88,6 +91,7 @@ std::vector<Row> Rows() {
   HostileReply other_version_unnamed{.etag = false, .last_modified = false, .version = 1};
   HostileReply other_version{.version = 1};
   HostileReply no_validators{.etag = false, .last_modified = false};
+  HostileReply at_1_mb{.rate_bytes_per_second = 1000000};
   return {
       // Encoded bodies are never written.
       {"gzip on one 206, chunked", On(Number(3), gzip_chunked), complete, none, 30s},
@@ -161,6 +165,26 @@ std::vector<Row> Rows() {
        },
        complete, none, 30s},
       {"no validators anywhere", On(Every(), no_validators), complete, none, 30s},
+      // Hosts that limit connections: their limit is learned, nothing is lost.
+      // Replies at 1 MB/s, so that six requests are served at once.
+      {"a host that closes connections beyond its 4th", On(Every(), at_1_mb), complete, none, 30s,
+       {.max_requests = 4, .close = true}},
+      {"503 with Retry-After beyond 4 connections", On(Every(), at_1_mb), complete, none, 30s,
+       {.max_requests = 4}},
+      {"429 with Retry-After: 2 on each range's first try", On(Every(), Good()), complete, none, 30s,
+       {.retry_after_429 = 2}},
+      // Replies cut short: each brings bytes, so none is a failure.
+      {"every reply cut after three quarters of its range",
+       On(Every(), {.form = Form::kCutAtThreeQuarters, .rate_bytes_per_second = 4000000}),
+       complete, none, 30s, {}, 1.1},
+      {"no ranges, every body shorter than its length, then close",
+       On(Every(), {.form = Form::kResetMidBody, .honour_range = false, .ranges = false}), failed,
+       FailureCause::kNetwork, 30s},
+      // A 206 from elsewhere is taken where its range puts it.
+      {"the first 206 starts at byte 100", On(Number(1), {.start_later = 100}), complete, none,
+       30s},
+      {"a later 206 starts 1000 bytes in", On(Number(3), {.start_later = 1000}), complete, none,
+       30s},
   };
 }
 
@@ -171,6 +195,7 @@ TEST_P(DownloaderFaultTest, EndsInTheServersFileOrACleanFailure) {
   {
     ScratchFolder dir;
     HostileServer server(kSize, row.plan);
+    server.SetLimit(row.limit);
     const std::string target = dir / "track.mp4";
     auto d = CreateDownloader(QuickSettings());
     const auto start = Clock::now();
@@ -197,8 +222,13 @@ TEST_P(DownloaderFaultTest, EndsInTheServersFileOrACleanFailure) {
     }
     for (const auto& request : server.RawRequests())
       EXPECT_EQ(request.Header("Accept-Encoding"), "identity") << request.head;
-    std::printf("%-58s %6lld ms, %lld requests\n", row.fault, static_cast<long long>(took.count()),
-                static_cast<long long>(state.requests));
+    EXPECT_EQ(server.EarlyReturns(), 0) << "ranges asked for again before their Retry-After";
+    if (row.max_on_the_wire > 0) {
+      EXPECT_LE(static_cast<double>(server.BodyBytesSent()), row.max_on_the_wire * kSize);
+    }
+    std::printf("%-58s %6lld ms, %lld requests, %d refused\n", row.fault,
+                static_cast<long long>(took.count()), static_cast<long long>(state.requests),
+                server.Refused());
   }
 }
 
@@ -219,6 +249,72 @@ std::string RowName(const ::testing::TestParamInfo<Row>& info) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Hostile, DownloaderFaultTest, ::testing::ValuesIn(Rows()), RowName);
+
+// ---- hosts that limit connections ----
+
+// 20 connections asked of a host that serves 4 requests at once: the first
+// download learns the limit from a handful of refusals instead of fighting
+// it, and the next download from the host starts at it.
+TEST(DownloaderHostileTest, AHostsConnectionLimitIsLearnedOnceForTheRun) {
+  constexpr std::uint64_t kBig = 4 << 20;
+  for (const bool close : {false, true}) {
+    SCOPED_TRACE(close ? "closed without a reply" : "503 with Retry-After: 1");
+    ScratchFolder dir;
+    HostileServer server(kBig, [](const HostileRequest&) {
+      return HostileReply{.rate_bytes_per_second = 1 << 20};
+    });
+    server.SetLimit({.max_requests = 4, .close = close});
+    DownloaderSettings settings = QuickSettings();
+    settings.limit_regrow_after = 60s;  // no retest within this test
+    auto d = CreateDownloader(settings);
+    int refused_before = 0;
+    for (const char* name : {"first.mp4", "second.mp4"}) {
+      SCOPED_TRACE(name);
+      const std::string target = dir / name;
+      d->Start(MakeRequest(server.Url(), target, 20));
+      ASSERT_TRUE(WaitIdle(*d, 30s));
+      const TaskState state = d->Report();
+      EXPECT_EQ(state.phase, TaskPhase::kComplete);
+      EXPECT_EQ(FileSha256(target), Sha256Hex(server.Content(0)));
+      const int refused = server.Refused() - refused_before;
+      refused_before = server.Refused();
+      const bool first = name == std::string("first.mp4");
+      // About one refusal for each connection asked beyond the 4th, not
+      // refusals again and again; the next download opens no more than the
+      // host allows (a request of the last download the server is still
+      // finishing may cost one more).
+      EXPECT_LE(refused, first ? 20 : 1);
+      if (!first) {
+        EXPECT_LE(state.peak_connections, 4);
+      }
+      EXPECT_GE(state.connection_target, 1);
+      EXPECT_LE(state.connection_target, 4);
+      std::printf("%s: %lld requests, %d refused\n", name, static_cast<long long>(state.requests),
+                  refused);
+    }
+  }
+}
+
+// Every reply ends after three quarters of its range: the file completes
+// with hardly more than its size on the wire.
+TEST(DownloaderHostileTest, RepliesCutShortCompleteWithLittleMoreThanTheFileOnTheWire) {
+  constexpr std::uint64_t kBig = 32 << 20;
+  ScratchFolder dir;
+  HostileServer server(kBig, [](const HostileRequest&) {
+    return HostileReply{.form = Form::kCutAtThreeQuarters, .rate_bytes_per_second = 8 << 20};
+  });
+  const std::string target = dir / "track.mp4";
+  auto d = CreateDownloader(QuickSettings());
+  d->Start(MakeRequest(server.Url(), target, 8));
+  ASSERT_TRUE(WaitIdle(*d, 60s));
+  const TaskState state = d->Report();
+  EXPECT_EQ(state.phase, TaskPhase::kComplete);
+  EXPECT_EQ(FileSha256(target), Sha256Hex(server.Content(0)));
+  EXPECT_LE(static_cast<double>(server.BodyBytesSent()), 1.1 * kBig);
+  std::printf("%lld requests, %.3f of the file on the wire\n",
+              static_cast<long long>(state.requests),
+              static_cast<double>(server.BodyBytesSent()) / kBig);
+}
 
 // ---- resuming from a server that names no version ----
 

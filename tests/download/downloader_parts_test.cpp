@@ -6,6 +6,7 @@
 
 #include "download/piece_plan.h"
 #include "download/reply_check.h"
+#include "download/reply_headers.h"
 
 namespace wuqu::download {
 namespace {
@@ -78,8 +79,15 @@ TEST(ReplyCheckTest, DecidesEveryReply) {
        FailureCause::kHttpStatus},
       {"206 without Content-Range", Reply(206, "", 1000), First(), Verdict::kRetry,
        FailureCause::kNetwork},
-      {"206 from elsewhere", Reply(206, "bytes 5-999/1000", 995), First(), Verdict::kRetry,
-       FailureCause::kNetwork},
+      // A reply that starts elsewhere puts its bytes where its range says,
+      // provided it names its version.
+      {"206 from elsewhere", Reply(206, "bytes 5-999/1000", 995), First(), Verdict::kAccept,
+       FailureCause::kNone, 5, 1000, kSize},
+      {"206 from elsewhere, no validators", with(Reply(206, "bytes 5-999/1000", 995), [](auto& f) {
+         f.etag = "";
+         f.last_modified = "";
+       }),
+       First(), Verdict::kRetry, FailureCause::kNetwork},
       {"206 whose length disagrees", Reply(206, "bytes 0-999/1000", 999), First(),
        Verdict::kRetry, FailureCause::kNetwork},
       {"206 of a size no file can have", Reply(206, "bytes 0-9/18446744073709551615", 10),
@@ -88,6 +96,7 @@ TEST(ReplyCheckTest, DecidesEveryReply) {
       {"404", Reply(404, "", 10), First(), Verdict::kFail, FailureCause::kHttpStatus},
       {"final 302", Reply(302, "", 10), Later(0, 99), Verdict::kFail, FailureCause::kHttpStatus},
       {"503", Reply(503, "", 10), Later(0, 99), Verdict::kRetry, FailureCause::kNetwork},
+      {"501", Reply(501, "", 10), Later(0, 99), Verdict::kFail, FailureCause::kHttpStatus},
       {"no status at all", Reply(0, "", -1), Later(0, 99), Verdict::kRetry,
        FailureCause::kNetwork},
       {"204", Reply(204, "", 0), First(), Verdict::kFail, FailureCause::kHttpStatus},
@@ -118,8 +127,10 @@ TEST(ReplyCheckTest, DecidesEveryReply) {
        Verdict::kAccept, FailureCause::kNone, 100, 150, kSize},
       {"more than asked for", Reply(206, "bytes 100-299/1000", 200), Later(100, 199),
        Verdict::kRetry, FailureCause::kNetwork},
-      {"another start", Reply(206, "bytes 99-199/1000", 101), Later(100, 199), Verdict::kRetry,
-       FailureCause::kNetwork},
+      {"another start", Reply(206, "bytes 99-199/1000", 101), Later(100, 199), Verdict::kAccept,
+       FailureCause::kNone, 99, 200, kSize},
+      {"another start, beyond the end asked", Reply(206, "bytes 150-249/1000", 100),
+       Later(100, 199), Verdict::kRetry, FailureCause::kNetwork},
       {"another size", Reply(206, "bytes 100-199/1001", 100), Later(100, 199),
        Verdict::kStartOver, FailureCause::kChanged},
       {"206 to a request without a range", Reply(206, "bytes 0-99/1000", 100),
@@ -195,12 +206,129 @@ TEST(ReplyCheckTest, DecidesEveryReply) {
   }
 }
 
+TEST(ReplyCheckTest, NotNowStatusesAreRetriedAfterTheirRetryAfter) {
+  struct Case {
+    long status;
+    std::string_view retry_after;
+    Verdict verdict;
+    FailureCause cause;
+    bool busy;
+    std::int64_t wait;
+  };
+  const Case cases[] = {
+      {408, "", Verdict::kRetry, FailureCause::kNetwork, false, 0},
+      {429, "2", Verdict::kRetry, FailureCause::kNetwork, true, 2},
+      {500, "5", Verdict::kRetry, FailureCause::kNetwork, false, 0},
+      {502, "", Verdict::kRetry, FailureCause::kNetwork, false, 0},
+      {503, "Wed, 21 Oct 2015 07:28:30 GMT", Verdict::kRetry, FailureCause::kNetwork, true, 30},
+      {503, "60", Verdict::kRetry, FailureCause::kNetwork, true, 60},
+      {504, "", Verdict::kRetry, FailureCause::kNetwork, false, 0},
+      {503, "not a number", Verdict::kRetry, FailureCause::kNetwork, true, 0},
+      // Longer than the download may wait: its status, at once.
+      {503, "61", Verdict::kFail, FailureCause::kHttpStatus, true, 61},
+      {429, "Wed, 21 Oct 2015 08:28:00 GMT", Verdict::kFail, FailureCause::kHttpStatus, true, 3600},
+      // Not "not now": asking again changes nothing.
+      {403, "1", Verdict::kFail, FailureCause::kHttpStatus, false, 0},
+      {505, "", Verdict::kFail, FailureCause::kHttpStatus, false, 0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.status << " Retry-After: " << c.retry_after);
+    ReplyFacts reply = Reply(c.status, "", 10);
+    reply.retry_after = c.retry_after;
+    ReplyContext context = Later(0, 99);
+    context.now = 1445412480;  // Wed, 21 Oct 2015 07:28:00 GMT
+    context.longest_wait = 60;
+    const ReplyDecision d = CheckReply(reply, context);
+    EXPECT_EQ(d.verdict, c.verdict);
+    EXPECT_EQ(d.cause, c.cause);
+    EXPECT_EQ(d.busy, c.busy);
+    if (c.busy) {
+      EXPECT_EQ(d.retry_after, c.wait);
+    }
+  }
+}
+
+TEST(ReplyCheckTest, RetryAfterReadsSecondsAndHttpDates) {
+  constexpr std::time_t kNow = 1445412480;  // Wed, 21 Oct 2015 07:28:00 GMT
+  struct Case {
+    std::string_view value;
+    std::optional<std::int64_t> seconds;
+  };
+  const Case cases[] = {
+      {"2", 2},
+      {" 120 ", 120},
+      {"0", 0},
+      {"99999999999999999999999", INT64_MAX},
+      {"Wed, 21 Oct 2015 07:28:02 GMT", 2},
+      {"Wednesday, 21-Oct-15 07:29:00 GMT", 60},
+      {"Wed Oct 21 07:28:10 2015", 10},
+      {"Tue, 20 Oct 2015 07:28:00 GMT", 0},  // already past
+      {"", std::nullopt},
+      {"-1", std::nullopt},
+      {"1.5", std::nullopt},
+      {"soon", std::nullopt},
+  };
+  for (const auto& c : cases) EXPECT_EQ(ParseRetryAfter(c.value, kNow), c.seconds) << c.value;
+}
+
 TEST(ReplyCheckTest, AFirstReplyWithAnUnusableRangeAsksAgainWithoutOne) {
   EXPECT_TRUE(CheckReply(Reply(206, "bytes 0-99", 100), First()).ask_without_range);
   EXPECT_TRUE(CheckReply(Reply(206, "bytes 0-99/1000", 100), First()).ranges);
   EXPECT_FALSE(CheckReply(Reply(200, "", 1000), First()).ranges);
   // A later one is this connection's trouble only.
   EXPECT_FALSE(CheckReply(Reply(206, "bytes 0-99", 100), Later(0, 99)).ask_without_range);
+}
+
+// Header lines as curl hands them over, a head or two at a time.
+TEST(ReplyHeadersTest, KeepsTheFieldsOfTheLastHead) {
+  struct Case {
+    const char* name;
+    std::vector<std::string_view> lines;
+    ReplyHeaders expected;
+    HeadLine last;
+  };
+  const Case cases[] = {
+      {"the fields that matter, any case, blanks trimmed",
+       {"HTTP/1.1 206 Partial Content\r\n", "content-range:  bytes 0-9/10 \r\n",
+        "ETAG: \"v1\"\r\n", "Last-Modified:\tMon, 01 Jan 2024 00:00:00 GMT\r\n",
+        "Retry-After: 2\r\n", "X-Other: y\r\n", "\r\n"},
+       {.content_range = "bytes 0-9/10",
+        .etag = "\"v1\"",
+        .last_modified = "Mon, 01 Jan 2024 00:00:00 GMT",
+        .retry_after = "2"},
+       HeadLine::kEnd},
+      {"repeated codings join",
+       {"HTTP/1.1 200 OK\r\n", "Content-Encoding: identity\r\n", "Content-Encoding: gzip\r\n",
+        "Transfer-Encoding: gzip\r\n", "transfer-encoding: chunked\n"},
+       {.content_encoding = "identity, gzip", .transfer_encoding = "gzip, chunked"},
+       HeadLine::kField},
+      {"a later head forgets the earlier one",
+       {"HTTP/1.1 302 Found\r\n", "ETag: \"old\"\r\n", "Retry-After: 9\r\n", "\r\n",
+        "HTTP/1.1 200 OK\r\n", "Content-Range: bytes 0-0/1\r\n"},
+       {.content_range = "bytes 0-0/1"},
+       HeadLine::kField},
+      {"a line without a colon, and a name with blanks",
+       {"HTTP/1.1 200 OK\r\n", "garbage\r\n", " ETag : x\r\n", "ETag-Other: y\r\n"},
+       {.etag = "x"},
+       HeadLine::kField},
+      {"a bare LF ends a head", {"HTTP/1.0 200 OK\n", "\n"}, {}, HeadLine::kEnd},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    ReplyHeaders h{.etag = "left over"};
+    HeadLine last = HeadLine::kField;
+    for (std::string_view line : c.lines) last = CaptureHeaderLine(line, h);
+    EXPECT_EQ(last, c.last);
+    EXPECT_EQ(h.content_range, c.expected.content_range);
+    EXPECT_EQ(h.content_encoding, c.expected.content_encoding);
+    EXPECT_EQ(h.transfer_encoding, c.expected.transfer_encoding);
+    EXPECT_EQ(h.etag, c.expected.etag);
+    EXPECT_EQ(h.last_modified, c.expected.last_modified);
+    EXPECT_EQ(h.retry_after, c.expected.retry_after);
+    const ReplyFacts facts = FactsOf(h, 206, 10);
+    EXPECT_EQ(facts.etag, h.etag);
+    EXPECT_EQ(facts.retry_after, h.retry_after);
+  }
 }
 
 TEST(ContentRangeTest, Parses) {
@@ -296,6 +424,56 @@ TEST(PiecePlanTest, AResumedFileIsCutIntoItsGaps) {
   EXPECT_EQ(plan.done().Bytes(), 300u);  // held within the file
   EXPECT_EQ(plan.LargestFree()->pos, 400u);
   EXPECT_FALSE(plan.Complete());
+}
+
+// What connections do with pieces, by holder: the free piece with the most
+// left (the last of equal ones, and none still under a Retry-After), a
+// duplicate's holder taking over when the owner lets go, the other holder
+// named when one finishes, a reply running on into the next piece.
+TEST(PiecePlanTest, HoldersCheckOutReleaseAndFinishPieces) {
+  using std::chrono::steady_clock;
+  const auto now = steady_clock::now();
+  PiecePlan plan;
+  plan.Reset(4000);
+  plan.SplitEven(*plan.pieces().front(), 4);  // [0,1000) [1000,2000) [2000,3000) [3000,4000)
+  plan.pieces()[3]->not_before = now + std::chrono::seconds(1);
+
+  Piece* a = plan.CheckOut(1, now);
+  ASSERT_NE(a, nullptr);
+  EXPECT_EQ(a->pos, 2000u) << "the last of equal pieces that may be asked for now";
+  Piece* b = plan.CheckOut(2, now);
+  ASSERT_NE(b, nullptr);
+  EXPECT_EQ(b->pos, 1000u);
+  Piece* c = plan.CheckOut(3, now);
+  ASSERT_NE(c, nullptr);
+  EXPECT_EQ(c->pos, 0u);
+  EXPECT_EQ(plan.CheckOut(4, now), nullptr) << "the last one waits for its Retry-After";
+  EXPECT_EQ(plan.CheckOut(4, now + std::chrono::seconds(1))->pos, 3000u);
+
+  // A duplicate of `a` by 5: the owner lets go, the helper owns it.
+  a->helper = 5;
+  plan.Release(*a, 1);
+  EXPECT_EQ(a->owner, 5);
+  EXPECT_EQ(a->helper, 0);
+  // 2 finishes its piece while 6 fetches the same bytes: 6 is named, the piece goes.
+  b->helper = 6;
+  b->pos = b->end;
+  EXPECT_EQ(plan.Finish(*b, 2), 6);
+  EXPECT_EQ(plan.pieces().size(), 3u);
+  // 3 reads on past its piece into a free one.
+  plan.Release(*a, 5);
+  c->pos = c->end;
+  Piece* next = plan.FreeAt(1000);
+  EXPECT_EQ(next, nullptr) << "[1000,2000) went with its finish";
+  next = plan.FreeAt(2000);
+  ASSERT_NE(next, nullptr);
+  plan.RunOn(*c, *next, 3);
+  EXPECT_EQ(next->owner, 3);
+  EXPECT_EQ(c->owner, 0);
+  plan.Tidy();
+  EXPECT_EQ(plan.pieces().size(), 2u) << "the finished piece nobody holds is tidied away";
+  plan.ReleaseAll();
+  for (const auto& p : plan.pieces()) EXPECT_TRUE(p->owner == 0 && p->helper == 0);
 }
 
 TEST(PiecePlanTest, EvenSplitCoversThePieceExactly) {

@@ -3,11 +3,14 @@
 // A small HTTP/1.1 server of the downloader tests that misbehaves on purpose:
 // each request gets a reply shaped by a plan (encoded bodies, trickles,
 // header lines without a body, garbage, broken status lines, HTTP/0.9,
-// bytes after the reply, replies of another version, 200 to a range). Two
-// versions of one file of the same size are served; the plan picks one.
+// bytes after the reply, replies of another version, 200 to a range, replies
+// cut short, ranges from elsewhere). Two versions of one file of the same size
+// are served; the plan picks one. Like a real host it can also limit the
+// requests it serves at once, and refuse each range's first try with 429.
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <mutex>
 #include <string>
 
@@ -26,6 +29,7 @@ struct HostileReply {
     kResetMidBody,     // half the body, then close
     kHeaderDribble,    // a status line, then one header line every 300 ms, no body
     kStall,            // nothing at all until the server stops
+    kCutAtThreeQuarters,  // a correct head, three quarters of the body (at least a byte), close
   };
   enum class Framing { kLength, kChunked, kClose };
   Form form = Form::kNormal;
@@ -41,6 +45,17 @@ struct HostileReply {
   std::uint64_t rate_bytes_per_second = 0;  // in 16 KiB steps; 0: as fast as it goes
   std::size_t extra_bytes = 0;       // sent after the reply, on the same connection
   std::int64_t length_error = 0;     // added to the Content-Length the head gives
+  // A 206 answers from this many bytes after the first byte asked for.
+  std::uint64_t start_later = 0;
+};
+
+// What the server does beyond its limit of requests served at once (nginx's
+// limit_conn counts the same way).
+struct HostLimit {
+  int max_requests = 0;  // 0: no limit
+  bool close = false;    // close without a reply instead of a 503 with Retry-After: 1
+  // Each range's first try is answered 429 with this Retry-After (0: never).
+  int retry_after_429 = 0;
 };
 
 // One request as the plan sees it. `number` counts from 1 over all connections.
@@ -83,6 +98,16 @@ class HostileServer {
     plan_ = std::move(plan);
   }
   int Requests() const { return count_.load(); }
+  void SetLimit(HostLimit limit) {
+    std::lock_guard lock(mutex_);
+    limit_ = limit;
+  }
+  // Requests refused for the limit (503, a close, or 429).
+  int Refused() const { return refused_.load(); }
+  // Ranges asked for again before their 429's Retry-After had passed.
+  int EarlyReturns() const { return early_.load(); }
+  // Body bytes sent, over all replies.
+  std::uint64_t BodyBytesSent() const { return body_sent_.load(); }
   std::vector<wuqu::testing::RawRequest> RawRequests() const { return server_.requests(); }
 
  private:
@@ -96,12 +121,49 @@ class HostileServer {
     return r.first <= r.last;
   }
 
+  // A request beyond the limit is answered here; true when it was.
+  bool Refuse(const HostileRequest& request, wuqu::testing::RawConnection& c) {
+    std::unique_lock lock(mutex_);
+    const HostLimit limit = limit_;
+    if (limit.retry_after_429 > 0 && request.ranged) {
+      const auto now = std::chrono::steady_clock::now();
+      const auto [it, first_try] = refused_at_.try_emplace(request.first, now);
+      if (first_try) {
+        lock.unlock();
+        ++refused_;
+        c.Write("HTTP/1.1 429 Too Many Requests\r\nRetry-After: " +
+                std::to_string(limit.retry_after_429) + "\r\nContent-Length: 0\r\n\r\n");
+        return true;
+      }
+      if (now - it->second < std::chrono::seconds(limit.retry_after_429)) ++early_;
+    }
+    if (limit.max_requests > 0 && serving_ >= limit.max_requests) {
+      lock.unlock();
+      ++refused_;
+      if (!limit.close)
+        c.Write("HTTP/1.1 503 Service Unavailable\r\nRetry-After: 1\r\nContent-Length: 0\r\n\r\n");
+      else
+        c.Close();
+      return true;
+    }
+    ++serving_;
+    return false;
+  }
+
   void Serve(const wuqu::testing::RawRequest& raw, wuqu::testing::RawConnection& c) {
     const std::uint64_t size = versions_[0].size();
     HostileRequest request;
     request.number = ++count_;
     request.ranged = ParseRange(raw.Header("Range"), size, request);
     if (!request.ranged) request.last = size - 1;
+    if (Refuse(request, c)) return;
+    Answer(request, c);
+    std::lock_guard lock(mutex_);
+    --serving_;
+  }
+
+  void Answer(const HostileRequest& request, wuqu::testing::RawConnection& c) {
+    const std::uint64_t size = versions_[0].size();
     HostileReply reply;
     {
       std::lock_guard lock(mutex_);
@@ -109,7 +171,8 @@ class HostileServer {
     }
     const std::string& file = versions_[reply.version];
     const bool partial = request.ranged && reply.honour_range;
-    const std::uint64_t first = partial ? request.first : 0;
+    const std::uint64_t first =
+        partial ? std::min(request.first + reply.start_later, request.last) : 0;
     const std::uint64_t last = partial ? request.last : size - 1;
     std::string body = file.substr(first, last - first + 1);
     if (!reply.content_encoding.empty())
@@ -174,6 +237,7 @@ class HostileServer {
       return;
     }
     if (reply.form == Form::kResetMidBody) body.resize(body.size() / 2);
+    if (reply.form == Form::kCutAtThreeQuarters) body.resize(body.size() - body.size() / 4);
     // A length that disagrees with the range: as many bytes as it says
     // (fewer than the range), or the whole range and then a close before the
     // bytes it promised beyond.
@@ -185,17 +249,18 @@ class HostileServer {
       return;
     }
     if (!SendBody(c, body, reply)) return;
-    if (reply.form == Form::kResetMidBody || reply.framing == HostileReply::Framing::kClose) {
+    if (reply.form == Form::kResetMidBody || reply.form == Form::kCutAtThreeQuarters ||
+        reply.framing == HostileReply::Framing::kClose) {
       c.Close();
       return;
     }
     if (reply.extra_bytes > 0) c.Write(std::string(reply.extra_bytes, 'x'));
   }
 
-  static bool SendBody(wuqu::testing::RawConnection& c, std::string_view body,
-                       const HostileReply& reply) {
+  bool SendBody(wuqu::testing::RawConnection& c, std::string_view body, const HostileReply& reply) {
     const bool chunked = reply.framing == HostileReply::Framing::kChunked;
     auto piece = [&](std::string_view bytes) {
+      body_sent_ += bytes.size();
       if (!chunked) return c.Write(bytes);
       char size[24];
       std::snprintf(size, sizeof size, "%zx\r\n", bytes.size());
@@ -227,6 +292,12 @@ class HostileServer {
   std::mutex mutex_;
   HostilePlan plan_;
   std::atomic<int> count_{0};
+  HostLimit limit_;                 // under mutex_
+  int serving_ = 0;                 // under mutex_
+  std::map<std::uint64_t, std::chrono::steady_clock::time_point> refused_at_;  // under mutex_
+  std::atomic<int> refused_{0};
+  std::atomic<int> early_{0};
+  std::atomic<std::uint64_t> body_sent_{0};
   wuqu::testing::RawServer server_;
 };
 

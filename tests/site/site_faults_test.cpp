@@ -226,6 +226,60 @@ TEST_F(SiteFaultsTest, OneRangedRequestTrickles) {
   EXPECT_EQ(test::RawGet(port(), path_, {Range(0, 9)}).body, bytes_.substr(0, 10));
 }
 
+// A host's limit: with four media responses being sent, a fifth request is
+// refused (503 with Retry-After: 1, or a close without a reply); once a slot
+// is free again it is served.
+TEST_F(SiteFaultsTest, AHostsLimitRefusesRequestsBeyondIt) {
+  for (const bool close : {false, true}) {
+    SCOPED_TRACE(close ? "close" : "503");
+    StartSite({.rate_limit = 100000, .max_connections = 4, .max_connections_close = close});
+    constexpr int kClients = 6;
+    std::vector<test::RawResponse> answers(kClients);
+    std::vector<std::thread> clients;
+    for (int i = 0; i < kClients; ++i) {
+      clients.emplace_back([&, i] {
+        // Each body takes half a second at 100 kB/s: all six overlap.
+        const std::uint64_t first = 50000ull * static_cast<std::uint64_t>(i);
+        answers[i] = test::RawGet(port(), path_, {Range(first, first + 49999)});
+      });
+    }
+    for (auto& t : clients) t.join();
+    int served = 0, refused = 0;
+    for (int i = 0; i < kClients; ++i) {
+      const auto& r = answers[i];
+      if (r.status == 206) {
+        ++served;
+        EXPECT_EQ(r.body, bytes_.substr(50000 * i, 50000)) << i;
+      } else if (close) {
+        ++refused;
+        EXPECT_EQ(r.status, 0) << i;
+        EXPECT_TRUE(r.headers.empty() && r.body.empty()) << i;
+      } else {
+        ++refused;
+        EXPECT_EQ(r.status, 503) << i;
+        EXPECT_EQ(r.Header("Retry-After"), "1") << i;
+      }
+    }
+    EXPECT_EQ(served, 4);
+    EXPECT_EQ(refused, 2);
+    // The slots are free again.
+    EXPECT_EQ(test::RawGet(port(), path_, {Range(0, 9)}).status, 206);
+    site_.reset();
+  }
+}
+
+TEST_F(SiteFaultsTest, EachRangesFirstTryGets429WithRetryAfter) {
+  StartSite({.retry_after_429 = 2});
+  const auto first = test::RawGet(port(), path_, {Range(100, 199)});
+  EXPECT_EQ(first.status, 429);
+  EXPECT_EQ(first.Header("Retry-After"), "2");
+  // The same first byte again is served, whatever its end; another first byte
+  // is a first try of its own; a GET without a range is never refused.
+  EXPECT_EQ(test::RawGet(port(), path_, {Range(100, 149)}).body, bytes_.substr(100, 50));
+  EXPECT_EQ(test::RawGet(port(), path_, {Range(200, 299)}).status, 429);
+  EXPECT_EQ(test::RawGet(port(), path_).status, 200);
+}
+
 // The chosen response's head comes a line at a time: the status line at once,
 // then nothing until the next line is due; its bytes are unchanged.
 TEST_F(SiteFaultsTest, OneRangedResponseSpreadsItsHead) {
