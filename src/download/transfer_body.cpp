@@ -130,16 +130,16 @@ bool TransferLoop::Worker::TakeBytes(Conn& c, const char* p, std::size_t left) {
   Task& t = *c.task;
   if (t.unknown_length) return TakeSideBytes(c, p, left);
   Piece* piece = c.piece;
-  IntervalSet& done = t.plan.done();
+  const IntervalSet& done = t.plan.done();
   while (left > 0) {
-    if (c.at >= piece->end && c.at < c.resp_end) {
+    if (c.at >= piece->end() && c.at < c.resp_end) {
       if (Piece* next = RunOnInto(c)) piece = next;
     }
-    const std::uint64_t limit = std::min(piece->end, c.resp_end);
+    const std::uint64_t limit = std::min(piece->end(), c.resp_end);
     if (c.at >= limit) {
       // The piece is done (or was taken over) and the reply goes on, or
       // the reply sends more than it said it would.
-      if (c.at >= piece->end) {
+      if (c.at >= piece->end()) {
         c.stop = StopReason::kPieceDone;
       } else {
         c.stop = StopReason::kRetry;
@@ -161,7 +161,7 @@ bool TransferLoop::Worker::TakeBytes(Conn& c, const char* p, std::size_t left) {
         c.stop = StopReason::kDisk;
         return false;
       }
-      done.Add(c.at, c.at + take);
+      t.plan.AddDone(c.at, c.at + take);
       Wrote(c);
       t.file_bytes += static_cast<std::int64_t>(take);
       t.written += static_cast<std::int64_t>(take);
@@ -169,12 +169,12 @@ bool TransferLoop::Worker::TakeBytes(Conn& c, const char* p, std::size_t left) {
     c.at += take;
     p += take;
     left -= static_cast<std::size_t>(take);
-    if (c.at > piece->pos) piece->pos = std::min(c.at, piece->end);
+    t.plan.Advance(*piece, c.at);
     CountProgress(c, take);
   }
   // The piece was cut short by a thief or finished by a helper: stop here
   // rather than receive bytes that belong to another connection.
-  if (c.at >= piece->end && c.resp_end > piece->end && RunOnInto(c) == nullptr) {
+  if (c.at >= piece->end() && c.resp_end > piece->end() && RunOnInto(c) == nullptr) {
     c.stop = StopReason::kPieceDone;
     return false;
   }
@@ -188,7 +188,7 @@ bool TransferLoop::Worker::TakeBytes(Conn& c, const char* p, std::size_t left) {
 // closed that a host would still count against its limit for a moment.
 Piece* TransferLoop::Worker::RunOnInto(Conn& c) {
   Piece* finished = c.piece;
-  if (finished->owner != c.id || finished->helper != 0 ||
+  if (finished->owner() != c.id || finished->helper() != 0 ||
       static_cast<int>(c.task->conns.size()) < Target(*c.task))
     return nullptr;
   Piece* next = c.task->plan.FreeAt(c.at);

@@ -136,8 +136,8 @@ TransferSetup TransferLoop::Worker::NextRequest(Conn& c) const {
     }
   } else if (t.ranges) {
     c.asked_range = true;
-    c.req_first = c.piece->pos;
-    c.req_last = c.piece->end - 1;
+    c.req_first = c.piece->pos();
+    c.req_last = c.piece->end() - 1;
     setup.range = std::to_string(c.req_first) + "-" + std::to_string(c.req_last);
     // Ranges of another version of the file must not be mixed in.
     if (!t.etag.empty() && !t.etag.starts_with("W/"))
