@@ -45,17 +45,7 @@ void TransferLoop::Worker::CountProgress(Conn& c, std::uint64_t n) {
 // is proved the same, otherwise compared with what the file holds.
 bool TransferLoop::Worker::SameAsFile(Task& t, const char* data, std::uint64_t n,
                                       std::uint64_t offset) {
-  if (t.done_proven) return true;
-  while (n > 0) {
-    const std::size_t chunk = static_cast<std::size_t>(std::min<std::uint64_t>(n, kCompareChunk));
-    if (!t.file->Read(compare_buffer.data(), chunk, offset) ||
-        std::memcmp(compare_buffer.data(), data, chunk) != 0)
-      return false;
-    data += chunk;
-    n -= chunk;
-    offset += chunk;
-  }
-  return true;
+  return t.done_proven || t.body.Same(*t.file, data, n, offset);
 }
 
 std::size_t TransferLoop::Worker::OnBody(char* data, std::size_t size, std::size_t n, void* user) {
@@ -71,17 +61,8 @@ std::size_t TransferLoop::Worker::OnBody(char* data, std::size_t size, std::size
 }
 
 bool TransferLoop::Worker::Take(Conn& c, const char* p, std::size_t left) {
-  Task& t = *c.task;
-  const std::int64_t before = t.written;
   const bool more = TakeBytes(c, p, left);
-  // The disk writes as the bytes come, not all at the flush that makes
-  // them durable.
-  t.unwritten_back += static_cast<std::uint64_t>(t.written - before);
-  if (t.unwritten_back >= kWritebackBytes) {
-    t.file->StartWriteback();
-    t.unwritten_back = 0;
-  }
-  Publish(t);
+  Publish(*c.task);
   return more;
 }
 
@@ -114,7 +95,7 @@ bool TransferLoop::Worker::TakeSideBytes(Conn& c, const char* p, std::size_t lef
     p += n;
     left -= n;
   }
-  if (left > 0 && !t.file->Write(p, left, c.at)) {
+  if (left > 0 && !t.body.Write(*t.file, p, left, c.at)) {
     c.stop = StopReason::kDisk;
     return false;
   }
@@ -157,7 +138,7 @@ bool TransferLoop::Worker::TakeBytes(Conn& c, const char* p, std::size_t left) {
       }
     } else {
       take = std::min(take, done.GapFrom(c.at, limit));
-      if (!t.file->Write(p, static_cast<std::size_t>(take), c.at)) {
+      if (!t.body.Write(*t.file, p, static_cast<std::size_t>(take), c.at)) {
         c.stop = StopReason::kDisk;
         return false;
       }

@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "download/body_writer.h"
 #include "download/curl_handles.h"
 #include "download/disk_steps.h"
 #include "download/download_file.h"
@@ -37,8 +38,6 @@ using Clock = std::chrono::steady_clock;
 inline constexpr int kMaxRestarts = 3;
 inline constexpr std::chrono::milliseconds kIdleWake{1000};
 inline constexpr std::chrono::milliseconds kBusyWake{100};
-inline constexpr std::size_t kCompareChunk = 64 * 1024;
-inline constexpr std::uint64_t kWritebackBytes = 16 << 20;
 
 inline bool IsHttpAddress(std::string_view url) {
   const auto colon = url.find("://");
@@ -106,6 +105,7 @@ struct Task {
   TaskOrder order;
   std::string key;
   std::optional<DownloadFile> file;  // made once the address is taken
+  BodyWriter body;                   // the reply bytes into `file`
 
   std::optional<ResumeRecord> record;  // found at the start and fitting the file
 
@@ -132,7 +132,6 @@ struct Task {
   std::int64_t file_bytes = 0;
   std::int64_t written = 0;
   std::int64_t saved_bytes = -1;
-  std::uint64_t unwritten_back = 0;  // bytes written since writeback was last started
   Clock::time_point next_save{};
   Clock::time_point last_progress{};
   std::uint64_t progress_bytes = 0;
@@ -151,7 +150,6 @@ struct TransferLoop::Worker {
   const DownloaderSettings& settings;
   CURLM* multi;
   std::vector<std::unique_ptr<Task>> tasks;
-  std::vector<char> compare_buffer = std::vector<char>(kCompareChunk);
   HostLimits host_limits;
   DiskSteps disk;
   PaceRules pace_rules;
@@ -209,7 +207,7 @@ struct TransferLoop::Worker {
   void CountProgress(Conn& c, std::uint64_t n);
   // Bytes that arrive for a stretch already in place: kept when the version
   // is proved the same, otherwise compared with what the file holds.
-  bool SameAsFile(Task& t, const char* data, std::uint64_t n, std::uint64_t offset);
+  static bool SameAsFile(Task& t, const char* data, std::uint64_t n, std::uint64_t offset);
   static std::size_t OnBody(char* data, std::size_t size, std::size_t n, void* user);
   bool Take(Conn& c, const char* p, std::size_t left);
   // New bytes in the file: the connection's piece is getting on.
