@@ -1,11 +1,11 @@
-// The loop's worker inside curl's callbacks: header lines gathered, body
-// bytes written at their offset or compared with the file, progress counted.
+// curl's callbacks, which reach only the connection and its reply taker, and
+// the worker taking a reply: header lines gathered, body bytes written at
+// their offset or compared with the file, progress counted.
 #include "download/transfer_worker.h"
 
 namespace wuqu::download {
 
-std::size_t TransferLoop::Worker::OnHeader(char* data, std::size_t size, std::size_t n,
-                                           void* user) {
+std::size_t OnReplyHeader(char* data, std::size_t size, std::size_t n, void* user) {
   Conn& c = *static_cast<Conn*>(user);
   const std::size_t bytes = size * n;
   // Header lines are no progress: only body bytes move the stall clock.
@@ -13,16 +13,27 @@ std::size_t TransferLoop::Worker::OnHeader(char* data, std::size_t size, std::si
     // The end of a head: a final 2xx is judged now, so the other
     // connections need not wait for the first body byte (a redirect or an
     // interim reply is followed by another head).
-    Worker& w = *c.task->worker;
     long code = 0;
     curl_easy_getinfo(c.easy.get(), CURLINFO_RESPONSE_CODE, &code);
-    if (code >= 200 && code <= 299 && !c.accepted && c.stop == StopReason::kNone) {
-      if (!w.Accept(c)) return 0;  // aborts the transfer
-      w.Accepted(c);
-    }
-    return bytes;
+    if (code >= 200 && code <= 299 && !c.accepted && c.stop == StopReason::kNone &&
+        !c.taker->TakeHead(c))
+      return 0;  // aborts the transfer
   }
   return bytes;
+}
+
+std::size_t OnReplyBody(char* data, std::size_t size, std::size_t n, void* user) {
+  Conn& c = *static_cast<Conn*>(user);
+  const std::size_t total = size * n;
+  // A head not judged yet: nothing of the body is written if it is refused.
+  if (!c.accepted && !c.taker->TakeHead(c)) return 0;  // aborts the transfer
+  return c.taker->TakeBody(c, data, total) ? total : 0;
+}
+
+bool TransferLoop::Worker::TakeHead(Conn& c) {
+  if (!Accept(c)) return false;
+  Accepted(c);
+  return true;
 }
 
 void TransferLoop::Worker::CountProgress(Conn& c, std::uint64_t n) {
@@ -48,19 +59,7 @@ bool TransferLoop::Worker::SameAsFile(Task& t, const char* data, std::uint64_t n
   return t.done_proven || t.body.Same(*t.file, data, n, offset);
 }
 
-std::size_t TransferLoop::Worker::OnBody(char* data, std::size_t size, std::size_t n, void* user) {
-  Conn& c = *static_cast<Conn*>(user);
-  Task& t = *c.task;
-  Worker& w = *t.worker;
-  const std::size_t total = size * n;
-  if (!c.accepted) {
-    if (!w.Accept(c)) return 0;  // aborts the transfer: nothing of it is written
-    w.Accepted(c);
-  }
-  return w.Take(c, data, total) ? total : 0;
-}
-
-bool TransferLoop::Worker::Take(Conn& c, const char* p, std::size_t left) {
+bool TransferLoop::Worker::TakeBody(Conn& c, const char* p, std::size_t left) {
   const bool more = TakeBytes(c, p, left);
   Publish(*c.task);
   return more;
