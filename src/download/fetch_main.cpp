@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -67,15 +68,23 @@ void ShowProgress(const TaskState& s, int asked, double seconds) {
   std::fflush(stderr);
 }
 
-}  // namespace
+// The download the command line asks for, or the status to exit with at
+// once (after --help, a bad count or a wrong number of words, the usage
+// already shown).
+struct Arguments {
+  DownloadRequest request;
+  int exit_status = -1;  // -1: go on
+};
 
-int main(int argc, char** argv) {
+Arguments ReadArguments(int argc, char** argv) {
+  Arguments a;
   int connections = 20;
   int arg = 1;
   for (int i = 1; i < argc; ++i) {
     if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
       std::fputs(kUsage, stdout);
-      return 0;
+      a.exit_status = 0;
+      return a;
     }
   }
   if (arg + 1 < argc && std::strcmp(argv[arg], "-n") == 0) {
@@ -83,20 +92,32 @@ int main(int argc, char** argv) {
     const long n = std::strtol(argv[arg + 1], &end, 10);
     if (end == argv[arg + 1] || *end != '\0' || n < 1 || n > 64) {
       std::fprintf(stderr, "wuqu-fetch: CONNECTIONS must be a number from 1 to 64\n%s", kUsage);
-      return 2;
+      a.exit_status = 2;
+      return a;
     }
     connections = static_cast<int>(n);
     arg += 2;
   }
   if (argc - arg != 2) {
     std::fputs(kUsage, stderr);
-    return 2;
+    a.exit_status = 2;
+    return a;
   }
-  DownloadRequest request;
-  request.url = argv[arg];
-  request.target = argv[arg + 1];  // already the platform's encoding
-  request.connections = connections;
+  a.request.url = argv[arg];
+  a.request.target = argv[arg + 1];  // already the platform's encoding
+  a.request.connections = connections;
+  return a;
+}
 
+// How a download ended, as the summary tells it.
+struct Outcome {
+  TaskState report;
+  std::int64_t bytes = 0;
+  double seconds = 0;
+};
+
+// Runs the download to its end, showing its progress on a terminal.
+Outcome Download(const DownloadRequest& request) {
   const bool terminal = ::isatty(STDERR_FILENO) == 1;
   const auto start = std::chrono::steady_clock::now();
   auto downloader = CreateDownloader();
@@ -106,24 +127,29 @@ int main(int argc, char** argv) {
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
     const auto now = std::chrono::steady_clock::now();
     if (terminal && now >= next_show) {
-      ShowProgress(downloader->Report(), connections,
+      ShowProgress(downloader->Report(), request.connections,
                    std::chrono::duration<double>(now - start).count());
       next_show = now + std::chrono::milliseconds(200);
     }
   }
-  const double seconds =
-      std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-  const TaskState report = downloader->Report();
-  const std::int64_t bytes = downloader->GetTransferredBytes();
+  Outcome o;
+  o.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  o.report = downloader->Report();
+  o.bytes = downloader->GetTransferredBytes();
   ReleaseDownloader(downloader);
   if (terminal) std::fputs("\r\033[K", stderr);
+  return o;
+}
 
+// Prints the summary line (and a failure's cause); returns the exit status.
+int Summarise(const Outcome& o, int asked) {
+  const TaskState& report = o.report;
   const bool ok = report.phase == TaskPhase::kComplete;
   std::printf("%s: %lld bytes in %.3f s, %.1f MB/s, %d connections at most, %lld requests",
-              ok ? "completed" : "FAILED", static_cast<long long>(bytes), seconds,
-              static_cast<double>(bytes) / seconds / 1e6, report.peak_connections,
+              ok ? "completed" : "FAILED", static_cast<long long>(o.bytes), o.seconds,
+              static_cast<double>(o.bytes) / o.seconds / 1e6, report.peak_connections,
               static_cast<long long>(report.requests));
-  if (report.connection_target > 0 && report.connection_target < connections)
+  if (report.connection_target > 0 && report.connection_target < asked)
     std::printf(", the host allows %d", report.connection_target);
   std::printf("\n");
   if (!ok) {
@@ -133,4 +159,12 @@ int main(int argc, char** argv) {
       std::fprintf(stderr, "wuqu-fetch: %s\n", CauseText(report));
   }
   return ok ? 0 : 1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const Arguments arguments = ReadArguments(argc, argv);
+  if (arguments.exit_status >= 0) return arguments.exit_status;
+  return Summarise(Download(arguments.request), arguments.request.connections);
 }

@@ -75,8 +75,8 @@ void PiecePlan::Reset(std::uint64_t size,
 
 Piece* PiecePlan::Add(std::uint64_t pos, std::uint64_t end) {
   auto piece = std::make_unique<Piece>();
-  piece->pos = pos;
-  piece->end = end;
+  piece->pos_ = pos;
+  piece->end_ = end;
   pieces_.push_back(std::move(piece));
   return pieces_.back().get();
 }
@@ -87,7 +87,7 @@ void PiecePlan::Remove(const Piece* piece) {
 
 void PiecePlan::Tidy() {
   std::erase_if(pieces_, [](const auto& p) {
-    return p->Left() == 0 && p->owner == 0 && p->helper == 0;
+    return p->Left() == 0 && p->owner_ == 0 && p->helper_ == 0;
   });
   if (pieces_.empty())
     for (const auto& [first, end] : done_.Gaps(size_)) Add(first, end);
@@ -96,59 +96,77 @@ void PiecePlan::Tidy() {
 Piece* PiecePlan::LargestFree(std::chrono::steady_clock::time_point now) {
   Piece* best = nullptr;
   for (auto& p : pieces_)
-    if (p->owner == 0 && p->helper == 0 && p->Left() > 0 && p->not_before <= now &&
+    if (p->owner_ == 0 && p->helper_ == 0 && p->Left() > 0 && p->not_before_ <= now &&
         (!best || p->Left() > best->Left() ||
-         (p->Left() == best->Left() && p->pos > best->pos)))
+         (p->Left() == best->Left() && p->pos_ > best->pos_)))
       best = p.get();
   return best;
 }
 
 Piece* PiecePlan::CheckOut(HolderId holder, std::chrono::steady_clock::time_point now) {
   Piece* piece = LargestFree(now);
-  if (piece != nullptr) piece->owner = holder;
+  if (piece != nullptr) piece->owner_ = holder;
   return piece;
 }
 
 void PiecePlan::Hold(Piece& piece, HolderId holder) {
-  piece.owner = holder;
+  piece.owner_ = holder;
 }
 
 void PiecePlan::Release(Piece& piece, HolderId holder) {
-  if (piece.owner == holder) {
-    piece.owner = piece.helper;
-    piece.helper = 0;
-  } else if (piece.helper == holder) {
-    piece.helper = 0;
+  if (piece.owner_ == holder) {
+    piece.owner_ = piece.helper_;
+    piece.helper_ = 0;
+  } else if (piece.helper_ == holder) {
+    piece.helper_ = 0;
   }
 }
 
 HolderId PiecePlan::Finish(Piece& piece, HolderId holder) {
-  const HolderId other = piece.owner == holder ? piece.helper : piece.owner;
+  const HolderId other = piece.owner_ == holder ? piece.helper_ : piece.owner_;
   Remove(&piece);
   return other;
 }
 
 void PiecePlan::RunOn(Piece& piece, Piece& next, HolderId holder) {
   Release(piece, holder);  // nothing left and nobody holding it: tidied away
-  next.owner = holder;
+  next.owner_ = holder;
 }
 
 void PiecePlan::ReleaseAll() {
-  for (auto& p : pieces_) p->owner = p->helper = 0;
+  for (auto& p : pieces_) p->owner_ = p->helper_ = 0;
+}
+
+void PiecePlan::Advance(Piece& piece, std::uint64_t at) {
+  if (at > piece.pos_) piece.pos_ = std::min(at, piece.end_);
+}
+
+void PiecePlan::SkipTo(Piece& piece, std::uint64_t at) {
+  if (at <= piece.pos_ || at >= piece.end_) return;
+  Add(piece.pos_, at);
+  piece.pos_ = at;
+}
+
+void PiecePlan::ReachBack(Piece& piece, std::uint64_t at) {
+  piece.pos_ = std::min(piece.pos_, at);
+}
+
+void PiecePlan::Defer(Piece& piece, std::chrono::steady_clock::time_point until) {
+  piece.not_before_ = until;
 }
 
 Piece* PiecePlan::FreeAt(std::uint64_t pos) {
   for (auto& p : pieces_)
-    if (p->owner == 0 && p->helper == 0 && p->pos == pos && p->Left() > 0) return p.get();
+    if (p->owner_ == 0 && p->helper_ == 0 && p->pos_ == pos && p->Left() > 0) return p.get();
   return nullptr;
 }
 
 void PiecePlan::SplitEven(Piece& piece, std::uint64_t parts) {
   if (parts < 2) return;
-  const std::uint64_t base = piece.pos;
-  const std::uint64_t end = piece.end;
+  const std::uint64_t base = piece.pos_;
+  const std::uint64_t end = piece.end_;
   const std::uint64_t left = end - base;
-  piece.end = base + left / parts;
+  piece.end_ = base + left / parts;
   for (std::uint64_t i = 1; i < parts; ++i)
     Add(base + left * i / parts, i + 1 == parts ? end : base + left * (i + 1) / parts);
 }
@@ -163,8 +181,8 @@ std::optional<Steal> PiecePlan::ChooseSteal(const std::function<Pace(HolderId)>&
   };
   std::vector<Candidate> candidates;
   for (auto& p : pieces_) {
-    if (p->owner == 0 || p->helper != 0 || p->Left() == 0) continue;
-    const Pace pace = pace_of(p->owner);
+    if (p->owner_ == 0 || p->helper_ != 0 || p->Left() == 0) continue;
+    const Pace pace = pace_of(p->owner_);
     double seconds = static_cast<double>(p->Left());  // by bytes while no pace is known
     if (typical_rate > 0) {
       const double rate = pace.judged ? pace.rate : typical_rate;
@@ -180,18 +198,18 @@ std::optional<Steal> PiecePlan::ChooseSteal(const std::function<Pace(HolderId)>&
     const std::uint64_t left = p.Left();
     const bool known = c.pace.judged && typical_rate > 0;
     if (known && c.pace.rate * rules.slow_fraction < typical_rate)
-      return Steal{Steal::Kind::kTakeAll, &p, p.pos};
+      return Steal{Steal::Kind::kTakeAll, &p, p.pos_};
     if (left >= 2 * min_segment) {
       // Shared so that both should end about together.
       double keep_share = 0.5;
       if (known) keep_share = c.pace.rate / (c.pace.rate + typical_rate);
       auto keep = static_cast<std::uint64_t>(static_cast<double>(left) * keep_share);
       keep = std::clamp(keep, min_segment, left - min_segment);
-      return Steal{Steal::Kind::kSplit, &p, p.pos + keep};
+      return Steal{Steal::Kind::kSplit, &p, p.pos_ + keep};
     }
     if (known) {
       const double fresh = static_cast<double>(left) / typical_rate + rules.duplicate_margin_seconds;
-      if (c.seconds > 2 * fresh) return Steal{Steal::Kind::kDuplicate, &p, p.pos};
+      if (c.seconds > 2 * fresh) return Steal{Steal::Kind::kDuplicate, &p, p.pos_};
     }
   }
   return std::nullopt;
@@ -200,12 +218,12 @@ std::optional<Steal> PiecePlan::ChooseSteal(const std::function<Pace(HolderId)>&
 Piece* PiecePlan::Apply(const Steal& steal, HolderId thief) {
   Piece& victim = *steal.victim;
   if (steal.kind == Steal::Kind::kDuplicate) {
-    victim.helper = thief;
+    victim.helper_ = thief;
     return &victim;
   }
-  Piece* taken = Add(steal.cut, victim.end);
-  victim.end = steal.cut;
-  taken->owner = thief;
+  Piece* taken = Add(steal.cut, victim.end_);
+  victim.end_ = steal.cut;
+  taken->owner_ = thief;
   return taken;
 }
 

@@ -39,16 +39,26 @@ using HolderId = int;
 
 // A stretch still to fetch, [pos, end). Its owner writes it front to back; a
 // thief takes its back part by moving `end` down. Near the end a helper may
-// fetch the same bytes, and whichever gets there first moves `pos`.
-struct Piece {
-  std::uint64_t pos = 0;
-  std::uint64_t end = 0;
-  HolderId owner = 0;
-  HolderId helper = 0;
+// fetch the same bytes, and whichever gets there first moves `pos`. Only its
+// plan changes it.
+class Piece {
+ public:
+  std::uint64_t pos() const { return pos_; }
+  std::uint64_t end() const { return end_; }
+  HolderId owner() const { return owner_; }
+  HolderId helper() const { return helper_; }
   // Given back by a connection the server asked to wait: nobody asks for it
   // again before then.
-  std::chrono::steady_clock::time_point not_before{};
-  std::uint64_t Left() const { return end > pos ? end - pos : 0; }
+  std::chrono::steady_clock::time_point not_before() const { return not_before_; }
+  std::uint64_t Left() const { return end_ > pos_ ? end_ - pos_ : 0; }
+
+ private:
+  friend class PiecePlan;
+  std::uint64_t pos_ = 0;
+  std::uint64_t end_ = 0;
+  HolderId owner_ = 0;
+  HolderId helper_ = 0;
+  std::chrono::steady_clock::time_point not_before_{};
 };
 
 // How fast a holder is going: bytes per second over its recent past, and
@@ -86,13 +96,17 @@ class PiecePlan {
   // pieces nobody holds yet.
   void Reset(std::uint64_t size, std::vector<std::pair<std::uint64_t, std::uint64_t>> done = {});
   std::uint64_t size() const { return size_; }
-  IntervalSet& done() { return done_; }
+  // The bytes in place.
   const IntervalSet& done() const { return done_; }
   bool Complete() const { return done_.Covers(0, size_); }
+  const std::vector<std::unique_ptr<Piece>>& pieces() const { return pieces_; }
 
-  std::vector<std::unique_ptr<Piece>>& pieces() { return pieces_; }
+  // Bytes [first, end) are in place.
+  void AddDone(std::uint64_t first, std::uint64_t end) { done_.Add(first, end); }
+  // A new piece [pos, end) that nobody holds.
   Piece* Add(std::uint64_t pos, std::uint64_t end);
-  void Remove(const Piece* piece);
+  // Every piece goes; the bytes in place stay.
+  void Clear() { pieces_.clear(); }
   // Pieces with nothing left and nobody holding them go; when no piece is
   // left but bytes are still missing, the gaps become pieces again.
   void Tidy();
@@ -115,6 +129,17 @@ class PiecePlan {
   void RunOn(Piece& piece, Piece& next, HolderId holder);
   // Nobody holds any piece any more (every transfer stopped).
   void ReleaseAll();
+  // The bytes of `piece` before `at` are fetched: it begins at `at` (never
+  // past its end).
+  void Advance(Piece& piece, std::uint64_t at);
+  // Its holder reads `piece` from `at`, inside it: the stretch before `at`
+  // becomes a piece of its own that nobody holds.
+  void SkipTo(Piece& piece, std::uint64_t at);
+  // Its holder reads `piece` from `at` when that is before its start (to
+  // compare the bytes in place before it).
+  void ReachBack(Piece& piece, std::uint64_t at);
+  // Nobody asks for `piece` again before `until`.
+  void Defer(Piece& piece, std::chrono::steady_clock::time_point until);
 
   // The free piece with the most bytes left that may be asked for at `now`, or
   // null; of equal ones the last in the file, so that the piece after one
@@ -138,6 +163,8 @@ class PiecePlan {
 
  private:
   std::uint64_t size_ = 0;
+  void Remove(const Piece* piece);
+
   IntervalSet done_;
   std::vector<std::unique_ptr<Piece>> pieces_;
 };

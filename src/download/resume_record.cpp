@@ -140,8 +140,11 @@ std::string EncodeResumeRecord(const ResumeRecord& r) {
   return out;
 }
 
-std::optional<ResumeRecord> DecodeResumeRecord(std::string_view bytes) {
-  // The checksum line closes the record and covers everything before it.
+namespace {
+
+// What the record's checksum line covers, when that line closes the record
+// and matches it.
+std::optional<std::string_view> CheckedBody(std::string_view bytes) {
   constexpr std::size_t kCrcLine = 15;  // "crc32 " + 8 hex + "\n"
   if (bytes.size() < kCrcLine || bytes.back() != '\n') return std::nullopt;
   const std::string_view body = bytes.substr(0, bytes.size() - kCrcLine);
@@ -154,9 +157,52 @@ std::optional<ResumeRecord> DecodeResumeRecord(std::string_view bytes) {
     stored = stored * 16 + static_cast<std::uint32_t>(d);
   }
   if (stored != Crc32(body)) return std::nullopt;
+  return body;
+}
+
+// The "<device>:<inode>" of the file line into `r`.
+bool ParseFileId(std::string_view file, ResumeRecord& r) {
+  const auto colon = file.find(':');
+  if (colon == std::string_view::npos) return false;
+  const auto device = ParseNumber(file.substr(0, colon));
+  const auto inode = ParseNumber(file.substr(colon + 1));
+  if (!device || !inode) return false;
+  r.device = *device;
+  r.inode = *inode;
+  return true;
+}
+
+// The done line's ranges into `r`: each "<first>-<end>" non-empty, inside
+// the file, ascending and apart, one blank between them.
+bool ParseDoneRanges(std::string_view list, ResumeRecord& r) {
+  std::uint64_t previous_end = 0;
+  while (!list.empty()) {
+    const auto blank = list.find(' ');
+    const std::string_view item = list.substr(0, blank);
+    list = blank == std::string_view::npos ? std::string_view() : list.substr(blank + 1);
+    if (blank != std::string_view::npos && list.empty()) return false;  // trailing blank
+    const auto dash = item.find('-');
+    if (dash == std::string_view::npos) return false;
+    const auto first = ParseNumber(item.substr(0, dash));
+    const auto end = ParseNumber(item.substr(dash + 1));
+    if (!first || !end || *first >= *end || *end > r.size) return false;
+    // Ascending and apart: two ranges that touch would have been written as one.
+    if (!r.done.empty() && *first <= previous_end) return false;
+    r.done.emplace_back(*first, *end);
+    previous_end = *end;
+  }
+  return true;
+}
+
+}  // namespace
+
+std::optional<ResumeRecord> DecodeResumeRecord(std::string_view bytes) {
+  // The checksum line closes the record and covers everything before it.
+  const auto body = CheckedBody(bytes);
+  if (!body) return std::nullopt;
 
   ResumeRecord r;
-  LineReader lines(body);
+  LineReader lines(*body);
   const auto magic = lines.Field(kMagic);
   if (!magic || !magic->empty()) return std::nullopt;
   const auto source = lines.Field("source");
@@ -178,32 +224,7 @@ std::optional<ResumeRecord> DecodeResumeRecord(std::string_view bytes) {
   r.etag = std::move(*unescaped_etag);
   r.last_modified = std::move(*unescaped_modified);
   r.size = *parsed_size;
-
-  const auto colon = file->find(':');
-  if (colon == std::string_view::npos) return std::nullopt;
-  const auto device = ParseNumber(file->substr(0, colon));
-  const auto inode = ParseNumber(file->substr(colon + 1));
-  if (!device || !inode) return std::nullopt;
-  r.device = *device;
-  r.inode = *inode;
-
-  std::string_view list = *done;
-  std::uint64_t previous_end = 0;
-  while (!list.empty()) {
-    const auto blank = list.find(' ');
-    const std::string_view item = list.substr(0, blank);
-    list = blank == std::string_view::npos ? std::string_view() : list.substr(blank + 1);
-    if (blank != std::string_view::npos && list.empty()) return std::nullopt;  // trailing blank
-    const auto dash = item.find('-');
-    if (dash == std::string_view::npos) return std::nullopt;
-    const auto first = ParseNumber(item.substr(0, dash));
-    const auto end = ParseNumber(item.substr(dash + 1));
-    if (!first || !end || *first >= *end || *end > r.size) return std::nullopt;
-    // Ascending and apart: two ranges that touch would have been written as one.
-    if (!r.done.empty() && *first <= previous_end) return std::nullopt;
-    r.done.emplace_back(*first, *end);
-    previous_end = *end;
-  }
+  if (!ParseFileId(*file, r) || !ParseDoneRanges(*done, r)) return std::nullopt;
   return r;
 }
 

@@ -1,11 +1,11 @@
-// The loop's worker inside curl's callbacks: header lines gathered, body
-// bytes written at their offset or compared with the file, progress counted.
+// curl's callbacks, which reach only the connection and its reply taker, and
+// the worker taking a reply: header lines gathered, body bytes written at
+// their offset or compared with the file, progress counted.
 #include "download/transfer_worker.h"
 
 namespace wuqu::download {
 
-std::size_t TransferLoop::Worker::OnHeader(char* data, std::size_t size, std::size_t n,
-                                           void* user) {
+std::size_t OnReplyHeader(char* data, std::size_t size, std::size_t n, void* user) {
   Conn& c = *static_cast<Conn*>(user);
   const std::size_t bytes = size * n;
   // Header lines are no progress: only body bytes move the stall clock.
@@ -13,16 +13,27 @@ std::size_t TransferLoop::Worker::OnHeader(char* data, std::size_t size, std::si
     // The end of a head: a final 2xx is judged now, so the other
     // connections need not wait for the first body byte (a redirect or an
     // interim reply is followed by another head).
-    Worker& w = *c.task->worker;
     long code = 0;
     curl_easy_getinfo(c.easy.get(), CURLINFO_RESPONSE_CODE, &code);
-    if (code >= 200 && code <= 299 && !c.accepted && c.stop == StopReason::kNone) {
-      if (!w.Accept(c)) return 0;  // aborts the transfer
-      w.Accepted(c);
-    }
-    return bytes;
+    if (code >= 200 && code <= 299 && !c.accepted && c.stop == StopReason::kNone &&
+        !c.taker->TakeHead(c))
+      return 0;  // aborts the transfer
   }
   return bytes;
+}
+
+std::size_t OnReplyBody(char* data, std::size_t size, std::size_t n, void* user) {
+  Conn& c = *static_cast<Conn*>(user);
+  const std::size_t total = size * n;
+  // A head not judged yet: nothing of the body is written if it is refused.
+  if (!c.accepted && !c.taker->TakeHead(c)) return 0;  // aborts the transfer
+  return c.taker->TakeBody(c, data, total) ? total : 0;
+}
+
+bool TransferLoop::Worker::TakeHead(Conn& c) {
+  if (!Accept(c)) return false;
+  Accepted(c);
+  return true;
 }
 
 void TransferLoop::Worker::CountProgress(Conn& c, std::uint64_t n) {
@@ -45,43 +56,12 @@ void TransferLoop::Worker::CountProgress(Conn& c, std::uint64_t n) {
 // is proved the same, otherwise compared with what the file holds.
 bool TransferLoop::Worker::SameAsFile(Task& t, const char* data, std::uint64_t n,
                                       std::uint64_t offset) {
-  if (t.done_proven) return true;
-  while (n > 0) {
-    const std::size_t chunk = static_cast<std::size_t>(std::min<std::uint64_t>(n, kCompareChunk));
-    if (!t.file->Read(compare_buffer.data(), chunk, offset) ||
-        std::memcmp(compare_buffer.data(), data, chunk) != 0)
-      return false;
-    data += chunk;
-    n -= chunk;
-    offset += chunk;
-  }
-  return true;
+  return t.done_proven || t.body.Same(*t.file, data, n, offset);
 }
 
-std::size_t TransferLoop::Worker::OnBody(char* data, std::size_t size, std::size_t n, void* user) {
-  Conn& c = *static_cast<Conn*>(user);
-  Task& t = *c.task;
-  Worker& w = *t.worker;
-  const std::size_t total = size * n;
-  if (!c.accepted) {
-    if (!w.Accept(c)) return 0;  // aborts the transfer: nothing of it is written
-    w.Accepted(c);
-  }
-  return w.Take(c, data, total) ? total : 0;
-}
-
-bool TransferLoop::Worker::Take(Conn& c, const char* p, std::size_t left) {
-  Task& t = *c.task;
-  const std::int64_t before = t.written;
+bool TransferLoop::Worker::TakeBody(Conn& c, const char* p, std::size_t left) {
   const bool more = TakeBytes(c, p, left);
-  // The disk writes as the bytes come, not all at the flush that makes
-  // them durable.
-  t.unwritten_back += static_cast<std::uint64_t>(t.written - before);
-  if (t.unwritten_back >= kWritebackBytes) {
-    t.file->StartWriteback();
-    t.unwritten_back = 0;
-  }
-  Publish(t);
+  Publish(*c.task);
   return more;
 }
 
@@ -114,7 +94,7 @@ bool TransferLoop::Worker::TakeSideBytes(Conn& c, const char* p, std::size_t lef
     p += n;
     left -= n;
   }
-  if (left > 0 && !t.file->Write(p, left, c.at)) {
+  if (left > 0 && !t.body.Write(*t.file, p, left, c.at)) {
     c.stop = StopReason::kDisk;
     return false;
   }
@@ -130,16 +110,16 @@ bool TransferLoop::Worker::TakeBytes(Conn& c, const char* p, std::size_t left) {
   Task& t = *c.task;
   if (t.unknown_length) return TakeSideBytes(c, p, left);
   Piece* piece = c.piece;
-  IntervalSet& done = t.plan.done();
+  const IntervalSet& done = t.plan.done();
   while (left > 0) {
-    if (c.at >= piece->end && c.at < c.resp_end) {
+    if (c.at >= piece->end() && c.at < c.resp_end) {
       if (Piece* next = RunOnInto(c)) piece = next;
     }
-    const std::uint64_t limit = std::min(piece->end, c.resp_end);
+    const std::uint64_t limit = std::min(piece->end(), c.resp_end);
     if (c.at >= limit) {
       // The piece is done (or was taken over) and the reply goes on, or
       // the reply sends more than it said it would.
-      if (c.at >= piece->end) {
+      if (c.at >= piece->end()) {
         c.stop = StopReason::kPieceDone;
       } else {
         c.stop = StopReason::kRetry;
@@ -157,11 +137,11 @@ bool TransferLoop::Worker::TakeBytes(Conn& c, const char* p, std::size_t left) {
       }
     } else {
       take = std::min(take, done.GapFrom(c.at, limit));
-      if (!t.file->Write(p, static_cast<std::size_t>(take), c.at)) {
+      if (!t.body.Write(*t.file, p, static_cast<std::size_t>(take), c.at)) {
         c.stop = StopReason::kDisk;
         return false;
       }
-      done.Add(c.at, c.at + take);
+      t.plan.AddDone(c.at, c.at + take);
       Wrote(c);
       t.file_bytes += static_cast<std::int64_t>(take);
       t.written += static_cast<std::int64_t>(take);
@@ -169,12 +149,12 @@ bool TransferLoop::Worker::TakeBytes(Conn& c, const char* p, std::size_t left) {
     c.at += take;
     p += take;
     left -= static_cast<std::size_t>(take);
-    if (c.at > piece->pos) piece->pos = std::min(c.at, piece->end);
+    t.plan.Advance(*piece, c.at);
     CountProgress(c, take);
   }
   // The piece was cut short by a thief or finished by a helper: stop here
   // rather than receive bytes that belong to another connection.
-  if (c.at >= piece->end && c.resp_end > piece->end && RunOnInto(c) == nullptr) {
+  if (c.at >= piece->end() && c.resp_end > piece->end() && RunOnInto(c) == nullptr) {
     c.stop = StopReason::kPieceDone;
     return false;
   }
@@ -188,7 +168,7 @@ bool TransferLoop::Worker::TakeBytes(Conn& c, const char* p, std::size_t left) {
 // closed that a host would still count against its limit for a moment.
 Piece* TransferLoop::Worker::RunOnInto(Conn& c) {
   Piece* finished = c.piece;
-  if (finished->owner != c.id || finished->helper != 0 ||
+  if (finished->owner() != c.id || finished->helper() != 0 ||
       static_cast<int>(c.task->conns.size()) < Target(*c.task))
     return nullptr;
   Piece* next = c.task->plan.FreeAt(c.at);

@@ -109,7 +109,7 @@ bool TransferLoop::Worker::LimitSign(Conn& c, bool busy_reply, bool no_reply) {
   host_limits.LimitSeen(t.host, receiving, now, quiet_until);
   // A 429 asks that very request to wait; a 503 says the host is full,
   // and a connection that works takes the piece at once.
-  if (c.piece != nullptr && c.status == 429) c.piece->not_before = quiet_until;
+  if (c.piece != nullptr && c.status == 429) t.plan.Defer(*c.piece, quiet_until);
   RemoveConn(c);
   t.schedule = true;
   Publish(t);
@@ -176,7 +176,7 @@ void TransferLoop::Worker::OneConnection(Task& t) {
   StopTransfers(t);
   t.ranges = false;
   t.whole = true;
-  t.plan.pieces().clear();
+  t.plan.Clear();
   t.schedule = true;
 }
 

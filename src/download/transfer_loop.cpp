@@ -20,7 +20,7 @@ void TransferLoop::Worker::Schedule(Task& t) {
   if (t.ended || !t.known || t.unknown_length || t.plan.Complete()) return;
   if (t.whole) {
     if (!t.conns.empty()) return;
-    t.plan.pieces().clear();
+    t.plan.Clear();
     Piece* p = t.plan.Add(0, t.size);
     Conn& c = NewConn(t);
     t.plan.Hold(*p, c.id);

@@ -87,14 +87,13 @@ bool TransferLoop::Worker::Judged(Conn& c, const ReplyDecision& d) {
 // own. One that starts beyond the piece is of no use to it.
 bool TransferLoop::Worker::StartWhereTheReplyDoes(Conn& c) {
   Piece* piece = c.piece;
-  if (piece == nullptr || c.task->unknown_length || c.at <= piece->pos) return true;
-  if (c.at >= piece->end) {
+  if (piece == nullptr || c.task->unknown_length || c.at <= piece->pos()) return true;
+  if (c.at >= piece->end()) {
     c.stop = StopReason::kRetry;
     c.cause = FailureCause::kNetwork;
     return false;
   }
-  c.task->plan.Add(piece->pos, c.at);
-  piece->pos = c.at;
+  c.task->plan.SkipTo(*piece, c.at);
   return true;
 }
 
@@ -145,13 +144,13 @@ void TransferLoop::Worker::Resume(Task& t, Conn& c) {
   t.record.reset();
   Piece* first = nullptr;
   if (t.whole) {
-    t.plan.pieces().clear();
+    t.plan.Clear();
     first = t.plan.Add(0, t.size);
   } else {
     for (auto& p : t.plan.pieces())
-      if (!first || p->pos < first->pos) first = p.get();
+      if (!first || p->pos() < first->pos()) first = p.get();
     if (first == nullptr) first = t.plan.Add(c.at, t.size);
-    first->pos = std::min(first->pos, c.at);
+    t.plan.ReachBack(*first, c.at);
   }
   t.plan.Hold(*first, c.id);
   c.piece = first;

@@ -37,7 +37,6 @@ void TransferLoop::Worker::End(Task& t, TaskPhase phase, FailureCause cause) {
 void TransferLoop::Worker::Begin(TaskOrder order) {
   auto owned = std::make_unique<Task>();
   Task& t = *owned;
-  t.worker = this;
   t.order = std::move(order);
   t.key = TargetKey(t.order.target);
   // A download that writes the same file stops first; its writes are over
@@ -87,6 +86,7 @@ std::uint64_t TransferLoop::Worker::ResumeFrom(const ResumeRecord& r) const {
 Conn& TransferLoop::Worker::NewConn(Task& t) {
   auto conn = std::make_unique<Conn>();
   conn->task = &t;
+  conn->taker = this;
   conn->id = t.next_id++;
   t.conns.push_back(std::move(conn));
   return *t.conns.back();
@@ -122,8 +122,8 @@ TransferSetup TransferLoop::Worker::NextRequest(Conn& c) const {
   setup.fresh_connection = c.fresh;
   setup.receive_buffer = settings.receive_buffer;
   setup.connect_timeout = settings.connect_timeout;
-  setup.on_body = &Worker::OnBody;
-  setup.on_header = &Worker::OnHeader;
+  setup.on_body = &OnReplyBody;
+  setup.on_header = &OnReplyHeader;
   setup.user = &c;
   c.asked_range = false;
   c.req_first = 0;
@@ -136,8 +136,8 @@ TransferSetup TransferLoop::Worker::NextRequest(Conn& c) const {
     }
   } else if (t.ranges) {
     c.asked_range = true;
-    c.req_first = c.piece->pos;
-    c.req_last = c.piece->end - 1;
+    c.req_first = c.piece->pos();
+    c.req_last = c.piece->end() - 1;
     setup.range = std::to_string(c.req_first) + "-" + std::to_string(c.req_last);
     // Ranges of another version of the file must not be mixed in.
     if (!t.etag.empty() && !t.etag.starts_with("W/"))

@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "download/body_writer.h"
 #include "download/curl_handles.h"
 #include "download/disk_steps.h"
 #include "download/download_file.h"
@@ -37,8 +38,6 @@ using Clock = std::chrono::steady_clock;
 inline constexpr int kMaxRestarts = 3;
 inline constexpr std::chrono::milliseconds kIdleWake{1000};
 inline constexpr std::chrono::milliseconds kBusyWake{100};
-inline constexpr std::size_t kCompareChunk = 64 * 1024;
-inline constexpr std::uint64_t kWritebackBytes = 16 << 20;
 
 inline bool IsHttpAddress(std::string_view url) {
   const auto colon = url.find("://");
@@ -64,10 +63,31 @@ enum class StopReason {
   kDisk,           // the file could not be made or written
 };
 
+struct Conn;
+
+// What curl's callbacks hand on for a connection: the head of a final reply
+// and its body bytes. All they reach of the worker; false from either aborts
+// the transfer.
+class ReplyTaker {
+ public:
+  // A final reply, judged at the end of its head or at its first body byte.
+  virtual bool TakeHead(Conn& c) = 0;
+  virtual bool TakeBody(Conn& c, const char* data, std::size_t n) = 0;
+
+ protected:
+  ~ReplyTaker() = default;
+};
+
+// curl's callbacks, given the connection as their user pointer: header lines
+// gathered into its reply's headers, the head and body handed to its taker.
+std::size_t OnReplyHeader(char* data, std::size_t size, std::size_t n, void* user);
+std::size_t OnReplyBody(char* data, std::size_t size, std::size_t n, void* user);
+
 // One connection's slot in a download: a transfer in flight, or waiting to
 // try its piece again.
 struct Conn {
   Task* task = nullptr;
+  ReplyTaker* taker = nullptr;
   HolderId id = 0;
   EasyHandle easy;  // set while the transfer is in the multi handle
   Piece* piece = nullptr;
@@ -102,10 +122,10 @@ struct Conn {
 };
 
 struct Task {
-  TransferLoop::Worker* worker = nullptr;
   TaskOrder order;
   std::string key;
   std::optional<DownloadFile> file;  // made once the address is taken
+  BodyWriter body;                   // the reply bytes into `file`
 
   std::optional<ResumeRecord> record;  // found at the start and fitting the file
 
@@ -132,7 +152,6 @@ struct Task {
   std::int64_t file_bytes = 0;
   std::int64_t written = 0;
   std::int64_t saved_bytes = -1;
-  std::uint64_t unwritten_back = 0;  // bytes written since writeback was last started
   Clock::time_point next_save{};
   Clock::time_point last_progress{};
   std::uint64_t progress_bytes = 0;
@@ -146,12 +165,11 @@ struct Task {
 };
 
 // Everything the loop's thread owns. Nothing here is touched by another thread.
-struct TransferLoop::Worker {
+struct TransferLoop::Worker final : ReplyTaker {
   TransferLoop& loop;
   const DownloaderSettings& settings;
   CURLM* multi;
   std::vector<std::unique_ptr<Task>> tasks;
-  std::vector<char> compare_buffer = std::vector<char>(kCompareChunk);
   HostLimits host_limits;
   DiskSteps disk;
   PaceRules pace_rules;
@@ -205,13 +223,14 @@ struct TransferLoop::Worker {
   static void ReleasePiece(Conn& c);
   void RemoveConn(Conn& c);
   static Conn* FindConn(Task& t, HolderId id);
-  static std::size_t OnHeader(char* data, std::size_t size, std::size_t n, void* user);
   void CountProgress(Conn& c, std::uint64_t n);
   // Bytes that arrive for a stretch already in place: kept when the version
   // is proved the same, otherwise compared with what the file holds.
-  bool SameAsFile(Task& t, const char* data, std::uint64_t n, std::uint64_t offset);
-  static std::size_t OnBody(char* data, std::size_t size, std::size_t n, void* user);
-  bool Take(Conn& c, const char* p, std::size_t left);
+  static bool SameAsFile(Task& t, const char* data, std::uint64_t n, std::uint64_t offset);
+  // Accepts a final reply (Accept, then Accepted).
+  bool TakeHead(Conn& c) override;
+  // Body bytes into the file (or the side file), the figures published.
+  bool TakeBody(Conn& c, const char* data, std::size_t n) override;
   // New bytes in the file: the connection's piece is getting on.
   static void Wrote(Conn& c);
   // A final reply was judged good: the host allows at least the connections

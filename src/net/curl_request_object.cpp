@@ -13,6 +13,7 @@
 #include "net/header_cookie.h"
 #include "net/wire_url.h"
 #include "platform/wait_hook.h"
+#include "text/ascii.h"
 
 namespace wuqu {
 namespace {
@@ -23,10 +24,6 @@ constexpr std::size_t kMaxResponseHeaderBytes = std::size_t{1} << 20;
 constexpr long kMaxRedirects = 10;
 // Longest single wait in the transfer loop; the time-out checks run at least this often.
 constexpr int kMaxPollMs = 200;
-
-bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
-  return a.size() == b.size() && FindIgnoringCase(a, b) == 0;
-}
 
 bool HasLineBreakOrNul(std::string_view text) {
   return text.find_first_of(std::string_view("\r\n\0", 3)) != std::string_view::npos;
@@ -90,7 +87,7 @@ class CurlRequestObject final : public RequestObject {
   void SetRequestHeader(const Text& name, const Text& value) override {
     if (!opened_ || name.empty() || HasLineBreakOrNul(name) || HasLineBreakOrNul(value)) return;
     for (auto& header : request_headers_) {
-      if (EqualsIgnoringCase(header.first, name)) {
+      if (EqualsNoCase(header.first, name)) {
         header = {name, value};
         return;
       }
@@ -303,24 +300,21 @@ class CurlRequestObject final : public RequestObject {
       return;
     }
     if ((line.front() == ' ' || line.front() == '\t') && !response_headers_.empty()) {
-      const Text more = Trim(line);  // a folded continuation of the previous value
+      const Text more(TrimSpacesAndTabs(line));  // a folded continuation of the previous value
       if (!more.empty()) response_headers_.back().append(" ").append(more);
       return;
     }
     const std::size_t colon = line.find(':');
     if (colon == std::string_view::npos) return;
-    response_headers_.push_back(Text(line.substr(0, colon)) + ": " + Trim(line.substr(colon + 1)));
+    response_headers_.push_back(Text(line.substr(0, colon)) + ": " +
+                                 Text(TrimSpacesAndTabs(line.substr(colon + 1))));
   }
 
   static int ParseStatus(std::string_view line) {
     const std::size_t space = line.find(' ');
     if (space == std::string_view::npos) return 0;
-    int code = 0;
-    for (std::size_t i = space + 1; i < line.size() && i < space + 4; ++i) {
-      if (line[i] < '0' || line[i] > '9') return 0;
-      code = code * 10 + (line[i] - '0');
-    }
-    return code;
+    // Up to three digits; anything else there gives 0.
+    return static_cast<int>(ParseDecimal(line.substr(space + 1, 3)).value_or(0));
   }
 
   static int OnConnected(void* self_ptr, char*, char*, int, int) {

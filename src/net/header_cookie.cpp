@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "text/ascii.h"
+
 namespace wuqu {
 namespace {
 
@@ -10,10 +12,6 @@ constexpr std::string_view kDeletionMark = "=deleted";
 
 bool IsBlank(char c) {
   return c == ' ' || c == '\t';
-}
-
-char AsciiLower(char c) {
-  return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + ('a' - 'A')) : c;
 }
 
 Text ReplaceQuoteMarker(std::string_view marker) {
@@ -52,11 +50,8 @@ std::size_t FindIgnoringCase(std::string_view haystack, std::string_view needle,
   if (from > haystack.size() || needle.size() > haystack.size() - from)
     return std::string_view::npos;
   const auto last = haystack.size() - needle.size();
-  for (std::size_t i = from; i <= last; ++i) {
-    std::size_t k = 0;
-    while (k < needle.size() && AsciiLower(haystack[i + k]) == AsciiLower(needle[k])) ++k;
-    if (k == needle.size()) return i;
-  }
+  for (std::size_t i = from; i <= last; ++i)
+    if (EqualsNoCase(haystack.substr(i, needle.size()), needle)) return i;
   return std::string_view::npos;
 }
 
@@ -76,26 +71,18 @@ Text TextBetween(std::string_view source, std::string_view left, std::string_vie
   return Text(source.substr(p, q - p));
 }
 
-Text Trim(std::string_view text) {
-  std::size_t begin = 0;
-  std::size_t end = text.size();
-  while (begin < end && IsBlank(text[begin])) ++begin;
-  while (end > begin && IsBlank(text[end - 1])) --end;
-  return Text(text.substr(begin, end - begin));
-}
-
 Text HeaderName(std::string_view line) {
   const std::size_t colon = line.find(':');
-  return colon == std::string_view::npos ? Text() : Trim(line.substr(0, colon));
+  return colon == std::string_view::npos ? Text() : Text(TrimSpacesAndTabs(line.substr(0, colon)));
 }
 
 Text HeaderValue(std::string_view line) {
   const std::size_t colon = line.find(':');
-  return colon == std::string_view::npos ? Text() : Trim(line.substr(colon + 1));
+  return colon == std::string_view::npos ? Text() : Text(TrimSpacesAndTabs(line.substr(colon + 1)));
 }
 
 Text CookieName(std::string_view item) {
-  return Trim(item.substr(0, item.find('=')));
+  return Text(TrimSpacesAndTabs(item.substr(0, item.find('='))));
 }
 
 bool HasCookieName(const std::vector<Text>& items, std::string_view name) {

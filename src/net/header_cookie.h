@@ -54,11 +54,10 @@ Text RemoveDuplicateItems(std::string_view text, std::string_view separator);
 Text MergeCookies(Text& jar, Text& fresh);
 
 // Helpers the operations above are made of, shared with the HTTP request.
-Text Trim(std::string_view text);
 std::vector<Text> SplitItems(std::string_view text, std::string_view separator);
 
 // Position (0-based) of `needle` in `haystack` from `from`, ASCII letters
-// compared without case; npos when absent.
+// compared without case (as EqualsNoCase does); npos when absent.
 std::size_t FindIgnoringCase(std::string_view haystack, std::string_view needle,
                              std::size_t from = 0);
 

@@ -6,6 +6,7 @@
 
 #include "net/header_cookie.h"
 #include "platform/com.h"
+#include "text/ascii.h"
 
 namespace wuqu {
 namespace {
@@ -88,8 +89,9 @@ Text ResponseCookies(const Text& response_headers) {
   Text cookies;
   for (const Text& line : SplitItems(response_headers, kCrLf)) {
     if (!Contains(line, kSetCookie)) continue;
-    const Text item = Contains(line, ";") ? Trim(TextBetween(line, "Set-Cookie:", ";"))
-                                          : Trim(RemoveAllIgnoringCase(line, "Set-Cookie:"));
+    const Text item = Contains(line, ";")
+                          ? Text(TrimSpacesAndTabs(TextBetween(line, "Set-Cookie:", ";")))
+                          : Text(TrimSpacesAndTabs(RemoveAllIgnoringCase(line, "Set-Cookie:")));
     cookies.append(item).append("; ");
   }
   if (!cookies.empty()) cookies.resize(cookies.size() - 2);

@@ -9,8 +9,19 @@ constexpr char FoldCase(char c) {
   return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
 }
 
+constexpr bool IsSpaceOrTab(char c) {
+  return c == ' ' || c == '\t';
+}
+
 constexpr bool IsBlank(char c) {
-  return c == ' ' || c == '\t' || c == '\r' || c == '\n';
+  return IsSpaceOrTab(c) || c == '\r' || c == '\n';
+}
+
+template <typename Blank>
+std::string_view TrimWhere(std::string_view text, Blank blank) {
+  while (!text.empty() && blank(text.front())) text.remove_prefix(1);
+  while (!text.empty() && blank(text.back())) text.remove_suffix(1);
+  return text;
 }
 
 }  // namespace
@@ -23,9 +34,11 @@ bool EqualsNoCase(std::string_view a, std::string_view b) {
 }
 
 std::string_view TrimBlanks(std::string_view text) {
-  while (!text.empty() && IsBlank(text.front())) text.remove_prefix(1);
-  while (!text.empty() && IsBlank(text.back())) text.remove_suffix(1);
-  return text;
+  return TrimWhere(text, IsBlank);
+}
+
+std::string_view TrimSpacesAndTabs(std::string_view text) {
+  return TrimWhere(text, IsSpaceOrTab);
 }
 
 bool IsDecimal(std::string_view text) {

@@ -16,6 +16,10 @@ bool EqualsNoCase(std::string_view a, std::string_view b);
 // `text` without the spaces, tabs, carriage returns and line feeds around it.
 std::string_view TrimBlanks(std::string_view text);
 
+// `text` without the spaces and tabs around it, the blanks HTTP allows around
+// a header value; line ends and every other byte stay.
+std::string_view TrimSpacesAndTabs(std::string_view text);
+
 // True for a non-empty run of the digits 0 to 9 and nothing else.
 bool IsDecimal(std::string_view text);
 

@@ -1,9 +1,12 @@
 // The download file on its own, on real files in a scratch folder: which
 // record an earlier run left counts, a new file leaves an older one alone
-// until it takes its name, and the steps that end a download.
+// until it takes its name, the steps that end a download, and a reply's
+// bytes written into it or compared with it.
 #include "download/download_file.h"
 
 #include <gtest/gtest.h>
+
+#include "download/body_writer.h"
 
 #include <filesystem>
 #include <fstream>
@@ -115,6 +118,47 @@ TEST_F(DownloadFileTest, ASideFileTakesTheTargetsNameOnlyWhenFinished) {
   other.DiscardSide();
   EXPECT_FALSE(std::filesystem::exists(SideFilePath(target_)));
   EXPECT_EQ(Read(target_), "new bytes");
+}
+
+// Bytes arriving for a stretch the file already holds are compared chunk by
+// chunk at their own offset: a difference in any chunk, not only the first,
+// is seen, and so is a stretch past the file's end.
+TEST_F(DownloadFileTest, ABodyWriterWritesAtTheOffsetAndComparesEveryChunk) {
+  constexpr std::size_t kChunk = BodyWriter::kCompareChunk;
+  const std::uint64_t size = 3 * kChunk + 100;
+  std::vector<char> bytes(size);
+  for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<char>(i * 7 + i / 251);
+  DownloadFile file(target_, disk_);
+  ASSERT_TRUE(file.Create(size, Record("src", size)));
+  BodyWriter writer;
+  // Written in two stretches, the later one first.
+  ASSERT_TRUE(writer.Write(file, bytes.data() + 1000, size - 1000, 1000));
+  ASSERT_TRUE(writer.Write(file, bytes.data(), 1000, 0));
+  EXPECT_EQ(Read(target_), std::string(bytes.begin(), bytes.end()));
+
+  struct Case {
+    const char* name;
+    std::uint64_t offset, n;
+    std::int64_t changed = -1;  // the byte of the arriving stretch made different
+    bool same;
+  };
+  const Case cases[] = {
+      {"all of it", 0, size, -1, true},
+      {"a stretch across chunks at an odd offset", 777, 2 * kChunk + 5, -1, true},
+      {"a difference in the first chunk", 0, size, 10, false},
+      {"a difference in the last chunk", 0, size, static_cast<std::int64_t>(size - 1), false},
+      {"a difference one past a chunk", 777, 2 * kChunk + 5, static_cast<std::int64_t>(kChunk),
+       false},
+      {"past the file's end", size - 10, 20, -1, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::vector<char> arriving(c.n, 0);
+    for (std::uint64_t i = 0; i < c.n && c.offset + i < size; ++i)
+      arriving[i] = bytes[c.offset + i];
+    if (c.changed >= 0) arriving[static_cast<std::size_t>(c.changed)] ^= 0x5a;
+    EXPECT_EQ(writer.Same(file, arriving.data(), c.n, c.offset), c.same);
+  }
 }
 
 }  // namespace

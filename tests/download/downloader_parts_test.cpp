@@ -419,10 +419,10 @@ TEST(PiecePlanTest, AResumedFileIsCutIntoItsGaps) {
   PiecePlan plan;
   plan.Reset(1000, {{0, 100}, {300, 400}, {900, 1200}});
   std::vector<std::pair<std::uint64_t, std::uint64_t>> pieces;
-  for (auto& p : plan.pieces()) pieces.emplace_back(p->pos, p->end);
+  for (auto& p : plan.pieces()) pieces.emplace_back(p->pos(), p->end());
   EXPECT_EQ(pieces, (Ranges{{100, 300}, {400, 900}}));
   EXPECT_EQ(plan.done().Bytes(), 300u);  // held within the file
-  EXPECT_EQ(plan.LargestFree()->pos, 400u);
+  EXPECT_EQ(plan.LargestFree()->pos(), 400u);
   EXPECT_FALSE(plan.Complete());
 }
 
@@ -436,44 +436,87 @@ TEST(PiecePlanTest, HoldersCheckOutReleaseAndFinishPieces) {
   PiecePlan plan;
   plan.Reset(4000);
   plan.SplitEven(*plan.pieces().front(), 4);  // [0,1000) [1000,2000) [2000,3000) [3000,4000)
-  plan.pieces()[3]->not_before = now + std::chrono::seconds(1);
+  plan.Defer(*plan.pieces()[3], now + std::chrono::seconds(1));
 
   Piece* a = plan.CheckOut(1, now);
   ASSERT_NE(a, nullptr);
-  EXPECT_EQ(a->pos, 2000u) << "the last of equal pieces that may be asked for now";
+  EXPECT_EQ(a->pos(), 2000u) << "the last of equal pieces that may be asked for now";
   Piece* b = plan.CheckOut(2, now);
   ASSERT_NE(b, nullptr);
-  EXPECT_EQ(b->pos, 1000u);
+  EXPECT_EQ(b->pos(), 1000u);
   Piece* c = plan.CheckOut(3, now);
   ASSERT_NE(c, nullptr);
-  EXPECT_EQ(c->pos, 0u);
+  EXPECT_EQ(c->pos(), 0u);
   EXPECT_EQ(plan.CheckOut(4, now), nullptr) << "the last one waits for its Retry-After";
-  EXPECT_EQ(plan.CheckOut(4, now + std::chrono::seconds(1))->pos, 3000u);
+  EXPECT_EQ(plan.CheckOut(4, now + std::chrono::seconds(1))->pos(), 3000u);
 
   // A duplicate of `a` by 5: the owner lets go, the helper owns it.
-  a->helper = 5;
+  plan.Apply(Steal{Steal::Kind::kDuplicate, a, a->pos()}, 5);
   plan.Release(*a, 1);
-  EXPECT_EQ(a->owner, 5);
-  EXPECT_EQ(a->helper, 0);
+  EXPECT_EQ(a->owner(), 5);
+  EXPECT_EQ(a->helper(), 0);
   // 2 finishes its piece while 6 fetches the same bytes: 6 is named, the piece goes.
-  b->helper = 6;
-  b->pos = b->end;
+  plan.Apply(Steal{Steal::Kind::kDuplicate, b, b->pos()}, 6);
+  plan.Advance(*b, b->end());
   EXPECT_EQ(plan.Finish(*b, 2), 6);
   EXPECT_EQ(plan.pieces().size(), 3u);
   // 3 reads on past its piece into a free one.
   plan.Release(*a, 5);
-  c->pos = c->end;
+  plan.Advance(*c, c->end());
   Piece* next = plan.FreeAt(1000);
   EXPECT_EQ(next, nullptr) << "[1000,2000) went with its finish";
   next = plan.FreeAt(2000);
   ASSERT_NE(next, nullptr);
   plan.RunOn(*c, *next, 3);
-  EXPECT_EQ(next->owner, 3);
-  EXPECT_EQ(c->owner, 0);
+  EXPECT_EQ(next->owner(), 3);
+  EXPECT_EQ(c->owner(), 0);
   plan.Tidy();
   EXPECT_EQ(plan.pieces().size(), 2u) << "the finished piece nobody holds is tidied away";
   plan.ReleaseAll();
-  for (const auto& p : plan.pieces()) EXPECT_TRUE(p->owner == 0 && p->helper == 0);
+  for (const auto& p : plan.pieces()) EXPECT_TRUE(p->owner() == 0 && p->helper() == 0);
+}
+
+// Where a held piece begins as its holder reads: fetched bytes move it on
+// (never past its end, never back), a reply that starts later gives the
+// stretch it skips back as a free piece, one that starts earlier (to compare
+// bytes in place) moves it back.
+TEST(PiecePlanTest, AHeldPieceBeginsWhereItsHolderReads) {
+  enum class Verb { kAdvance, kSkipTo, kReachBack };
+  struct Case {
+    const char* name;
+    Verb verb;
+    std::uint64_t at;
+    std::uint64_t pos;                 // of the held piece [100, 500) afterwards
+    Ranges free;                       // the pieces nobody holds afterwards
+  };
+  const Case cases[] = {
+      {"fetched up to 300", Verb::kAdvance, 300, 300, {}},
+      {"fetched past its end (a thief cut it)", Verb::kAdvance, 700, 500, {}},
+      {"an older position moves nothing", Verb::kAdvance, 50, 100, {}},
+      {"a reply from 250 gives back what it skips", Verb::kSkipTo, 250, 250, {{100, 250}}},
+      {"a reply from its start skips nothing", Verb::kSkipTo, 100, 100, {}},
+      {"read from 40 to compare", Verb::kReachBack, 40, 40, {}},
+      {"a later start is no reach back", Verb::kReachBack, 200, 100, {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    PiecePlan plan;
+    plan.Reset(500, {{0, 100}});
+    Piece& held = *plan.pieces().front();
+    plan.Hold(held, 1);
+    switch (c.verb) {
+      case Verb::kAdvance: plan.Advance(held, c.at); break;
+      case Verb::kSkipTo: plan.SkipTo(held, c.at); break;
+      case Verb::kReachBack: plan.ReachBack(held, c.at); break;
+    }
+    EXPECT_EQ(held.pos(), c.pos);
+    EXPECT_EQ(held.end(), 500u);
+    EXPECT_EQ(held.owner(), 1);
+    Ranges free;
+    for (const auto& p : plan.pieces())
+      if (p->owner() == 0) free.emplace_back(p->pos(), p->end());
+    EXPECT_EQ(free, c.free);
+  }
 }
 
 TEST(PiecePlanTest, EvenSplitCoversThePieceExactly) {
@@ -484,9 +527,9 @@ TEST(PiecePlanTest, EvenSplitCoversThePieceExactly) {
     ASSERT_EQ(plan.pieces().size(), parts);
     std::uint64_t pos = 0;
     for (auto& p : plan.pieces()) {
-      EXPECT_EQ(p->pos, pos);
+      EXPECT_EQ(p->pos(), pos);
       EXPECT_GE(p->Left(), 1000003 / parts);
-      pos = p->end;
+      pos = p->end();
     }
     EXPECT_EQ(pos, 1000003u);
   }
@@ -495,13 +538,13 @@ TEST(PiecePlanTest, EvenSplitCoversThePieceExactly) {
 TEST(PiecePlanTest, TidyingNeverLosesAMissingByte) {
   PiecePlan plan;
   plan.Reset(100);
-  plan.done().Add(0, 40);
-  plan.done().Add(60, 100);
-  plan.pieces().clear();  // say every holder dropped its piece
+  plan.AddDone(0, 40);
+  plan.AddDone(60, 100);
+  plan.Clear();  // say every holder dropped its piece
   plan.Tidy();
   ASSERT_EQ(plan.pieces().size(), 1u);
-  EXPECT_EQ(plan.pieces().front()->pos, 40u);
-  EXPECT_EQ(plan.pieces().front()->end, 60u);
+  EXPECT_EQ(plan.pieces().front()->pos(), 40u);
+  EXPECT_EQ(plan.pieces().front()->end(), 60u);
 }
 
 // Holders 1..n, each with a piece and a pace; which steal an idle one makes.
@@ -515,12 +558,12 @@ std::optional<Steal> StealFrom(PiecePlan& plan, const std::vector<Holding>& hold
   std::uint64_t total = 0;
   for (const auto& h : holdings) total += h.left;
   plan.Reset(total);
-  plan.pieces().clear();
+  plan.Clear();
   std::map<HolderId, Pace> paces;
   std::uint64_t pos = 0;
   HolderId id = 1;
   for (const auto& h : holdings) {
-    plan.Add(pos, pos + h.left)->owner = id;
+    plan.Hold(*plan.Add(pos, pos + h.left), id);
     paces[id++] = h.pace;
     pos += h.left;
   }
@@ -568,7 +611,7 @@ TEST(PiecePlanTest, AnIdleConnectionTakesFromWhoNeedsLongest) {
     ASSERT_EQ(steal.has_value(), c.kind.has_value());
     if (!steal) continue;
     EXPECT_EQ(steal->kind, *c.kind);
-    EXPECT_EQ(steal->victim->pos, c.victim_pos);
+    EXPECT_EQ(steal->victim->pos(), c.victim_pos);
     if (steal->kind != Steal::Kind::kDuplicate) {
       EXPECT_EQ(steal->cut, c.cut);
     }
@@ -580,7 +623,7 @@ TEST(PiecePlanTest, ApplyingAStealLeavesEveryByteHeldOnce) {
   auto steal = StealFrom(plan, {{1000, Pace{1000, true}}, {500, Pace{10, true}}}, 1000);
   ASSERT_TRUE(steal);
   Piece* taken = plan.Apply(*steal, 9);
-  EXPECT_EQ(taken->owner, 9);
+  EXPECT_EQ(taken->owner(), 9);
   EXPECT_EQ(steal->victim->Left(), 0u);  // its holder stops at once
   std::uint64_t held = 0;
   for (auto& p : plan.pieces()) held += p->Left();
@@ -591,8 +634,8 @@ TEST(PiecePlanTest, ApplyingAStealLeavesEveryByteHeldOnce) {
   steal->kind = Steal::Kind::kDuplicate;
   Piece* same = plan.Apply(*steal, 7);
   EXPECT_EQ(same, steal->victim);
-  EXPECT_EQ(same->owner, 1);
-  EXPECT_EQ(same->helper, 7);
+  EXPECT_EQ(same->owner(), 1);
+  EXPECT_EQ(same->helper(), 7);
   EXPECT_FALSE(plan.ChooseSteal([](HolderId) { return Pace{10, true}; }, 1000, {}))
       << "a piece with a helper is not taken from twice";
 }

@@ -32,18 +32,26 @@ TEST(AsciiTest, EqualsNoCaseFoldsAsciiLettersOnly) {
   }
 }
 
-TEST(AsciiTest, TrimBlanksTakesSpacesTabsAndLineEndsFromBothEnds) {
+// TrimBlanks takes line ends too; TrimSpacesAndTabs (HTTP's blanks around a
+// header value) leaves them.
+TEST(AsciiTest, TrimsTakeTheirBlanksFromBothEnds) {
   struct Case {
-    std::string_view in, out;
+    std::string_view in, blanks, spaces_and_tabs;
   };
   const Case cases[] = {
-      {" \t bytes 0-1/2 \r\n", "bytes 0-1/2"},
-      {"a b", "a b"},
-      {" \r\n\t", ""},
-      {"", ""},
-      {"\v x \f", "\v x \f"},  // other control bytes stay
+      {" \t bytes 0-1/2 \r\n", "bytes 0-1/2", "bytes 0-1/2 \r\n"},
+      {"\t a=1; b \t", "a=1; b", "a=1; b"},
+      {"a b", "a b", "a b"},
+      {" \r\n\t", "", "\r\n"},
+      {" \t ", "", ""},
+      {"", "", ""},
+      {"\v x \f", "\v x \f", "\v x \f"},  // other control bytes stay
+      {"\xA1\xA1x\xA1\xA1", "\xA1\xA1x\xA1\xA1", "\xA1\xA1x\xA1\xA1"},  // a wide space stays
   };
-  for (const auto& c : cases) EXPECT_EQ(TrimBlanks(c.in), c.out) << '"' << c.in << '"';
+  for (const auto& c : cases) {
+    EXPECT_EQ(TrimBlanks(c.in), c.blanks) << '"' << c.in << '"';
+    EXPECT_EQ(TrimSpacesAndTabs(c.in), c.spaces_and_tabs) << '"' << c.in << '"';
+  }
 }
 
 TEST(AsciiTest, ParseDecimalTakesDigitsOnlyWithin64Bits) {
