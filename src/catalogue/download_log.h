@@ -51,6 +51,9 @@ class DownloadLog {
   virtual void Started(RecordId record, const Text& media_url, const Text& target_path) = 0;
   // The downloader has learnt the size of its file.
   virtual void SizeKnown(RecordId record, std::int64_t size) = 0;
+  // The downloader has named the version of the server's file the download
+  // holds (again when it started over on a changed file).
+  virtual void ValidatorsKnown(RecordId record, const download::Validators& validators) = 0;
   // It ended: complete or failed, with the downloader's last word on it.
   virtual void Ended(RecordId record, const download::TaskState& state) = 0;
   // It was not fetched: its file of `size` bytes was there already.
@@ -76,6 +79,7 @@ class NoDownloadLog final : public DownloadLog {
   }
   void Started(RecordId, const Text&, const Text&) override {}
   void SizeKnown(RecordId, std::int64_t) override {}
+  void ValidatorsKnown(RecordId, const download::Validators&) override {}
   void Ended(RecordId, const download::TaskState&) override {}
   void AlreadyThere(RecordId, const Text&, const Text&, std::int64_t) override {}
   std::vector<UnfinishedDownload> Unfinished() override { return {}; }

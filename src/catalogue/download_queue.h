@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <deque>
+#include <memory>
 #include <optional>
 #include <vector>
 
@@ -41,6 +42,8 @@ class DownloadQueue {
     RecordId record = kNotRemembered;  // what the download log calls it
     Text play_page;                    // of its track; empty for an address typed
     bool size_noted = false;           // the log has its file's size
+    // The validators the log has of it (the downloader's, shared).
+    std::shared_ptr<const download::Validators> validators_noted{};
   };
   // A line to show once the hold is over: a failure's status, or the
   // finished line (of one download, or of a whole batch).

@@ -135,6 +135,12 @@ void NoteEndings(CatalogueWindow& window, const Text& program_folder, const Text
     const bool failed = look.state.phase == TaskPhase::kFailed;
     const bool stopped = look.state.phase == TaskPhase::kStopped;
     const bool complete = Completed(look);
+    // The version it holds, written before its end: a download may name it
+    // and end within one tick.
+    if (look.state.validators && look.state.validators != it->validators_noted) {
+      log.ValidatorsKnown(it->record, *look.state.validators);
+      it->validators_noted = look.state.validators;
+    }
     if (!failed && !stopped && !complete) {
       // Lets the next run tell a file completed just before a kill.
       if (!it->size_noted && look.state.size >= 0) {

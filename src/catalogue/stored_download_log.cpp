@@ -63,6 +63,11 @@ void StoredDownloadLog::SizeKnown(RecordId record, std::int64_t size) {
   Wrote(store_->MarkSize(record, size));
 }
 
+void StoredDownloadLog::ValidatorsKnown(RecordId record, const download::Validators& validators) {
+  if (!store_ || record == kNotRemembered) return;
+  Wrote(store_->MarkValidators(record, validators.etag, validators.last_modified));
+}
+
 void StoredDownloadLog::Ended(RecordId record, const download::TaskState& state) {
   if (!store_ || record == kNotRemembered) return;
   const bool complete = state.phase == download::TaskPhase::kComplete;

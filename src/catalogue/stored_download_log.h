@@ -23,6 +23,7 @@ class StoredDownloadLog final : public DownloadLog {
   std::vector<RecordId> Asked(const std::vector<Text>& play_pages, bool as_batch) override;
   void Started(RecordId record, const Text& media_url, const Text& target_path) override;
   void SizeKnown(RecordId record, std::int64_t size) override;
+  void ValidatorsKnown(RecordId record, const download::Validators& validators) override;
   void Ended(RecordId record, const download::TaskState& state) override;
   void AlreadyThere(RecordId record, const Text& media_url, const Text& target_path,
                     std::int64_t size) override;

@@ -22,6 +22,7 @@ TaskState StateOf(const TaskFigures& f) {
   s.requests = f.requests.load(std::memory_order_relaxed);
   s.receiving = f.receiving.load(std::memory_order_relaxed);
   s.connection_target = f.target.load(std::memory_order_relaxed);
+  s.validators = f.validators.load(std::memory_order_acquire);
   return s;
 }
 

@@ -24,6 +24,7 @@ struct TaskFigures {
   std::atomic<std::int64_t> requests{0};
   std::atomic<int> receiving{0};  // connections receiving a reply now
   std::atomic<int> target{0};     // connections the host allows now
+  std::atomic<std::shared_ptr<const Validators>> validators{};
 };
 
 // One download as Start hands it over: copies, nothing borrowed.

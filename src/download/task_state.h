@@ -1,6 +1,8 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
+#include <string>
 
 // What the window side can read of one download: whether it runs, ended
 // complete, or ended for good with a cause from a small fixed set.
@@ -29,6 +31,15 @@ enum class FailureCause {
   kAddressRefused,   // not an http or https address
 };
 
+// What names the version of the server's file a download holds: the ETag
+// and Last-Modified of the reply it took, as the server sent them (for a
+// resumed download the same as its resume record's). Either may be empty.
+struct Validators {
+  std::string etag;
+  std::string last_modified;
+  bool operator==(const Validators&) const = default;
+};
+
 struct TaskState {
   TaskPhase phase = TaskPhase::kNone;
   FailureCause cause = FailureCause::kNone;
@@ -40,6 +51,10 @@ struct TaskState {
   std::int64_t requests = 0;    // requests sent, retries included
   int receiving = 0;            // connections receiving a reply now
   int connection_target = 0;    // connections the host allows now (its limit once learned)
+  // Set once a reply that names its version is taken (a new one when the
+  // download starts over on a changed file); null before, and for a server
+  // that names none. Shared, so a copy of the state stays cheap.
+  std::shared_ptr<const Validators> validators{};
 };
 
 }  // namespace wuqu::download

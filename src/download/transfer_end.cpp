@@ -192,6 +192,8 @@ void TransferLoop::Worker::StartOver(Task& t) {
   t.file->Close();
   if (t.unknown_length) t.file->DiscardSide();
   DropRecord(t);
+  // The version it held is no longer the one being fetched.
+  t.order.figures->validators.store(nullptr, std::memory_order_release);
   t.plan.Reset(0);
   t.known = t.ranges = t.whole = t.unknown_length = false;
   t.validated = t.done_proven = false;

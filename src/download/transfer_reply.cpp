@@ -105,6 +105,10 @@ bool TransferLoop::Worker::TakeFirst(Conn& c, const ReplyDecision& d) {
   t.etag = c.headers.etag;
   t.last_modified = c.headers.last_modified;
   t.validated = !t.etag.empty() || !t.last_modified.empty();
+  t.order.figures->validators.store(
+      t.validated ? std::make_shared<const Validators>(Validators{t.etag, t.last_modified})
+                  : nullptr,
+      std::memory_order_release);
   t.ranges = d.ranges;
   t.whole = d.size.has_value() && !d.ranges;
   c.at = d.body_first;

@@ -33,12 +33,15 @@ constexpr const char* kMigrations[] = {
     "CREATE INDEX downloads_by_track ON downloads(track, id);"
     "CREATE INDEX downloads_by_target ON downloads(target, id);"
     "CREATE INDEX downloads_unfinished ON downloads(id) WHERE phase < 2;",
+    // 1 -> 2: the version of the server's file a download holds.
+    "ALTER TABLE downloads ADD COLUMN etag BLOB NOT NULL DEFAULT x'';"
+    "ALTER TABLE downloads ADD COLUMN last_modified BLOB NOT NULL DEFAULT x'';",
 };
 static_assert(std::size(kMigrations) == kSchemaVersion);
 
 constexpr const char* kColumns =
     "id, track, media_url, target, size, phase, cause, http_status, ifnull(batch, 0), position, "
-    "queued_ms, started_ms, ended_ms";
+    "queued_ms, started_ms, ended_ms, etag, last_modified";
 
 DownloadRecord RecordAt(const Statement& s) {
   DownloadRecord r;
@@ -55,6 +58,8 @@ DownloadRecord RecordAt(const Statement& s) {
   r.queued_ms = s.Int(10);
   r.started_ms = s.Int(11);
   r.ended_ms = s.Int(12);
+  r.etag = s.Bytes(13);
+  r.last_modified = s.Bytes(14);
   return r;
 }
 
@@ -252,9 +257,13 @@ bool Store::Prepare() {
   insert_batch_ = Statement(db, "INSERT INTO batches(created_ms) VALUES(?1)");
   insert_download_ = Statement(
       db, "INSERT INTO downloads(track, batch, position, queued_ms) VALUES(?1, nullif(?2, 0), ?3, ?4)");
-  mark_running_ = Statement(
-      db, "UPDATE downloads SET phase=1, media_url=?2, target=?3, started_ms=?4 WHERE id=?1");
+  // A download started again names its version anew.
+  mark_running_ = Statement(db,
+                            "UPDATE downloads SET phase=1, media_url=?2, target=?3, started_ms=?4, "
+                            "etag=x'', last_modified=x'' WHERE id=?1");
   mark_size_ = Statement(db, "UPDATE downloads SET size=?2 WHERE id=?1 AND phase=1");
+  mark_validators_ =
+      Statement(db, "UPDATE downloads SET etag=?2, last_modified=?3 WHERE id=?1 AND phase=1");
   mark_complete_ =
       Statement(db, "UPDATE downloads SET phase=2, size=?2, ended_ms=?3 WHERE id=?1");
   mark_failed_ = Statement(
@@ -274,7 +283,7 @@ bool Store::Prepare() {
   last_to_write_ =
       Statement(db, "SELECT count(*) FROM downloads WHERE target=?2 AND id>?1 AND phase>0");
   return insert_batch_.Ok() && insert_download_.Ok() && mark_running_.Ok() && mark_size_.Ok() &&
-         mark_complete_.Ok() && mark_failed_.Ok() && mark_already_.Ok() && unfinished_.Ok() &&
+         mark_validators_.Ok() && mark_complete_.Ok() && mark_failed_.Ok() && mark_already_.Ok() && unfinished_.Ok() &&
          last_of_.Ok() && last_to_write_.Ok() && find_.Ok();
 }
 
@@ -322,6 +331,12 @@ bool Store::MarkRunning(std::int64_t id, const std::string& media_url, const std
 bool Store::MarkSize(std::int64_t id, std::int64_t size) {
   mark_size_.Bind(1, id).Bind(2, size);
   return Change(mark_size_);
+}
+
+bool Store::MarkValidators(std::int64_t id, const std::string& etag,
+                           const std::string& last_modified) {
+  mark_validators_.Bind(1, id).BindBytes(2, etag).BindBytes(3, last_modified);
+  return Change(mark_validators_);
 }
 
 bool Store::MarkComplete(std::int64_t id, std::int64_t size) {

@@ -18,7 +18,7 @@
 namespace wuqu::store {
 
 // The layout this program writes; user_version of a current file.
-inline constexpr int kSchemaVersion = 1;
+inline constexpr int kSchemaVersion = 2;
 
 enum class DownloadPhase : int {
   kQueued = 0,    // asked for, not started yet
@@ -41,6 +41,10 @@ struct DownloadRecord {
   std::int64_t queued_ms = 0;  // milliseconds since the epoch
   std::int64_t started_ms = 0;
   std::int64_t ended_ms = 0;
+  // What named the version of the server's file it holds, as the server
+  // sent them (empty when unknown, or when the server named none).
+  std::string etag;
+  std::string last_modified;
 };
 
 // Why a store was not opened as it stands.
@@ -80,6 +84,9 @@ class Store {
   bool MarkRunning(std::int64_t id, const std::string& media_url, const std::string& target);
   // The size of a running download's file, once known.
   bool MarkSize(std::int64_t id, std::int64_t size);
+  // The ETag and Last-Modified of the version a running download holds,
+  // once known.
+  bool MarkValidators(std::int64_t id, const std::string& etag, const std::string& last_modified);
   bool MarkComplete(std::int64_t id, std::int64_t size);
   bool MarkFailed(std::int64_t id, int cause, int http_status);
   // The media address, target and size of a download that ended complete
@@ -114,6 +121,7 @@ class Store {
   Statement insert_download_;
   Statement mark_running_;
   Statement mark_size_;
+  Statement mark_validators_;
   Statement mark_complete_;
   Statement mark_failed_;
   Statement mark_already_;

@@ -234,6 +234,64 @@ TEST_F(RememberedDownloadTest, AFileCompletedJustBeforeAKillIsNotFetchedAgain) {
   }
 }
 
+// The version of the server's file a download holds is written with its
+// record once the downloader names it, again when it names another (the file
+// changed and the download started over), also when it names it in the very
+// tick the download ends; one whose server names none has none. A download
+// taken up by the next run has none until it names its version anew.
+TEST_F(RememberedDownloadTest, TheVersionADownloadHoldsIsWrittenWithItsRecord) {
+  using download::Validators;
+  const auto version = [](std::string etag, std::string modified) {
+    return std::make_shared<const Validators>(Validators{std::move(etag), std::move(modified)});
+  };
+  const std::string monday = "Mon, 01 Jan 2024 00:00:00 GMT";
+  const std::string tuesday = "Tue, 02 Jan 2024 00:00:00 GMT";
+  // Each track's last record's validators, in list order.
+  const auto written = [&] {
+    std::vector<std::pair<std::string, std::string>> out;
+    store::OpenResult opened = store::Store::Open(store_path_);
+    for (int row = 0; row < 4; ++row) {
+      const auto last = opened.store->LastOf(sites_.catalogue_base_url + Track(row).href);
+      out.emplace_back(last ? last->etag : "-", last ? last->last_modified : "-");
+    }
+    return out;
+  };
+  {
+    ProgramRun run(store_path_);
+    ShowCategory(run);
+    run.w.selected_row = 0;
+    run.w.also_selected = {1, 2, 3};
+    DownloadSelectedTrack(run.w, sites_, program_folder_, run.session);
+    run.downloader.states[1] = {.phase = TaskPhase::kRunning, .size = 1000};
+    run.downloader.states[1].validators = version("\"v0\"", monday);
+    Tick(run);
+    run.downloader.states[1].validators = version("\"v1\"", tuesday);  // started over
+    Tick(run);
+    End(run, 1, TaskPhase::kComplete);
+    Tick(run);
+    run.downloader.states[2].validators = version("", monday);  // named and ended at once
+    End(run, 2, TaskPhase::kComplete);
+    Tick(run);
+    End(run, 3, TaskPhase::kComplete);  // its server names no version
+    Tick(run);
+    run.downloader.states[4] = {.phase = TaskPhase::kRunning, .size = 1000};
+    run.downloader.states[4].validators = version("\"v0\"", "");
+    Tick(run);
+    EXPECT_TRUE(run.messages.str().empty());
+  }  // the run ends with the last track unfinished
+  const std::vector<std::pair<std::string, std::string>> first_run = {
+      {"\"v1\"", tuesday}, {"", monday}, {"", ""}, {"\"v0\"", ""}};
+  EXPECT_EQ(written(), first_run);
+  EXPECT_EQ(Phases(), (std::vector<std::string>{kComplete, kComplete, kComplete, kRunning}));
+
+  {
+    ProgramRun next(store_path_);
+    ResumeUnfinishedDownloads(next.w, sites_, program_folder_, next.session);
+    ASSERT_EQ(next.downloader.tasks.size(), 1u);
+  }
+  EXPECT_EQ(written().back(), std::make_pair(std::string(), std::string()));
+}
+
 // A track whose last download completed is not fetched again while its file
 // is as that download left it; any sign that it is not sends it to the
 // downloader as before. A right click and the Download button alike.

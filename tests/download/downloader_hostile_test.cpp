@@ -8,6 +8,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <optional>
+
 #include "download/downloader_testing.h"
 #include "download/hostile_server.h"
 #include "download/piece_plan.h"
@@ -318,10 +320,12 @@ TEST(DownloaderHostileTest, RepliesCutShortCompleteWithLittleMoreThanTheFileOnTh
 
 // ---- resuming from a server that names no version ----
 
-// Gets about half the file, the second half stalling, and stops.
-void FetchFirstHalf(HostileServer& server, const std::string& target) {
-  server.SetPlan([](const HostileRequest& r) {
-    HostileReply reply{.etag = false, .last_modified = false};
+// Gets about half the file, the second half stalling, and stops. The
+// server's replies are `form`'s (by default naming no version).
+void FetchFirstHalf(HostileServer& server, const std::string& target,
+                    HostileReply form = {.etag = false, .last_modified = false}) {
+  server.SetPlan([form](const HostileRequest& r) {
+    HostileReply reply = form;
     if (r.number > 1 && r.first >= kSize / 2) reply.form = Form::kStall;
     return reply;
   });
@@ -362,6 +366,65 @@ TEST(DownloaderHostileTest, ResumeWithoutValidatorsComparesBytesOnDiskBeforeTrus
     EXPECT_GT(done.RunFrom(first), 0u) << range;
     if (version == 0) {
       EXPECT_GT(first, 0u) << "an unchanged file is continued, not fetched again";
+    }
+  }
+}
+
+// ---- the version a download reports ----
+
+// A download reports the ETag and Last-Modified of the reply it took, as the
+// server sent them, whether it began the file or continued it from its
+// record; a server that names no version leaves them unset; a file that
+// changed midway reports the version the download ended with.
+TEST(DownloaderHostileTest, ReportsTheValidatorsOfTheVersionItHolds) {
+  const std::string monday = "Mon, 01 Jan 2024 00:00:00 GMT";
+  const std::string tuesday = "Tue, 02 Jan 2024 00:00:00 GMT";
+  struct Case {
+    const char* server;
+    HostileReply reply;
+    bool changes_after_first;  // every request after the first gets version 1
+    bool resumed;              // a first download got half the file and was let go
+    std::optional<Validators> expected;
+  };
+  const Case cases[] = {
+      {"ETag and Last-Modified", {}, false, false, Validators{"\"v0\"", monday}},
+      {"ETag only", {.last_modified = false}, false, false, Validators{"\"v0\"", ""}},
+      {"Last-Modified only", {.etag = false}, false, false, Validators{"", monday}},
+      {"neither", {.etag = false, .last_modified = false}, false, false, std::nullopt},
+      {"a new version after the first reply", {}, true, false, Validators{"\"v1\"", tuesday}},
+      {"resumed from its record", {}, false, true, Validators{"\"v0\"", monday}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.server);
+    ScratchFolder dir;
+    const std::string target = dir / "track.mp4";
+    HostileServer server(kSize, [&c](const HostileRequest& r) {
+      HostileReply reply = c.reply;
+      if (c.changes_after_first && r.number > 1) reply.version = 1;
+      return reply;
+    });
+    if (c.resumed) {
+      FetchFirstHalf(server, target, c.reply);
+      ASSERT_TRUE(LoadResumeRecord(ResumeRecordPath(target)));
+      server.SetPlan([&c](const HostileRequest&) { return c.reply; });
+    }
+    const int before = server.Requests();
+    auto d = CreateDownloader(QuickSettings());
+    d->Start(MakeRequest(server.Url(), target, kConnections));
+    ASSERT_TRUE(WaitIdle(*d, 30s));
+    const TaskState state = d->Report();
+    EXPECT_EQ(state.phase, TaskPhase::kComplete);
+    EXPECT_EQ(FileSha256(target), Sha256Hex(server.Content(c.changes_after_first ? 1 : 0)));
+    if (c.resumed) {
+      const auto requests = server.RawRequests();
+      ASSERT_GT(requests.size(), static_cast<std::size_t>(before));
+      const std::string range = requests[before].Header("Range");
+      ASSERT_TRUE(range.starts_with("bytes=")) << range;
+      EXPECT_GT(std::stoull(range.substr(6)), 0u) << "the second download did not continue";
+    }
+    ASSERT_EQ(state.validators != nullptr, c.expected.has_value());
+    if (c.expected) {
+      EXPECT_EQ(*state.validators, *c.expected);
     }
   }
 }

@@ -39,6 +39,8 @@ class DownloaderTransferTest : public ::testing::Test {
     EXPECT_EQ(FileSha256(target), site_->MediaSha256(path));
     EXPECT_EQ(d->GetTransferredBytes(), static_cast<std::int64_t>(size));
     EXPECT_EQ(d->GetAmountFigure(), static_cast<std::int64_t>(size / 4));
+    // The version it holds is the one the site names.
+    EXPECT_TRUE(report.validators && report.validators->etag == site_->MediaETag(path));
     // Nothing of the download is left beside the file.
     EXPECT_EQ(dir_.Names(), std::vector<std::string>{name});
     return report;

@@ -187,10 +187,34 @@ TEST_F(StoreTest, MigratesFromEveryEarlierLayout) {
     std::string sql = "PRAGMA user_version=" + std::to_string(from) + ";";
     for (int v = 0; v < from; ++v) sql += MigrationFrom(v);
     sql += "CREATE TABLE notes_of_the_user(x); INSERT INTO notes_of_the_user VALUES(7);";
+    // From the first layout on, a download it remembers, in the columns
+    // every layout has.
+    if (from >= 1) {
+      sql +=
+          "INSERT INTO batches VALUES(1, 5);"
+          "INSERT INTO downloads(track, media_url, target, size, phase, cause, http_status, "
+          "batch, position, queued_ms, started_ms, ended_ms) "
+          "VALUES(x'CEE8', 'http://m/a.mp4', '/d/a.mp4', 42, 3, 6, 404, 1, 1, 10, 11, 12);";
+    }
     RawExecute(path_, sql);
     OpenResult opened = Store::Open(path_);
     ASSERT_TRUE(opened.store) << opened.detail;
     EXPECT_EQ(opened.problem, OpenProblem::kNone);
+    if (from >= 1) {
+      const auto kept = opened.store->LastOf("\xCE\xE8");
+      ASSERT_TRUE(kept);
+      EXPECT_EQ(kept->media_url, "http://m/a.mp4");
+      EXPECT_EQ(kept->target, "/d/a.mp4");
+      EXPECT_EQ(kept->size, 42);
+      EXPECT_EQ(kept->phase, DownloadPhase::kFailed);
+      EXPECT_EQ(kept->cause, 6);
+      EXPECT_EQ(kept->http_status, 404);
+      EXPECT_EQ(kept->batch, 1);
+      EXPECT_EQ(kept->position, 1);
+      EXPECT_EQ(kept->ended_ms, 12);
+      EXPECT_EQ(kept->etag, "");  // not known of a download of an older layout
+      EXPECT_EQ(kept->last_modified, "");
+    }
     EXPECT_EQ(opened.store->AddDownloads({"x", "y"}, true).size(), 2u);
     opened.store.reset();
     EXPECT_EQ(RawInt(path_, "PRAGMA user_version"), kSchemaVersion);
@@ -282,6 +306,44 @@ TEST_F(StoreTest, RecordsAndTheirQuestions) {
   EXPECT_EQ(last.size(), 4u);
   EXPECT_EQ(last[gbk_track], DownloadPhase::kFailed);
   EXPECT_EQ(last["p3"], DownloadPhase::kRunning);
+}
+
+// The version of the server's file a download holds: written while it runs
+// (kept byte for byte), read back with its record in a later run, kept when
+// it completes, and forgotten when the download is started again until it
+// names its version anew. A download not running takes none.
+TEST_F(StoreTest, ValidatorsOfARunningDownload) {
+  const std::string etag = "W/\"s2dc6c0-\x01\xCE\"";
+  const std::string modified = "Mon, 01 Jan 2024 00:00:00 GMT";
+  std::int64_t id = 0;
+  {
+    OpenResult opened = Store::Open(path_);
+    ASSERT_TRUE(opened.store);
+    Store& s = *opened.store;
+    id = s.AddDownloads({"p1"}, false).at(0);
+    EXPECT_FALSE(s.MarkValidators(id, etag, modified));  // queued
+    EXPECT_EQ(s.Find(id)->etag, "");
+    EXPECT_TRUE(s.MarkRunning(id, "http://m/a.mp4", "/d/a.mp4"));
+    EXPECT_TRUE(s.MarkValidators(id, etag, modified));
+  }
+  OpenResult opened = Store::Open(path_);
+  ASSERT_TRUE(opened.store);
+  Store& s = *opened.store;
+  ASSERT_EQ(s.Unfinished().size(), 1u);
+  EXPECT_EQ(s.Unfinished()[0].etag, etag);
+  EXPECT_EQ(s.Unfinished()[0].last_modified, modified);
+
+  EXPECT_TRUE(s.MarkRunning(id, "http://m/a.mp4", "/d/a.mp4"));
+  EXPECT_EQ(s.Find(id)->etag, "");
+  EXPECT_EQ(s.Find(id)->last_modified, "");
+  EXPECT_TRUE(s.MarkValidators(id, "", modified));  // a server that sends no ETag
+  EXPECT_TRUE(s.MarkComplete(id, 1234));
+  EXPECT_FALSE(s.MarkValidators(id, "\"late\"", ""));
+  const auto last = s.LastOf("p1");
+  ASSERT_TRUE(last);
+  EXPECT_EQ(last->etag, "");
+  EXPECT_EQ(last->last_modified, modified);
+  EXPECT_EQ(s.LastOfEveryTrack().at(0).last_modified, modified);
 }
 
 // A writer killed with SIGKILL at different moments: the store opens
