@@ -32,6 +32,7 @@
 #include "catalogue/progress.h"
 #include "catalogue/status_line.h"
 #include "download/downloader.h"
+#include "download/downloader_testing.h"
 #include "download/resume_record.h"
 #include "platform/files.h"
 #include "site/demo_site.h"
@@ -47,12 +48,7 @@ Text L(const std::string& utf8) {
   return Utf8ToLocalText(std::string_view(utf8));
 }
 
-std::string FileSha256(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream bytes;
-  bytes << in.rdbuf();
-  return Sha256Hex(bytes.str());
-}
+using download::testing::FileSha256;
 
 // Every name inside `folder`, sub-folders and all, relative to it.
 std::vector<std::string> Contents(const std::string& folder) {

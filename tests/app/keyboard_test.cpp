@@ -31,6 +31,7 @@
 #include "app/track_finder.h"
 #include "catalogue/download_state.h"
 #include "download/downloader.h"
+#include "download/downloader_testing.h"
 #include "platform/files.h"
 #include "site/demo_site.h"
 #include "text/codepage.h"
@@ -42,12 +43,7 @@ Text L(const std::string& utf8) {
   return Utf8ToLocalText(std::string_view(utf8));
 }
 
-std::string FileSha256(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream bytes;
-  bytes << in.rdbuf();
-  return Sha256Hex(bytes.str());
-}
+using download::testing::FileSha256;
 
 // One key press as the user makes it.
 struct Press {

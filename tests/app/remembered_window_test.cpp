@@ -31,6 +31,7 @@
 #include "catalogue/download_state.h"
 #include "catalogue/stored_download_log.h"
 #include "download/downloader.h"
+#include "download/downloader_testing.h"
 #include "download/resume_record.h"
 #include "platform/files.h"
 #include "site/demo_site.h"
@@ -39,12 +40,7 @@
 namespace wuqu {
 namespace {
 
-std::string FileSha256(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream bytes;
-  bytes << in.rdbuf();
-  return Sha256Hex(bytes.str());
-}
+using download::testing::FileSha256;
 
 std::string FileNameOf(const SiteTrack& track) {
   return track.file_value.substr(track.file_value.rfind('/') + 1) + ".mp4";
