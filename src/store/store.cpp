@@ -36,12 +36,31 @@ constexpr const char* kMigrations[] = {
     // 1 -> 2: the version of the server's file a download holds.
     "ALTER TABLE downloads ADD COLUMN etag BLOB NOT NULL DEFAULT x'';"
     "ALTER TABLE downloads ADD COLUMN last_modified BLOB NOT NULL DEFAULT x'';",
+    // 2 -> 3: the track's title and category as the list showed them, whether
+    // tags were written into its file, whether the user took it off the list
+    // of downloads (the record still counts for the track); the user's settings; when each track of
+    // a category was first listed, and when the category was first visited.
+    "ALTER TABLE downloads ADD COLUMN title BLOB NOT NULL DEFAULT x'';"
+    "ALTER TABLE downloads ADD COLUMN category BLOB NOT NULL DEFAULT x'';"
+    "ALTER TABLE downloads ADD COLUMN tags INTEGER NOT NULL DEFAULT 0;"
+    "ALTER TABLE downloads ADD COLUMN removed INTEGER NOT NULL DEFAULT 0;"
+    "CREATE TABLE settings("
+    "  name TEXT PRIMARY KEY,"
+    "  value BLOB NOT NULL) WITHOUT ROWID;"
+    "CREATE TABLE category_visits("
+    "  category BLOB PRIMARY KEY,"
+    "  first_ms INTEGER NOT NULL) WITHOUT ROWID;"
+    "CREATE TABLE listed_tracks("
+    "  category BLOB NOT NULL,"
+    "  track BLOB NOT NULL,"
+    "  first_listed_ms INTEGER NOT NULL,"
+    "  PRIMARY KEY(category, track)) WITHOUT ROWID;",
 };
 static_assert(std::size(kMigrations) == kSchemaVersion);
 
 constexpr const char* kColumns =
     "id, track, media_url, target, size, phase, cause, http_status, ifnull(batch, 0), position, "
-    "queued_ms, started_ms, ended_ms, etag, last_modified";
+    "queued_ms, started_ms, ended_ms, etag, last_modified, title, category, tags, removed";
 
 DownloadRecord RecordAt(const Statement& s) {
   DownloadRecord r;
@@ -60,6 +79,10 @@ DownloadRecord RecordAt(const Statement& s) {
   r.ended_ms = s.Int(12);
   r.etag = s.Bytes(13);
   r.last_modified = s.Bytes(14);
+  r.title = s.Bytes(15);
+  r.category = s.Bytes(16);
+  r.tags = static_cast<TagState>(s.Int(17));
+  r.removed = s.Int(18) != 0;
   return r;
 }
 
@@ -392,6 +415,20 @@ std::vector<DownloadRecord> Store::LastOfEveryTrack() {
   std::vector<DownloadRecord> records;
   while (all.Step() == SQLITE_ROW) records.push_back(RecordAt(all));
   return records;
+}
+
+std::optional<std::string> Store::Setting(const std::string& name) {
+  Statement read(db_.Handle(), "SELECT value FROM settings WHERE name=?1");
+  read.BindText(1, name);
+  std::optional<std::string> value;
+  if (read.Step() == SQLITE_ROW) value = read.Bytes(0);
+  return value;
+}
+
+bool Store::SetSetting(const std::string& name, const std::string& value) {
+  Statement write(db_.Handle(), "INSERT OR REPLACE INTO settings(name, value) VALUES(?1, ?2)");
+  write.BindText(1, name).BindBytes(2, value);
+  return Change(write);
 }
 
 std::int64_t Store::Count() {

@@ -18,13 +18,22 @@
 namespace wuqu::store {
 
 // The layout this program writes; user_version of a current file.
-inline constexpr int kSchemaVersion = 2;
+inline constexpr int kSchemaVersion = 3;
 
 enum class DownloadPhase : int {
   kQueued = 0,    // asked for, not started yet
   kRunning = 1,   // handed to the downloader
   kComplete = 2,  // the file holds every byte
   kFailed = 3,    // ended for good, with a cause
+  kPaused = 4,    // stopped by the user, its partial file and record kept
+  kCancelled = 5, // taken back by the user; never started again by itself
+};
+
+// Whether the program wrote a complete file's tags (title, album, comment).
+enum class TagState : int {
+  kNotTagged = 0,  // not tried: not complete yet, or writing tags was off
+  kTagged = 1,     // written; the record's size is the tagged file's
+  kNoTags = 2,     // the file could not be read as MP4: left as the server sent it
 };
 
 struct DownloadRecord {
@@ -45,6 +54,13 @@ struct DownloadRecord {
   // sent them (empty when unknown, or when the server named none).
   std::string etag;
   std::string last_modified;
+  // The track's title and category as the list showed them (program text).
+  std::string title;
+  std::string category;
+  TagState tags = TagState::kNotTagged;
+  // Taken off the downloads list by the user; the record still counts for
+  // its track (its file stays known as downloaded).
+  bool removed = false;
 };
 
 // Why a store was not opened as it stands.
@@ -107,6 +123,11 @@ class Store {
   // many rows at once.
   std::vector<DownloadRecord> LastOfEveryTrack();
   std::int64_t Count();
+
+  // The user's settings, by name: the value last set, nullopt for one never
+  // set (the caller's default holds) or when it cannot be read.
+  std::optional<std::string> Setting(const std::string& name);
+  bool SetSetting(const std::string& name, const std::string& value);
 
   // The milliseconds since the epoch stamped on changes; tests may fix it.
   static std::int64_t NowMs();

@@ -214,7 +214,13 @@ TEST_F(StoreTest, MigratesFromEveryEarlierLayout) {
       EXPECT_EQ(kept->ended_ms, 12);
       EXPECT_EQ(kept->etag, "");  // not known of a download of an older layout
       EXPECT_EQ(kept->last_modified, "");
+      // Nor its title, category or tags; it stays on the downloads list.
+      EXPECT_EQ(kept->title, "");
+      EXPECT_EQ(kept->category, "");
+      EXPECT_EQ(kept->tags, TagState::kNotTagged);
+      EXPECT_FALSE(kept->removed);
     }
+    EXPECT_EQ(opened.store->Setting("write_tags"), std::nullopt);
     EXPECT_EQ(opened.store->AddDownloads({"x", "y"}, true).size(), 2u);
     opened.store.reset();
     EXPECT_EQ(RawInt(path_, "PRAGMA user_version"), kSchemaVersion);
@@ -312,6 +318,24 @@ TEST_F(StoreTest, RecordsAndTheirQuestions) {
 // (kept byte for byte), read back with its record in a later run, kept when
 // it completes, and forgotten when the download is started again until it
 // names its version anew. A download not running takes none.
+// A setting reads back as last set, byte for byte, across a reopen; one
+// never set has no value, so the caller's default holds.
+TEST_F(StoreTest, SettingsKeepTheirLastValue) {
+  {
+    OpenResult opened = Store::Open(path_);
+    ASSERT_TRUE(opened.store);
+    EXPECT_EQ(opened.store->Setting("write_tags"), std::nullopt);
+    EXPECT_TRUE(opened.store->SetSetting("write_tags", "1"));
+    EXPECT_TRUE(opened.store->SetSetting("write_tags", "0"));
+    EXPECT_TRUE(opened.store->SetSetting("folder", std::string("\xCF\xC2\0x", 4)));
+  }
+  OpenResult opened = Store::Open(path_);
+  ASSERT_TRUE(opened.store);
+  EXPECT_EQ(opened.store->Setting("write_tags"), "0");
+  EXPECT_EQ(opened.store->Setting("folder"), std::string("\xCF\xC2\0x", 4));
+  EXPECT_EQ(opened.store->Setting("Write_tags"), std::nullopt);
+}
+
 TEST_F(StoreTest, ValidatorsOfARunningDownload) {
   const std::string etag = "W/\"s2dc6c0-\x01\xCE\"";
   const std::string modified = "Mon, 01 Jan 2024 00:00:00 GMT";
