@@ -178,11 +178,11 @@ void CatalogueEvents::LoadCategoryListing() {
 }
 
 void CatalogueEvents::PreviewSelectedTrack() {
-  catalogue::PreviewSelectedTrack(controls_->window, sites_);
+  catalogue::PreviewSelectedTrack(controls_->window, sites_, state_.log.get());
 }
 
 void CatalogueEvents::PreviewTrackById() {
-  catalogue::PreviewTrackById(controls_->window, sites_);
+  catalogue::PreviewTrackById(controls_->window, sites_, state_.log.get());
 }
 
 // The download state as the download handlers and the tick use it. Nothing
