@@ -4,7 +4,10 @@
 // stage in the same window: fetch, conversion to program text, the pattern's
 // match, row insertion (the fill with its event run after each row, less
 // the match), and the marks of the rows: half the tracks downloaded and a
-// fifth failed, as a store of 10,000 downloads remembers them.
+// fifth failed, as a store of 10,000 downloads remembers them; and the
+// new-track marks, a tenth of the category listed since its first visit:
+// the listing remembered and read back (one write, one read), and the rule
+// and badges over the rows.
 //
 //   build/bin/bench_catalogue_window [runs] [rows]
 #include <QApplication>
@@ -17,6 +20,7 @@
 #include <cstdlib>
 #include <functional>
 #include <iostream>
+#include <optional>
 #include <vector>
 
 #include "app/bindings.h"
@@ -25,6 +29,7 @@
 #include "catalogue/download.h"
 #include "catalogue/download_state.h"
 #include "catalogue/listing.h"
+#include "catalogue/new_tracks.h"
 #include "catalogue/stored_download_log.h"
 #include "net/http_request.h"
 #include "site/demo_site.h"
@@ -96,6 +101,18 @@ int Run(int runs, std::size_t kTracks) {
     for (int i = 0; tracks.size() < 10000; ++i) {
       tracks.push_back("http://elsewhere/m/" + std::to_string(i) + "/");
     }
+    // Category 3 visited three days ago with nine tenths of its tracks, the
+    // rest listed since, a day ago: a tenth of its rows new.
+    const std::vector<SiteTrack>& listed = site.Categories()[3].tracks;
+    std::vector<std::string> hrefs;
+    for (const SiteTrack& t : listed) hrefs.push_back(t.href);
+    const std::int64_t now = catalogue::WallClockMs();
+    constexpr std::int64_t kDay = 24 * 60 * 60 * 1000;
+    const std::string category(catalogue::kCategoryListingPaths[3]);
+    store->RecordListing(category,
+                         std::vector<std::string>(hrefs.begin(), hrefs.begin() + hrefs.size() * 9 / 10),
+                         now - 3 * kDay);
+    store->RecordListing(category, hrefs, now - kDay);
     const std::vector<std::int64_t> ids = store->AddDownloads(tracks, true);
     for (std::size_t i = 0; i < ids.size(); i += 2) {
       store->MarkRunning(ids[i], "m", "/d/" + std::to_string(i));
@@ -150,6 +167,9 @@ int Run(int runs, std::size_t kTracks) {
       no_pump,      c.thread_count_box, c.progress_bar, c.timer,       c.status_label};
 
   Figures fetch, convert, match, fill, fill_quiet, clear, marks, remark;
+  Figures new_marks, new_listed, new_rows;
+  int new_count = 0;
+  const Text category(catalogue::kCategoryListingPaths[3]);
   const Text url = catalogue::ListingUrl(sites.catalogue_base_url, 3);
   for (int r = 0; r < runs; ++r) {
     ByteArray body;
@@ -166,6 +186,29 @@ int Run(int runs, std::size_t kTracks) {
         Time([&] { catalogue::FillTrackList(events.Controls(), page, sites.catalogue_base_url); }));
     marks.ms.push_back(Time([&] { catalogue::MarkTrackRows(events.Controls(), *state->log); }));
     remark.ms.push_back(Time([&] { catalogue::MarkTrackRows(events.Controls(), *state->log); }));
+    const std::int64_t now = catalogue::WallClockMs();
+    new_marks.ms.push_back(Time([&] {
+      catalogue::MarkNewTracks(events.Controls(), *state->log, 3, sites.catalogue_base_url, now);
+    }));
+    // The same in its two parts: the memory, then the rule and the badges.
+    std::vector<Text> hrefs;
+    for (int row = 0; row < list.RowCount(); ++row) {
+      hrefs.push_back(list.GetCellText(row, 1).substr(sites.catalogue_base_url.size()));
+    }
+    std::optional<catalogue::ListingTimes> times;
+    new_listed.ms.push_back(Time([&] { times = state->log->Listed(category, hrefs, now); }));
+    if (!times) std::abort();
+    // The badges taken off again, so that the rows change as after a fill.
+    for (int row = 0; row < list.RowCount(); ++row) c.track_list.SetRowNew(row, false);
+    new_count = 0;
+    new_rows.ms.push_back(Time([&] {
+      for (int row = 0; row < list.RowCount(); ++row) {
+        const bool is_new = catalogue::IsNewTrack(
+            times->first_listed_ms[static_cast<std::size_t>(row)], times->first_visit_ms, now);
+        new_count += is_new ? 1 : 0;
+        c.track_list.SetRowNew(row, is_new);
+      }
+    }));
     list.DeleteAllRows();
     QApplication::processEvents();
     fill_quiet.ms.push_back(
@@ -204,12 +247,20 @@ int Run(int runs, std::size_t kTracks) {
               marks.Min());
   std::printf("%-44s %10.2f %10.2f\n", "    of which reading the rows (marking again)",
               remark.Median(), remark.Min());
+  std::printf("%-44s %10.2f %10.2f\n", "  new-track marks (MarkNewTracks)", new_marks.Median(),
+              new_marks.Min());
+  std::printf("%-44s %10.2f %10.2f\n", "    of which the memory (one write, one read)",
+              new_listed.Median(), new_listed.Min());
+  std::printf("%-44s %10.2f %10.2f\n", "    of which the rule and the badges",
+              new_rows.Median(), new_rows.Min());
+  std::printf("%-44s %10d\n", "    rows new", new_count);
   std::printf("%-44s %10.1f %%\n", "    marks beside the fill", 100.0 * marks.Median() / fill.Median());
   std::printf("%-44s %10.1f %%\n", "    marks beside choice to last row shown",
               100.0 * marks.Median() / total.Median());
   std::printf("%-44s %10.2f %10.2f\n", "  clearing the previous rows", clear.Median(), clear.Min());
   std::printf("%-44s %10.2f\n", "  sum of the stages",
-              fetch.Median() + convert.Median() + fill.Median() + marks.Median() + clear.Median());
+              fetch.Median() + convert.Median() + fill.Median() + marks.Median() + new_marks.Median() +
+                  clear.Median());
   std::printf("page: %zu bytes UTF-8\n", HttpRequest(url).size());
   return 0;
 }

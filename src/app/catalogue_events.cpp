@@ -5,6 +5,7 @@
 #include "catalogue/download.h"
 #include "catalogue/download_state.h"
 #include "catalogue/listing.h"
+#include "catalogue/new_tracks.h"
 #include "catalogue/preview.h"
 #include "catalogue/progress.h"
 #include "platform/files.h"
@@ -55,6 +56,9 @@ struct CatalogueEvents::WindowControls {
     int RowCount() const override { return w ? w->track_list().RowCount() : 0; }
     void SetRowMark(int row, catalogue::TrackMark mark) override {
       if (w) w->track_list().SetRowMark(row, mark);
+    }
+    void SetRowNew(int row, bool is_new) override {
+      if (w) w->track_list().SetRowNew(row, is_new);
     }
     const LiveWindow& w;
   };
@@ -172,17 +176,22 @@ CatalogueEvents::~CatalogueEvents() {
 }
 
 void CatalogueEvents::LoadCategoryListing() {
-  catalogue::LoadCategoryListing(controls_->window, sites_);
-  if (state_.log) catalogue::MarkTrackRows(controls_->window, *state_.log);
+  if (state_.log) {
+    catalogue::LoadCategoryListing(controls_->window, sites_, *state_.log,
+                                   catalogue::WallClockMs());
+    catalogue::MarkTrackRows(controls_->window, *state_.log);
+  } else {
+    catalogue::LoadCategoryListing(controls_->window, sites_);
+  }
   marks_seen_ = state_.log ? state_.log->MarksVersion() : 0;
 }
 
 void CatalogueEvents::PreviewSelectedTrack() {
-  catalogue::PreviewSelectedTrack(controls_->window, sites_);
+  catalogue::PreviewSelectedTrack(controls_->window, sites_, state_.log.get());
 }
 
 void CatalogueEvents::PreviewTrackById() {
-  catalogue::PreviewTrackById(controls_->window, sites_);
+  catalogue::PreviewTrackById(controls_->window, sites_, state_.log.get());
 }
 
 // The download state as the download handlers and the tick use it. Nothing

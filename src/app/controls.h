@@ -118,6 +118,10 @@ class TrackList : public QTreeWidget {
   // (app/row_marks.cpp). A row outside the list is left alone.
   void SetRowMark(int row, catalogue::TrackMark mark);
   catalogue::TrackMark RowMark(int row) const;
+  // Whether the row's track is new in its category: a badge 新 beside the
+  // mark, and 新曲目 first in the row's description ("新曲目，已下载").
+  void SetRowNew(int row, bool is_new);
+  bool RowIsNew(int row) const;
   // A new row at the end of `list`, able to show a mark.
   static QTreeWidgetItem* NewTrackRow(TrackList* list);
 

@@ -33,6 +33,10 @@ class TrackListControl {
   // Shows what the row's track's last download came to (nothing, on disk,
   // failed), to the eye and to screen readers.
   virtual void SetRowMark(int row, TrackMark mark) = 0;
+  // Shows whether the row's track is new in its category (IsNewTrack,
+  // catalogue/new_tracks.h), beside its mark, to the eye and to screen
+  // readers.
+  virtual void SetRowNew(int row, bool is_new) = 0;
 };
 
 // 组合框1.

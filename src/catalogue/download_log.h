@@ -40,6 +40,14 @@ struct CompletedFile {
 // What a track's last download came to, for its row in the list.
 enum class TrackMark { kNone, kOnDisk, kFailed };
 
+// What is remembered of a category's listings: when it was first visited,
+// and when each track of one listing was first listed in it (milliseconds
+// since the epoch), by the listing's order.
+struct ListingTimes {
+  std::int64_t first_visit_ms = 0;
+  std::vector<std::int64_t> first_listed_ms;
+};
+
 class DownloadLog {
  public:
   virtual ~DownloadLog() = default;
@@ -69,6 +77,11 @@ class DownloadLog {
   virtual TrackMark MarkOf(const Text& play_page) = 0;
   // Moves on whenever a mark may have changed.
   virtual std::uint64_t MarksVersion() const { return 0; }
+  // The tracks of a listing of `category` shown at `now_ms`, remembered
+  // (a track listed before keeps its first time), and what is remembered
+  // of them now; nullopt when nothing is remembered.
+  virtual std::optional<ListingTimes> Listed(const Text& category, const std::vector<Text>& tracks,
+                                             std::int64_t now_ms) = 0;
 };
 
 // Remembers nothing.
@@ -85,6 +98,10 @@ class NoDownloadLog final : public DownloadLog {
   std::vector<UnfinishedDownload> Unfinished() override { return {}; }
   std::optional<CompletedFile> LastCompleted(const Text&) override { return std::nullopt; }
   TrackMark MarkOf(const Text&) override { return TrackMark::kNone; }
+  std::optional<ListingTimes> Listed(const Text&, const std::vector<Text>&,
+                                     std::int64_t) override {
+    return std::nullopt;
+  }
 };
 
 }  // namespace wuqu::catalogue

@@ -123,6 +123,23 @@ TrackMark StoredDownloadLog::MarkOf(const Text& play_page) {
   return found == marks_.end() ? TrackMark::kNone : found->second;
 }
 
+std::optional<ListingTimes> StoredDownloadLog::Listed(const Text& category,
+                                                     const std::vector<Text>& tracks,
+                                                     std::int64_t now_ms) {
+  if (!store_ || !Wrote(store_->RecordListing(category, tracks, now_ms))) return std::nullopt;
+  const std::optional<std::int64_t> first_visit = store_->FirstVisit(category);
+  if (!first_visit) return std::nullopt;
+  const std::unordered_map<std::string, std::int64_t> first_listed = store_->FirstListed(category);
+  ListingTimes times{*first_visit, {}};
+  times.first_listed_ms.reserve(tracks.size());
+  for (const Text& track : tracks) {
+    const auto found = first_listed.find(track);
+    // Written just now; unread, it counts as listed at the first visit.
+    times.first_listed_ms.push_back(found != first_listed.end() ? found->second : *first_visit);
+  }
+  return times;
+}
+
 std::unique_ptr<DownloadLog> OpenDownloadLog(const std::string& store_path,
                                              std::ostream& messages) {
   if (store_path.empty()) {

@@ -31,6 +31,8 @@ class StoredDownloadLog final : public DownloadLog {
   std::optional<CompletedFile> LastCompleted(const Text& play_page) override;
   TrackMark MarkOf(const Text& play_page) override;
   std::uint64_t MarksVersion() const override { return marks_version_; }
+  std::optional<ListingTimes> Listed(const Text& category, const std::vector<Text>& tracks,
+                                     std::int64_t now_ms) override;
 
  private:
   // False (and the store given up, with one message) when a write failed.

@@ -431,6 +431,44 @@ bool Store::SetSetting(const std::string& name, const std::string& value) {
   return Change(write);
 }
 
+bool Store::RecordListing(const std::string& category, const std::vector<std::string>& tracks,
+                          std::int64_t now_ms) {
+  Transaction transaction(db_);
+  if (!transaction.Began()) return false;
+  Statement visit(db_.Handle(),
+                  "INSERT OR IGNORE INTO category_visits(category, first_ms) VALUES(?1, ?2)");
+  visit.BindBytes(1, category).Bind(2, now_ms);
+  if (visit.Step() != SQLITE_DONE) return false;
+  Statement listed(db_.Handle(),
+                   "INSERT OR IGNORE INTO listed_tracks(category, track, first_listed_ms) "
+                   "VALUES(?1, ?2, ?3)");
+  if (!listed.Ok()) return false;
+  for (const std::string& track : tracks) {
+    listed.BindBytes(1, category).BindBytes(2, track).Bind(3, now_ms);
+    const int rc = listed.Step();
+    listed.Reset();
+    if (rc != SQLITE_DONE) return false;
+  }
+  return transaction.Commit();
+}
+
+std::optional<std::int64_t> Store::FirstVisit(const std::string& category) {
+  Statement read(db_.Handle(), "SELECT first_ms FROM category_visits WHERE category=?1");
+  read.BindBytes(1, category);
+  std::optional<std::int64_t> first;
+  if (read.Step() == SQLITE_ROW) first = read.Int(0);
+  return first;
+}
+
+std::unordered_map<std::string, std::int64_t> Store::FirstListed(const std::string& category) {
+  Statement read(db_.Handle(),
+                 "SELECT track, first_listed_ms FROM listed_tracks WHERE category=?1");
+  read.BindBytes(1, category);
+  std::unordered_map<std::string, std::int64_t> first;
+  while (read.Step() == SQLITE_ROW) first.emplace(read.Bytes(0), read.Int(1));
+  return first;
+}
+
 std::int64_t Store::Count() {
   return db_.QueryInt("SELECT count(*) FROM downloads").value_or(0);
 }

@@ -4,6 +4,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "store/sqlite_db.h"
@@ -128,6 +129,20 @@ class Store {
   // set (the caller's default holds) or when it cannot be read.
   std::optional<std::string> Setting(const std::string& name);
   bool SetSetting(const std::string& name, const std::string& value);
+
+  // A listing of `category` shown at `now_ms`, with `tracks`: the
+  // category's first visit, when it had none, and each track never listed
+  // in it before, first listed then. A track listed before keeps its first
+  // time, also when listings without it came between. One transaction;
+  // false when nothing was written.
+  bool RecordListing(const std::string& category, const std::vector<std::string>& tracks,
+                     std::int64_t now_ms);
+  // When `category` was first visited; nullopt before its first listing
+  // was recorded, or when it cannot be read.
+  std::optional<std::int64_t> FirstVisit(const std::string& category);
+  // When each track ever listed in `category` was first listed, in one
+  // query.
+  std::unordered_map<std::string, std::int64_t> FirstListed(const std::string& category);
 
   // The milliseconds since the epoch stamped on changes; tests may fix it.
   static std::int64_t NowMs();

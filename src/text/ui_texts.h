@@ -117,6 +117,11 @@ inline const UiText kNameEllipsis{"…"};
 // download.
 inline const UiText kRowOnDisk{"已下载"};
 inline const UiText kRowFailed{"下载失败"};
+// Of a track new in its category (the row's badge 新), said first and joined
+// to the above: "新曲目，已下载".
+inline const UiText kRowNew{"新曲目"};
+inline const UiText kRowNewBadge{"新"};
+inline const UiText kRowDescriptionJoin{"，"};
 
 // The desktop notification at the end of a download or a batch.
 inline const UiText kNoticeDone{"下载完成"};

@@ -8,12 +8,15 @@
 #include <unistd.h>
 
 #include <QAccessible>
+#include <QImage>
+#include <QMediaPlayer>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTreeWidgetItem>
 
 #include <cstdio>
 #include <fstream>
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -29,6 +32,7 @@
 #include "app/quick_downloader.h"
 #include "app/window_actions.h"
 #include "catalogue/download_state.h"
+#include "catalogue/preview.h"
 #include "catalogue/stored_download_log.h"
 #include "download/downloader.h"
 #include "download/downloader_testing.h"
@@ -214,13 +218,33 @@ class RememberedWindowTest : public testing::Test {
     window_->show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(window_.get()));
   }
-  void TearDown() override {
+  void TearDown() override { Close(); }
+  // The program ends: the window goes, the store is closed.
+  void Close() {
     window_.reset();
     events_.reset();
     if (state_) catalogue::ReleaseDownloadState(*state_);
+    state_.reset();
   }
   std::string Folder() const { return scratch_.path().toStdString(); }
   std::string Status() const { return LocalTextToUtf8(window_->status_label().GetText()); }
+  // What screen readers hear of row `row`'s title cell.
+  std::string Description(int row) const {
+    // Qt's view gives cells of the rows in sight.
+    window_->track_list().scrollToItem(window_->track_list().topLevelItem(row));
+    QAccessibleInterface* table = QAccessible::queryAccessibleInterface(&window_->track_list());
+    if (table == nullptr || table->tableInterface() == nullptr) return "(no table)";
+    QAccessibleInterface* cell = table->tableInterface()->cellAt(row, 0);
+    return cell != nullptr ? cell->text(QAccessible::Description).toStdString() : "(no cell)";
+  }
+  // The player has the media open: it knows its length.
+  bool PlayerLoaded() const {
+    QMediaPlayer& p = window_->player().Player();
+    const auto s = p.mediaStatus();
+    return p.duration() > 0 &&
+           (s == QMediaPlayer::LoadedMedia || s == QMediaPlayer::BufferingMedia ||
+            s == QMediaPlayer::BufferedMedia || s == QMediaPlayer::EndOfMedia);
+  }
   bool WaitForTheFinish(int timeout_ms = 60000) {
     return WaitFor([&] { return window_->progress_timer().Interval() == 0; }, timeout_ms);
   }
@@ -262,6 +286,142 @@ TEST_F(RememberedWindowTest, ARightClickOnATrackOnDiskFetchesNothing) {
       << Status();
   EXPECT_TRUE(WaitForTheFinish(5000));
   EXPECT_TRUE(site_->Requests().empty());
+  EXPECT_TRUE(messages_.str().empty()) << messages_.str();
+}
+
+// A track downloaded completely previews from its file: a left click,
+// Return in the list and the Play button with its id typed all play it,
+// and the site hears of none of them. The box shows the track's media
+// address. Once the file is gone, or of another size, the preview goes to
+// the site again.
+TEST_F(RememberedWindowTest, APreviewOfATrackOnDiskPlaysItsFileAndAsksTheSiteNothing) {
+  Open({.tracks_per_category = 3});
+  ChooseFromTheBox(*window_, 2);
+  const SiteTrack& track = site_->Categories()[2].tracks[1];
+  const std::string file = Folder() + "/下载/" + FileNameOf(track);
+  const Text media_url = site_->MediaBaseUrl() + track.file_value + ".mp4";
+  ClickRow(*window_, 1, Qt::RightButton);
+  ASSERT_TRUE(WaitForTheFinish());
+  ASSERT_TRUE(WaitFor([&] { return state_->downloader->ActiveTasks() == 0; }, 30000));
+  ASSERT_EQ(window_->track_list().RowMark(1), catalogue::TrackMark::kOnDisk);
+  const Text file_url = catalogue::FileUrl(Utf8ToLocalText(std::string_view(file)));
+
+  TrackList& list = window_->track_list();
+  const struct {
+    const char* name;
+    std::function<void()> gesture;
+  } gestures[] = {
+      {"left click", [&] { ClickRow(*window_, 1); }},
+      {"Return in the list",
+       [&] {
+         list.setFocus();
+         list.setCurrentItem(list.topLevelItem(1));
+         QTest::keyClick(&list, Qt::Key_Return);
+       }},
+      {"Play button",
+       [&] {
+         window_->track_id_box().SetText(Utf8ToLocalText(std::string_view(track.id)));
+         QTest::mouseClick(&window_->play_button(), Qt::LeftButton);
+       }},
+  };
+  for (const auto& g : gestures) {
+    SCOPED_TRACE(g.name);
+    window_->player().SetUrl(Text());
+    window_->media_address_box().SetText(Text());
+    site_->ClearRequests();
+    g.gesture();
+    EXPECT_EQ(window_->player().Url(), file_url);
+    EXPECT_EQ(window_->media_address_box().GetText(), media_url);
+    EXPECT_TRUE(WaitFor([&] { return PlayerLoaded(); }, 10000));
+    EXPECT_TRUE(site_->Requests().empty());
+  }
+
+  const struct {
+    const char* name;
+    std::function<void()> change;
+  } changes[] = {
+      {"the file of another size", [&] { std::ofstream(file, std::ios::app) << 'x'; }},
+      {"the file deleted", [&] { std::remove(file.c_str()); }},
+  };
+  for (const auto& c : changes) {
+    SCOPED_TRACE(c.name);
+    window_->player().SetUrl(Text());
+    c.change();
+    site_->ClearRequests();
+    ClickRow(*window_, 1);
+    EXPECT_EQ(window_->player().Url(), media_url);
+    EXPECT_EQ(window_->media_address_box().GetText(), media_url);
+    EXPECT_TRUE(WaitFor(
+        [&] {
+          bool page = false, media = false;
+          for (const SiteRequest& r : site_->Requests()) {
+            page |= r.target == "/" + track.href;
+            media |= r.path == track.MediaPath();
+          }
+          return page && media;
+        },
+        10000));
+  }
+}
+
+// New tracks: the first visit to a category marks none; a later one, after
+// the site has added three, marks exactly those three with the badge 新,
+// and screen readers hear 新曲目, joined to what their download came to.
+TEST_F(RememberedWindowTest, TheTracksAddedSinceTheLastVisitAreMarkedNew) {
+  Open({.tracks_per_category = 30, .track_media_size = 100 * 1000});
+  ChooseFromTheBox(*window_, 2);
+  TrackList& list = window_->track_list();
+  ASSERT_EQ(list.RowCount(), 30);
+  for (int row = 0; row < 30; ++row) {
+    EXPECT_FALSE(list.RowIsNew(row)) << row;
+    EXPECT_TRUE(list.topLevelItem(row)->icon(0).isNull()) << row;
+  }
+  Close();
+
+  Open({.tracks_per_category = 33, .track_media_size = 100 * 1000});
+  ChooseFromTheBox(*window_, 2);
+  ASSERT_EQ(window_->track_list().RowCount(), 33);
+  std::vector<int> marked;
+  for (int row = 0; row < 33; ++row) {
+    if (window_->track_list().RowIsNew(row)) marked.push_back(row);
+  }
+  TrackList& fresh = window_->track_list();
+  EXPECT_EQ(marked, (std::vector<int>{30, 31, 32}));
+  EXPECT_EQ(Description(31), "新曲目");
+  EXPECT_EQ(Description(29), "");
+  EXPECT_FALSE(fresh.topLevelItem(31)->icon(0).isNull());
+  EXPECT_TRUE(fresh.topLevelItem(29)->icon(0).isNull());
+
+  // A new track downloaded stays new; one whose download failed too.
+  const std::vector<SiteTrack>& tracks = site_->Categories()[2].tracks;
+  site_->SetFaults({.path_status = {{tracks[31].MediaPath(), 404}}});
+  for (const int row : {32, 31, 0}) {
+    fresh.scrollToItem(fresh.topLevelItem(row));
+    ClickRow(*window_, row, Qt::RightButton);
+    ASSERT_TRUE(WaitForTheFinish()) << row;
+    ASSERT_TRUE(WaitFor([&] { return state_->downloader->ActiveTasks() == 0; }, 30000));
+  }
+  EXPECT_EQ(fresh.RowMark(32), catalogue::TrackMark::kOnDisk);
+  EXPECT_EQ(Description(32), "新曲目，已下载");
+  EXPECT_EQ(Description(31), "新曲目，下载失败");
+  EXPECT_EQ(Description(0), "已下载");
+  EXPECT_EQ(Description(30), "新曲目");
+  // The tick and the badge: each row's icon tells its marks apart.
+  const QImage on_disk_new = fresh.topLevelItem(32)->icon(0).pixmap(64, 64).toImage();
+  const QImage on_disk = fresh.topLevelItem(0)->icon(0).pixmap(64, 64).toImage();
+  const QImage just_new = fresh.topLevelItem(30)->icon(0).pixmap(64, 64).toImage();
+  EXPECT_NE(on_disk_new, on_disk);
+  EXPECT_NE(on_disk_new, just_new);
+  EXPECT_NE(on_disk, just_new);
+
+  // Chosen again in the same run: still the same three.
+  ChooseFromTheBox(*window_, 2);
+  marked.clear();
+  for (int row = 0; row < 33; ++row) {
+    if (window_->track_list().RowIsNew(row)) marked.push_back(row);
+  }
+  EXPECT_EQ(marked, (std::vector<int>{30, 31, 32}));
+  EXPECT_EQ(Description(32), "新曲目，已下载");
   EXPECT_TRUE(messages_.str().empty()) << messages_.str();
 }
 

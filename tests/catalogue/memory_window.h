@@ -34,6 +34,8 @@ class MemoryWindow {
   int selected_row = -1;
   // Each row's mark, by row; rows never marked are missing.
   std::map<int, TrackMark> marks;
+  // Each row marked new or not, by row; rows never told are missing.
+  std::map<int, bool> new_rows;
   // Rows selected besides selected_row (which counts as selected too).
   std::vector<int> also_selected;
   int category = -1;
@@ -64,6 +66,7 @@ class MemoryWindow {
     void DeleteAllRows() override {
       w.rows.clear();
       w.marks.clear();
+      w.new_rows.clear();
       w.selected_row = -1;
       w.also_selected.clear();
     }
@@ -88,6 +91,9 @@ class MemoryWindow {
     int RowCount() const override { return static_cast<int>(w.rows.size()); }
     void SetRowMark(int row, TrackMark mark) override {
       if (row >= 0 && row < static_cast<int>(w.rows.size())) w.marks[row] = mark;
+    }
+    void SetRowNew(int row, bool is_new) override {
+      if (row >= 0 && row < static_cast<int>(w.rows.size())) w.new_rows[row] = is_new;
     }
     MemoryWindow& w;
   };

@@ -9,6 +9,7 @@
 #include "catalogue/listing.h"
 #include "catalogue/media_url.h"
 #include "catalogue/memory_window.h"
+#include "net/wire_url.h"
 #include "site/demo_site.h"
 #include "text/codepage.h"
 
@@ -32,6 +33,27 @@ TEST(PlayPageUrl, TheIdAsTyped) {
       {L("舞曲"), L("http://h/m/舞曲/")},
   };
   for (const auto& c : cases) EXPECT_EQ(PlayPageUrl("http://h/", c.id), c.url) << c.id;
+}
+
+// A file's address as the player gets it: UTF-8, every byte that is not
+// plainly part of a path percent-encoded, and left as it is by WireUrl (which
+// the player sends every address through), so "#", "?" and "%" in a folder's
+// name name that folder.
+TEST(FileUrl, ThePathInUtf8PercentEncoded) {
+  const struct {
+    Text path;
+    Text url;
+  } cases[] = {
+      {"/home/u/a.mp4", "file:///home/u/a.mp4"},
+      {L("/opt/舞曲/下载/116717.mp4"),
+       "file:///opt/%E8%88%9E%E6%9B%B2/%E4%B8%8B%E8%BD%BD/116717.mp4"},
+      {"/a b/#1?x=%41&y/~_-.mp4", "file:///a%20b/%231%3Fx%3D%2541%26y/~_-.mp4"},
+      {"/tab\tand\\back\x7F", "file:///tab%09and%5Cback%7F"},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(FileUrl(c.path), c.url) << c.path;
+    EXPECT_EQ(WireUrl(FileUrl(c.path)), c.url) << c.path;
+  }
 }
 
 class PreviewTest : public ::testing::Test {

@@ -21,6 +21,7 @@
 #include "catalogue/download_testing.h"
 #include "catalogue/listing.h"
 #include "catalogue/memory_window.h"
+#include "catalogue/preview.h"
 #include "catalogue/progress.h"
 #include "catalogue/status_line.h"
 #include "catalogue/stored_download_log.h"
@@ -353,6 +354,71 @@ TEST_F(RememberedDownloadTest, ATrackWhoseFileIsThereIsNotFetchedAgain) {
       EXPECT_EQ(std::filesystem::file_size(FileOf(0)), 5000u);
     }
   }
+}
+
+// A preview of a track whose file is there plays that file and asks the
+// site for nothing, not even the play page; the box shows the media address
+// the download remembers. A file gone or changed is previewed from the site
+// as before. A left click (Return in the list runs the same handler) and the
+// Play button with a typed id alike.
+TEST_F(RememberedDownloadTest, APreviewOfATrackOnDiskPlaysItsFile) {
+  const struct {
+    const char* name;
+    std::function<void(RememberedDownloadTest&)> after_download;
+    bool from_disk;
+  } cases[] = {
+      {"the file as it was", [](RememberedDownloadTest&) {}, true},
+      {"the file deleted", [](RememberedDownloadTest& t) { std::filesystem::remove(t.FileOf(0)); },
+       false},
+      {"the file of another size",
+       [](RememberedDownloadTest& t) { MakeFileOfSize(t.FileOf(0), 4999); }, false},
+      {"a resume record beside it",
+       [](RememberedDownloadTest& t) { MakeFileOfSize(download::ResumeRecordPath(t.FileOf(0)), 10); },
+       false},
+  };
+  const Text media_url = sites_.media_base_url + L(Track(0).file_value) + ".mp4";
+  for (const bool by_id : {false, true}) {
+    for (const auto& c : cases) {
+      SCOPED_TRACE(std::string(c.name) + (by_id ? ", Play button" : ", left click"));
+      std::filesystem::remove_all(scratch_.path() + "/下载");
+      std::filesystem::remove(store_path_);
+      ProgramRun run(store_path_);
+      ShowCategory(run);
+      run.w.selected_row = 0;
+      DownloadSelectedTrack(run.w, sites_, program_folder_, run.session);
+      End(run, 1, TaskPhase::kComplete, 5000);
+      Tick(run);
+      c.after_download(*this);
+
+      site_.ClearRequests();
+      run.w.writes.clear();
+      if (by_id) {
+        run.w.selected_row = -1;
+        run.w.track_id = L(Track(0).id);
+        PreviewTrackById(run.w, sites_, run.log.get());
+      } else {
+        PreviewSelectedTrack(run.w, sites_, run.log.get());
+      }
+      const Text played = c.from_disk ? FileUrl(L(FileOf(0))) : media_url;
+      EXPECT_EQ(run.w.writes, (std::vector<Text>{"player " + played, "address " + media_url}));
+      EXPECT_EQ(Targets(site_.Requests()),
+                c.from_disk ? std::vector<std::string>{}
+                            : std::vector<std::string>{"GET /" + Track(0).href});
+      // Nothing is fetched or written by a preview.
+      EXPECT_EQ(run.downloader.tasks.size(), 1u);
+      EXPECT_EQ(run.log->MarkOf(run.w.rows[0][1]), TrackMark::kOnDisk);
+      run.log.reset();
+      EXPECT_EQ(Phases()[0], kComplete);
+    }
+  }
+  // Another track, never downloaded, is previewed from the site.
+  ProgramRun run(store_path_);
+  ShowCategory(run);
+  site_.ClearRequests();
+  run.w.selected_row = 1;
+  PreviewSelectedTrack(run.w, sites_, run.log.get());
+  EXPECT_EQ(Targets(site_.Requests()), std::vector<std::string>{"GET /" + Track(1).href});
+  EXPECT_EQ(run.w.player_url, sites_.media_base_url + L(Track(1).file_value) + ".mp4");
 }
 
 // In a batch, tracks whose files are there count as done without a fetch;

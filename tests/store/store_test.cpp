@@ -16,6 +16,7 @@
 #include <map>
 #include <sstream>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "store/store.h"
@@ -334,6 +335,73 @@ TEST_F(StoreTest, SettingsKeepTheirLastValue) {
   EXPECT_EQ(opened.store->Setting("write_tags"), "0");
   EXPECT_EQ(opened.store->Setting("folder"), std::string("\xCF\xC2\0x", 4));
   EXPECT_EQ(opened.store->Setting("Write_tags"), std::nullopt);
+}
+
+// Each listing of a category adds the tracks it had never listed, at the
+// listing's time; a track keeps its first time through listings without it,
+// the category its first visit, and both survive the store's closing.
+// Categories are kept apart; texts byte for byte.
+TEST_F(StoreTest, ListingsKeepEachTracksFirstTime) {
+  using Times = std::unordered_map<std::string, std::int64_t>;
+  const std::string zw = "zw/";
+  const std::string odd(std::string("m/\xCF\xC2\0/", 7));
+  {
+    OpenResult opened = Store::Open(path_);
+    ASSERT_TRUE(opened.store);
+    Store& store = *opened.store;
+    EXPECT_EQ(store.FirstVisit(zw), std::nullopt);
+    EXPECT_TRUE(store.FirstListed(zw).empty());
+    ASSERT_TRUE(store.RecordListing(zw, {"m/1/", "m/2/", "m/2/"}, 1000));
+    ASSERT_TRUE(store.RecordListing(zw, {"m/2/", "m/3/"}, 2000));  // m/1/ gone
+    ASSERT_TRUE(store.RecordListing(zw, {"m/1/", odd}, 3000));     // and back
+    ASSERT_TRUE(store.RecordListing("xc/", {"m/3/"}, 4000));
+    ASSERT_TRUE(store.RecordListing(zw, {}, 5000));
+  }
+  OpenResult opened = Store::Open(path_);
+  ASSERT_TRUE(opened.store);
+  Store& store = *opened.store;
+  EXPECT_EQ(store.FirstVisit(zw), 1000);
+  EXPECT_EQ(store.FirstListed(zw), (Times{{"m/1/", 1000}, {"m/2/", 1000}, {"m/3/", 2000}, {odd, 3000}}));
+  EXPECT_EQ(store.FirstVisit("xc/"), 4000);
+  EXPECT_EQ(store.FirstListed("xc/"), (Times{{"m/3/", 4000}}));
+  EXPECT_EQ(store.FirstVisit("Zw/"), std::nullopt);
+  EXPECT_TRUE(store.FirstListed("Zw/").empty());
+}
+
+// A listing is one transaction: a writer killed in the middle of one leaves
+// either none of it or all of it, never a visit without its tracks (which
+// would make every track of the next visit look new).
+TEST_F(StoreTest, AListingIsWrittenWholeOrNotAtAll) {
+  std::vector<std::string> tracks;
+  for (int i = 0; i < 20000; ++i) tracks.push_back("m/" + std::to_string(i) + "/");
+  for (int attempt = 0; attempt < 5; ++attempt) {
+    fs::remove(path_);
+    fs::remove(path_ + "-wal");
+    fs::remove(path_ + "-shm");
+    { ASSERT_TRUE(Store::Open(path_).store); }
+    const pid_t child = ::fork();
+    if (child == 0) {
+      OpenResult opened = Store::Open(path_);
+      if (!opened.store) ::_exit(2);
+      for (std::int64_t t = 1;; ++t) opened.store->RecordListing("c" + std::to_string(t), tracks, t);
+    }
+    ::usleep(static_cast<useconds_t>(100000 + attempt * 37000));
+    ::kill(child, SIGKILL);
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    OpenResult opened = Store::Open(path_);
+    ASSERT_TRUE(opened.store);
+    for (std::int64_t t = 1;; ++t) {
+      const std::string category = "c" + std::to_string(t);
+      const std::optional<std::int64_t> visit = opened.store->FirstVisit(category);
+      const std::size_t listed = opened.store->FirstListed(category).size();
+      if (!visit) {
+        EXPECT_EQ(listed, 0u) << category;
+        break;
+      }
+      EXPECT_EQ(listed, tracks.size()) << category;
+    }
+  }
 }
 
 TEST_F(StoreTest, ValidatorsOfARunningDownload) {
