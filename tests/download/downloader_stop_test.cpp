@@ -55,6 +55,9 @@ struct Stop {
   bool (Downloader::*act)(TaskId);
   TaskPhase phase;
 };
+void PrintTo(const Stop& stop, std::ostream* out) {
+  *out << stop.name;
+}
 const Stop kPause{"pause", &Downloader::Pause, TaskPhase::kPaused};
 const Stop kCancel{"cancel", &Downloader::Cancel, TaskPhase::kCancelled};
 
@@ -389,6 +392,36 @@ TEST_F(StopTest, CancelOfAPausedDownloadTakenUpAgainLeavesTheNewOneAlone) {
   EXPECT_EQ(d->State(resumed).phase, TaskPhase::kComplete);
   EXPECT_EQ(d->State(paused).phase, TaskPhase::kPaused);
   EXPECT_EQ(FileSha256(target_), Sha256Hex(Content()));
+}
+
+// The user's word that reaches the downloader while it completes the file
+// (here: at the very step that removes the record) comes too late: the
+// file stays complete and is reported so, and nothing is removed.
+TEST_F(StopTest, AStopAsTheFileCompletesComesTooLate) {
+  for (const Stop& stop : {kPause, kCancel}) {
+    SCOPED_TRACE(stop.name);
+    server_.SetPlan(Always(Fast()));
+    std::unique_ptr<Downloader> d;
+    std::atomic<TaskId> id{kNoTask};
+    std::optional<bool> taken;
+    DownloaderSettings s = QuickSettings();
+    // Told on the downloader's thread, while this one only waits.
+    s.on_disk_step = [&](DiskStep step, const std::string& path) {
+      if (step == DiskStep::kRemove && path == record() && !taken && id != kNoTask)
+        taken = (d.get()->*stop.act)(id);
+    };
+    d = CreateDownloader(s);
+    id = d->Start(Request());
+    ASSERT_TRUE(WaitIdle(*d));
+    ASSERT_TRUE(taken.has_value()) << "the record was never removed";
+    EXPECT_FALSE(*taken);
+    EXPECT_EQ(d->State(id).phase, TaskPhase::kComplete);
+    EXPECT_EQ(FileSha256(target_), Sha256Hex(Content()));
+    EXPECT_FALSE(Exists(record()));
+    d.reset();
+    std::error_code ec;
+    std::filesystem::remove(target_, ec);
+  }
 }
 
 TEST_F(StopTest, UnknownDownloadsAreNotTaken) {
