@@ -31,6 +31,9 @@ class StoredDownloadLog final : public DownloadLog {
   std::optional<CompletedFile> LastCompleted(const Text& play_page) override;
   TrackMark MarkOf(const Text& play_page) override;
   std::uint64_t MarksVersion() const override { return marks_version_; }
+  void TagsWritten(RecordId record, std::int64_t size, FileTags tags) override;
+  std::optional<Text> Setting(const std::string& name) override;
+  void SetSetting(const std::string& name, const Text& value) override;
 
  private:
   // False (and the store given up, with one message) when a write failed.
