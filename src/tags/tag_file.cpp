@@ -163,6 +163,14 @@ download::DiskSteps StepsFor(const TagObserver& observer) {
   });
 }
 
+// Whether `path` is still the file `was` describes, unchanged.
+bool StillTheSame(const std::string& path, const struct stat& was) {
+  struct stat now {};
+  return ::stat(path.c_str(), &now) == 0 && now.st_dev == was.st_dev && now.st_ino == was.st_ino &&
+         now.st_size == was.st_size && now.st_mtim.tv_sec == was.st_mtim.tv_sec &&
+         now.st_mtim.tv_nsec == was.st_mtim.tv_nsec;
+}
+
 bool EndsWith(std::string_view text, std::string_view end) {
   return text.size() >= end.size() && text.substr(text.size() - end.size()) == end;
 }
@@ -238,6 +246,9 @@ TagResult TagFile(const std::string& path, const TrackTags& tags, const TagObser
   }
   if (observer) observer(TagStep::kCopyTagged, copy.path());
   if (!steps.FlushData(tagged.get(), copy.path()) || !tagged.Close()) return {};
+  // A new download of the same file may have begun meanwhile: its bytes must
+  // not go into a file about to be unlinked.
+  if (!StillTheSame(path, st)) return {};
   if (!steps.Rename(copy.path(), path)) return {};
   copy.Taken();
   // Renamed: the file is the tagged one now, whether or not the folder's

@@ -9,9 +9,11 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <csignal>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -183,6 +185,39 @@ TEST_F(TagFileTest, ACrashAtEachStepLeavesTheFileWholeUntaggedOrTagged) {
     EXPECT_EQ(TagFile(path, tags).outcome,
               c.tagged ? TagOutcome::kAlreadyTagged : TagOutcome::kTagged);
     EXPECT_EQ(AudioPackets(path), packets);
+  }
+}
+
+// A new download of the same file that starts while the copy is tagged
+// (the downloader writes the file, or puts a new one in its place): the copy
+// does not go over it, and the new bytes stay.
+TEST_F(TagFileTest, AFileChangedMeanwhileIsNotReplaced) {
+  const std::string path = Make(Shape::kFaststart, "t.mp4");
+  const std::string other = Make(Shape::kMoovAtEnd, "other.mp4");
+  for (const bool replaced : {false, true}) {
+    SCOPED_TRACE(replaced ? "a new file in its place" : "written in place");
+    const std::string fresh = Bytes(other);
+    // An hour old: a write now shows in its time, however coarse the clock.
+    fs::last_write_time(path, fs::file_time_type::clock::now() - std::chrono::hours(1));
+    const TagResult r = TagFile(path, TagsOf("新曲"), [&](TagStep step, const std::string&) {
+      if (step != TagStep::kCopyFlushed) return;
+      if (replaced) {
+        fs::copy_file(other, path + ".new");
+        fs::rename(path + ".new", path);
+      } else {
+        std::string bytes = Bytes(path);
+        bytes[bytes.size() - 1] ^= 1;
+        std::ofstream(path, std::ios::binary | std::ios::in | std::ios::out)
+            .seekp(static_cast<std::streamoff>(bytes.size() - 1))
+            .put(bytes.back());
+      }
+    });
+    EXPECT_EQ(r.outcome, TagOutcome::kFailed);
+    if (replaced) {
+      EXPECT_TRUE(Bytes(path) == fresh);
+    }
+    EXPECT_TRUE(ProbeTags(path).count("title") == 0);
+    EXPECT_FALSE(Exists(TaggingCopyOf(path)));
   }
 }
 
