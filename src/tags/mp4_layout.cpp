@@ -110,13 +110,16 @@ class MovieReader {
   Mp4Layout& layout_;
 };
 
-// The media payload that holds byte `offset` of the file, or -1.
+// The media payload that holds byte `offset` of the file, or -1. The
+// payloads are in file order and apart.
 long MediaHolding(const Mp4Layout& layout, std::uint64_t offset) {
-  for (std::size_t k = 0; k < layout.media.size(); ++k) {
-    const ByteSpan& m = layout.media[k];
-    if (offset >= m.offset && offset - m.offset < m.size) return static_cast<long>(k);
-  }
-  return -1;
+  const auto after = std::upper_bound(
+      layout.media.begin(), layout.media.end(), offset,
+      [](std::uint64_t o, const ByteSpan& m) { return o < m.offset; });
+  if (after == layout.media.begin()) return -1;
+  const ByteSpan& m = *(after - 1);
+  if (offset - m.offset >= m.size) return -1;
+  return static_cast<long>(after - 1 - layout.media.begin());
 }
 
 bool SameBytes(const ByteSource& a, std::uint64_t a_offset, const ByteSource& b,
@@ -160,9 +163,10 @@ std::optional<Mp4Layout> ReadMp4Layout(const ByteSource& source) {
   Mp4Layout layout;
   std::optional<Atom> movie;
   bool first = true;
+  int atoms = 0;
   for (std::uint64_t at = 0; at < source.Size();) {
     const std::optional<Atom> atom = AtomAt(source, at, source.Size());
-    if (!atom) return std::nullopt;
+    if (!atom || ++atoms > kMaxTopAtoms) return std::nullopt;
     if (first && atom->type != "ftyp") return std::nullopt;
     first = false;
     if (IsFragmentAtom(atom->type)) return std::nullopt;

@@ -11,11 +11,13 @@
 // top-level atoms fill the file exactly, there is one movie atom and media
 // data, and the file is not fragmented. Only read here; the tags themselves
 // are written by TagLib (tags/tag_file.h). Bounded: the movie atom is read
-// at most kMaxMovieAtom bytes, the tree at most kMaxDepth deep.
+// at most kMaxMovieAtom bytes, the tree at most kMaxDepth deep, at most
+// kMaxTopAtoms atoms at the top; every chunk is placed by a binary search.
 namespace wuqu::tags {
 
-inline constexpr std::uint64_t kMaxMovieAtom = 64ull << 20;
+inline constexpr std::uint64_t kMaxMovieAtom = 16ull << 20;
 inline constexpr int kMaxDepth = 16;
+inline constexpr int kMaxTopAtoms = 4096;
 
 // Random access to the bytes of a file (or of memory, for the fuzz target).
 class ByteSource {

@@ -315,3 +315,47 @@ TEST_F(TagFileTest, RemovesOnlyItsOwnCopies) {
 
 }  // namespace
 }  // namespace wuqu::tags
+
+namespace wuqu::tags {
+namespace {
+
+using namespace std::string_literals;
+
+std::string Be32(std::uint32_t v) {
+  return {static_cast<char>(v >> 24), static_cast<char>(v >> 16), static_cast<char>(v >> 8),
+          static_cast<char>(v)};
+}
+std::string AtomOf(const char* type, const std::string& payload) {
+  return Be32(static_cast<std::uint32_t>(payload.size() + 8)) + type + payload;
+}
+
+// Shapes a hostile server could make to cost the checks before TagLib
+// unbounded time: chunks by the million against thousands of media atoms are
+// placed by a search, not a scan; atoms at the top beyond any real file's
+// count are refused.
+TEST(Mp4LayoutTest, StaysBoundedOnManyChunksAndAtoms) {
+  constexpr std::uint32_t kMedia = 4000;
+  constexpr std::uint32_t kChunks = 3'000'000;
+  const std::string ftyp = AtomOf("ftyp", "isom\0\0\0\0"s);
+  std::string table = Be32(0) + Be32(kChunks);
+  // Every chunk in the last media atom, after the movie atom.
+  const std::uint64_t moov_size = 8 + 8 + 8 + 4ull * kChunks;
+  const std::uint64_t last_media = ftyp.size() + moov_size + 16ull * (kMedia - 1) + 8;
+  for (std::uint32_t i = 0; i < kChunks; ++i) table += Be32(static_cast<std::uint32_t>(last_media));
+  std::string file = ftyp + AtomOf("moov", AtomOf("stco", table));
+  ASSERT_EQ(file.size(), ftyp.size() + moov_size);
+  for (std::uint32_t i = 0; i < kMedia; ++i) file += AtomOf("mdat", "12345678");
+  const MemorySource source(file);
+  const auto layout = ReadMp4Layout(source);
+  ASSERT_TRUE(layout);
+  EXPECT_EQ(layout->media.size(), kMedia);
+  EXPECT_EQ(layout->chunk_offsets.size(), kChunks);
+  EXPECT_TRUE(SameSamples(source, *layout, source, *layout));
+
+  std::string crowded = ftyp + AtomOf("moov", "") + AtomOf("mdat", "x");
+  for (int i = 0; i < kMaxTopAtoms; ++i) crowded += AtomOf("free", "");
+  EXPECT_FALSE(ReadMp4Layout(MemorySource(crowded)));
+}
+
+}  // namespace
+}  // namespace wuqu::tags
