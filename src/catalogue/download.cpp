@@ -13,9 +13,9 @@
 #include "download/downloader.h"
 #include "download/resume_record.h"
 #include "net/wire_url.h"
+#include "platform/files.h"
 #include "tags/file_tagger.h"
 #include "tags/tag_file.h"
-#include "platform/files.h"
 #include "text/codepage.h"
 #include "text/ui_texts.h"
 
