@@ -11,6 +11,8 @@ packages=(
   # libraries
   qt6-base-dev qt6-multimedia-dev libcurl4-openssl-dev libpcre2-dev libssl-dev
   libcpp-httplib-dev libsqlite3-dev libgtest-dev libgmock-dev libbenchmark-dev
+  # the tags written into downloaded MP4 files; ffmpeg's ffprobe reads them back in the tests
+  libtag1-dev ffmpeg
   # Qt's platform interface, for the accessibility test to switch the bridge on
   qt6-base-private-dev
   # the package and its checks: shlibdeps, the desktop entry and metainfo

@@ -205,6 +205,7 @@ void WithSession(catalogue::DownloadState& state, catalogue::DownloadQueue& queu
   catalogue::DownloadSession session{state.download_file_name, *state.task, downloader, queue};
   session.log = state.log.get();
   session.notices = &notices;
+  session.tagger = state.tagger.get();
   handler(session);
 }
 }  // namespace

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "app/qt_text.h"
+#include "text/readable_title.h"
 #include "text/ui_texts.h"
 
 namespace wuqu {
@@ -32,10 +33,11 @@ Text Count(const UiText& word, int n) {
 
 }  // namespace
 
-NoticeTexts NoticeTextsFor(const catalogue::DownloadTally& tally, const Text& file_name) {
+NoticeTexts NoticeTextsFor(const catalogue::DownloadTally& tally, const Text& name) {
   const int total = tally.complete + tally.failed + tally.already_there;
-  if (!file_name.empty() && total == 1) {
-    return {Text(tally.failed > 0 ? kFailed : kDone), file_name};
+  const Text readable = ReadableTitle(name);
+  if (!readable.empty() && total == 1) {
+    return {Text(tally.failed > 0 ? kFailed : kDone), readable};
   }
   Text body = Count(kCompleteWord, tally.complete) + Text(kComma) + Count(kFailedWord, tally.failed);
   if (tally.already_there > 0) body += Text(kComma) + Count(kAlreadyWord, tally.already_there);
@@ -48,13 +50,13 @@ bool SessionBusThere() {
   return !runtime.isEmpty() && QFileInfo::exists(runtime + "/bus");
 }
 
-void DesktopNotices::DownloadsEnded(const catalogue::DownloadTally& tally, const Text& file_name) {
+void DesktopNotices::DownloadsEnded(const catalogue::DownloadTally& tally, const Text& name) {
   if (window_.isNull() || window_->isActiveWindow()) return;
   // Without this check Qt's bus library would try to start a bus of its own.
   if (!SessionBusThere()) return;
   QDBusConnection bus = QDBusConnection::sessionBus();
   if (!bus.isConnected()) return;
-  const NoticeTexts texts = NoticeTextsFor(tally, file_name);
+  const NoticeTexts texts = NoticeTextsFor(tally, name);
   QDBusMessage notify = QDBusMessage::createMethodCall(kService, kPath, kService, "Notify");
   notify << QString("wuqu") << 0u << QString("wuqu") << ToQString(texts.summary)
          << ToQString(texts.body) << QStringList() << QVariantMap() << -1;

@@ -16,18 +16,20 @@ namespace wuqu {
 class DesktopNotices final : public catalogue::DownloadNotices {
  public:
   explicit DesktopNotices(QWidget& window) : window_(&window) {}
-  void DownloadsEnded(const catalogue::DownloadTally& tally, const Text& file_name) override;
+  void DownloadsEnded(const catalogue::DownloadTally& tally, const Text& name) override;
 
  private:
   QPointer<QWidget> window_;
 };
 
 // The summary and the body of the notification for `tally` (program text).
+// A download alone is named in the body by `name` as a person reads it
+// (ReadableTitle: the title the downloads list and the file's tags show).
 struct NoticeTexts {
   Text summary;
   Text body;
 };
-NoticeTexts NoticeTextsFor(const catalogue::DownloadTally& tally, const Text& file_name);
+NoticeTexts NoticeTextsFor(const catalogue::DownloadTally& tally, const Text& name);
 
 // Whether a session bus is there to reach, without starting one: its
 // address is given, or the user's runtime folder holds its socket.

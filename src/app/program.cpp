@@ -15,6 +15,7 @@
 #include "catalogue/download_state.h"
 #include "catalogue/stored_download_log.h"
 #include "store/store_path.h"
+#include "tags/file_tagger.h"
 
 namespace wuqu {
 namespace {
@@ -60,6 +61,7 @@ void RunWindow(catalogue::DownloadState& state, RunObserver* observer) {
 int RunProgram(int argc, char** argv, RunObserver* observer) {
   std::unique_ptr<catalogue::DownloadState> state = catalogue::CreateDownloadState();
   state->log = catalogue::OpenDownloadLog(store::StorePath(), std::cerr);
+  state->tagger = std::make_unique<tags::TagWorker>();
   if (observer != nullptr) observer->StateCreated(*state);
   Shutdown shutdown(*state, observer);
 

@@ -7,12 +7,15 @@
 #include <limits>
 #include <vector>
 
+#include "catalogue/file_tags.h"
 #include "catalogue/media_url.h"
 #include "catalogue/status_line.h"
 #include "download/downloader.h"
 #include "download/resume_record.h"
 #include "net/wire_url.h"
 #include "platform/files.h"
+#include "tags/file_tagger.h"
+#include "tags/tag_file.h"
 #include "text/codepage.h"
 #include "text/ui_texts.h"
 
@@ -41,7 +44,8 @@ bool IsSpace(char c) {
 download::TaskId StartFollowed(const Text& address, ProgressBarControl& progress_bar,
                                TimerControl& timer, int tick_period, std::int32_t thread_count,
                                const Text& folder, DownloadSession& session, int batch_position,
-                               RecordId record = kNotRemembered, const Text& play_page = {}) {
+                               RecordId record = kNotRemembered, const Text& play_page = {},
+                               ListedNames names = {}) {
   // The name comes from the address before "https://" is replaced; the last
   // piece holds no "/", so the replacement could not change it anyway.
   session.file_name = DownloadFileName(address);
@@ -58,7 +62,10 @@ download::TaskId StartFollowed(const Text& address, ProgressBarControl& progress
   // download up again at its next start.
   LogOf(session).Started(record, address, task.target_path);
   const download::TaskId id = session.downloader.StartTask(task);
-  session.queue.Started({id, session.file_name, batch_position, record, play_page});
+  DownloadQueue::Followed followed{id, session.file_name, batch_position, record, play_page};
+  followed.title_cell = std::move(names.title_cell);
+  followed.category = std::move(names.category);
+  session.queue.Started(std::move(followed));
   return id;
 }
 
@@ -71,7 +78,8 @@ void Download(CatalogueWindow& window, const Text& play_page_url, const SiteAddr
   // The box's content is what gets downloaded, as the box holds it.
   const Text address = window.address_box.GetText();
   StartFollowed(address, window.progress_bar, window.timer, kProgressTickPeriod, thread_count,
-                folder, session, batch_position, record, play_page_url);
+                folder, session, batch_position, record, play_page_url,
+                NamesInWindow(window, play_page_url));
 }
 
 // The last piece of a path.
@@ -165,9 +173,18 @@ std::optional<CompletedFile> FileAlreadyThere(DownloadLog& log, const Text& play
   std::optional<CompletedFile> file = log.LastCompleted(play_page);
   if (!file) return std::nullopt;
   const std::string path = LocalTextToUtf8(file->target_path);
-  if (FileSize(path) != file->size || FileSize(download::ResumeRecordPath(path)) != -1) {
+  if (FileSize(download::ResumeRecordPath(path)) != -1) return std::nullopt;
+  const std::int64_t size = FileSize(path);
+  if (size == file->size) return file;
+  // Tagged by a run that ended before it could write so: its tags name the
+  // track, and its size is the tagged file's from now on.
+  if (file->tags != FileTags::kNotTagged || size <= 0 ||
+      !tags::CarriesTags(path, {Text(), Text(), play_page})) {
     return std::nullopt;
   }
+  log.TagsWritten(file->record, size, FileTags::kTagged);
+  file->size = size;
+  file->tags = FileTags::kTagged;
   return file;
 }
 
@@ -298,6 +315,8 @@ void StartNextBatchTrack(CatalogueWindow& window, const Text& program_folder,
 void ResumeUnfinishedDownloads(CatalogueWindow& window, const SiteAddresses& sites,
                                const Text& program_folder, DownloadSession& session) {
   DownloadLog& log = LogOf(session);
+  // Copies a crash left while tags were written go before anything is tagged.
+  if (session.tagger != nullptr) session.tagger->RemoveStrays(DownloadFolder(program_folder));
   std::vector<Text> play_pages;
   std::vector<RecordId> records;
   for (const UnfinishedDownload& d : log.Unfinished()) {

@@ -20,6 +20,9 @@
 namespace wuqu::download {
 class Downloader;
 }  // namespace wuqu::download
+namespace wuqu::tags {
+class FileTagger;
+}  // namespace wuqu::tags
 
 namespace wuqu::catalogue {
 
@@ -79,6 +82,8 @@ struct DownloadSession {
   DownloadLog* log = nullptr;
   // Told when a batch, or a download asked for alone, has ended; none: nobody.
   DownloadNotices* notices = nullptr;
+  // Writes the tags into complete files (catalogue/file_tags.h); none: no tags.
+  tags::FileTagger* tagger = nullptr;
 };
 
 // The session's log, or one that remembers nothing.

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <string>
 #include <vector>
 
 #include "download/task_state.h"
@@ -30,11 +31,20 @@ struct UnfinishedDownload {
   std::int64_t started_ms = 0;
 };
 
+// What came of writing a complete download's tags into its file.
+enum class FileTags {
+  kNotTagged,  // not tried (not complete yet, writing tags off), or interrupted
+  kTagged,     // written; the file's size is the tagged file's
+  kNoTags,     // the file could not be read as MP4: left as the server sent it
+};
+
 // The file a track's last download left, when that download completed.
 struct CompletedFile {
   Text media_url;
   Text target_path;
   std::int64_t size = 0;
+  RecordId record = kNotRemembered;
+  FileTags tags = FileTags::kNotTagged;
 };
 
 // What a track's last download came to, for its row in the list.
@@ -82,6 +92,13 @@ class DownloadLog {
   // of them now; nullopt when nothing is remembered.
   virtual std::optional<ListingTimes> Listed(const Text& category, const std::vector<Text>& tracks,
                                              std::int64_t now_ms) = 0;
+  // The tag step on a complete download's file came to `tags`; the file now
+  // has `size` bytes.
+  virtual void TagsWritten(RecordId, std::int64_t /*size*/, FileTags /*tags*/) {}
+  // The user's setting `name`: its last value, nullopt when never set (the
+  // caller's default holds) or when nothing is remembered.
+  virtual std::optional<Text> Setting(const std::string& /*name*/) { return std::nullopt; }
+  virtual void SetSetting(const std::string& /*name*/, const Text& /*value*/) {}
 };
 
 // Remembers nothing.

@@ -17,8 +17,10 @@ struct DownloadTally {
 class DownloadNotices {
  public:
   virtual ~DownloadNotices() = default;
-  // `file_name` names the download of a tally of one, "" for a batch's.
-  virtual void DownloadsEnded(const DownloadTally& tally, const Text& file_name) = 0;
+  // `name` names the download of a tally of one, "" for a batch's: its
+  // title cell as the page gave it (markup and all), or its file name when
+  // it was not listed.
+  virtual void DownloadsEnded(const DownloadTally& tally, const Text& name) = 0;
 };
 
 }  // namespace wuqu::catalogue

@@ -44,6 +44,13 @@ class DownloadQueue {
     bool size_noted = false;           // the log has its file's size
     // The validators the log has of it (the downloader's, shared).
     std::shared_ptr<const download::Validators> validators_noted{};
+    // Its row's title cell and category, as the window showed them; empty
+    // when it was not listed (catalogue/file_tags.h).
+    Text title_cell{};
+    Text category{};
+    bool end_written = false;  // its end is in the download log
+    std::uint64_t tag_job = 0;  // the tagger's name for its tag step, once asked
+    bool file_final = false;    // tagged, or not to be
   };
   // A line to show once the hold is over: a failure's status, or the
   // finished line (of one download, or of a whole batch).

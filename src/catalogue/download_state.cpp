@@ -23,6 +23,8 @@ void ReleaseDownloadState(DownloadState& state) {
     task.option_20.reset();
     state.task.reset();
   }
+  // Waits for a tag step under way; each of its steps leaves the file whole.
+  state.tagger.reset();
   download::ReleaseDownloader(state.downloader);
   state.log.reset();
 }

@@ -5,6 +5,7 @@
 #include "catalogue/download_log.h"
 #include "catalogue/download_task.h"
 #include "download/downloader.h"
+#include "tags/file_tagger.h"
 #include "text/text.h"
 
 namespace wuqu::catalogue {
@@ -20,6 +21,9 @@ struct DownloadState {
   // What is remembered across runs; none: nothing is (tests, or before the
   // program has opened it).
   std::unique_ptr<DownloadLog> log;
+  // Writes the tags into complete files, off the GUI thread; none: no tags
+  // are written (tests, or before the program has made it).
+  std::unique_ptr<tags::FileTagger> tagger;
 };
 
 // The state as start-up creates it: no file name, a record with its start-up

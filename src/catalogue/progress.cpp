@@ -6,6 +6,7 @@
 #include <string>
 
 #include "catalogue/download_queue.h"
+#include "catalogue/file_tags.h"
 #include "catalogue/status_line.h"
 #include "platform/files.h"
 #include "text/codepage.h"
@@ -134,7 +135,8 @@ void NoteEndings(CatalogueWindow& window, const Text& program_folder, const Text
     const Look look = LookAt(*it, folder, session);
     const bool failed = look.state.phase == TaskPhase::kFailed;
     const bool stopped = look.state.phase == TaskPhase::kStopped;
-    const bool complete = Completed(look);
+    // Once written complete, it stays so while its tags are written.
+    const bool complete = it->end_written || Completed(look);
     // The version it holds, written before its end: a download may name it
     // and end within one tick.
     if (look.state.validators && look.state.validators != it->validators_noted) {
@@ -151,13 +153,19 @@ void NoteEndings(CatalogueWindow& window, const Text& program_folder, const Text
       continue;
     }
     // A stopped download stays unfinished in the log: it is taken up again.
-    if (!stopped) {
+    if (!stopped && !it->end_written) {
       download::TaskState ended = look.state;
       if (complete) {
         ended.phase = TaskPhase::kComplete;
         if (ended.size < 0) ended.size = look.size;
       }
       log.Ended(it->record, ended);
+      it->end_written = true;
+    }
+    // Complete to the user only once its file is final (catalogue/file_tags.h).
+    if (complete && !FileFinal(*it, folder, session)) {
+      ++it;
+      continue;
     }
     if (it->batch_position > 0) {
       if (failed) {
@@ -174,14 +182,14 @@ void NoteEndings(CatalogueWindow& window, const Text& program_folder, const Text
       }
     } else if (failed) {
       PushFailure(queue, look, 0);
-      if (session.notices != nullptr) session.notices->DownloadsEnded({0, 1, 0}, it->file_name);
+      if (session.notices != nullptr) session.notices->DownloadsEnded({0, 1, 0}, NoticeName(*it));
     } else if (complete) {
       EndLine end;
       end.finished = true;
       end.amount = look.amount;
       if (it->task != followed) end.named_file = it->file_name;
       queue.EndLines().push_back(end);
-      if (session.notices != nullptr) session.notices->DownloadsEnded({1, 0, 0}, it->file_name);
+      if (session.notices != nullptr) session.notices->DownloadsEnded({1, 0, 0}, NoticeName(*it));
     }
     it = downloads.erase(it);
   }
@@ -234,7 +242,8 @@ void ShowRunning(CatalogueWindow& window, const Text& folder, DownloadSession& s
   ProgressTexts texts;
   if (look.size != 0) {
     texts.amount = std::to_string(look.amount);
-    window.progress_bar.SetPosition(Percentage(look.received, look.size));
+    // Its tags being written: every byte is in, whatever the file's size now.
+    window.progress_bar.SetPosition(f.end_written ? 100 : Percentage(look.received, look.size));
     texts.status = ui_texts::kRunningLinePrefix.Gbk() +
                    std::to_string(window.progress_bar.Position()) + Text(kPercentSign);
   }

@@ -114,8 +114,30 @@ std::optional<CompletedFile> StoredDownloadLog::LastCompleted(const Text& play_p
   const std::optional<store::DownloadRecord> last = store_->LastOf(play_page);
   if (!last || last->phase != DownloadPhase::kComplete || last->size < 0) return std::nullopt;
   if (!store_->LastToWrite(last->id, last->target)) return std::nullopt;
+  FileTags tags = FileTags::kNotTagged;
+  if (last->tags == store::TagState::kTagged) tags = FileTags::kTagged;
+  if (last->tags == store::TagState::kNoTags) tags = FileTags::kNoTags;
   return CompletedFile{last->media_url, Utf8ToLocalText(std::string_view(last->target)),
-                       last->size};
+                       last->size, last->id, tags};
+}
+
+void StoredDownloadLog::TagsWritten(RecordId record, std::int64_t size, FileTags tags) {
+  if (!store_ || record == kNotRemembered || tags == FileTags::kNotTagged) return;
+  // No write when a newer start of the record has made it unfinished again:
+  // nothing failed then.
+  store_->MarkTagged(record, size,
+                     tags == FileTags::kTagged ? store::TagState::kTagged
+                                               : store::TagState::kNoTags);
+}
+
+std::optional<Text> StoredDownloadLog::Setting(const std::string& name) {
+  if (!store_) return std::nullopt;
+  return store_->Setting(name);
+}
+
+void StoredDownloadLog::SetSetting(const std::string& name, const Text& value) {
+  if (!store_) return;
+  Wrote(store_->SetSetting(name, value));
 }
 
 TrackMark StoredDownloadLog::MarkOf(const Text& play_page) {

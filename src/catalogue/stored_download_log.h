@@ -33,6 +33,9 @@ class StoredDownloadLog final : public DownloadLog {
   std::uint64_t MarksVersion() const override { return marks_version_; }
   std::optional<ListingTimes> Listed(const Text& category, const std::vector<Text>& tracks,
                                      std::int64_t now_ms) override;
+  void TagsWritten(RecordId record, std::int64_t size, FileTags tags) override;
+  std::optional<Text> Setting(const std::string& name) override;
+  void SetSetting(const std::string& name, const Text& value) override;
 
  private:
   // False (and the store given up, with one message) when a write failed.

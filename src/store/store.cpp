@@ -378,6 +378,12 @@ bool Store::MarkAlreadyThere(std::int64_t id, const std::string& media_url,
   return Change(mark_already_);
 }
 
+bool Store::MarkTagged(std::int64_t id, std::int64_t size, TagState tags) {
+  Statement mark(db_.Handle(), "UPDATE downloads SET size=?2, tags=?3 WHERE id=?1 AND phase=2");
+  mark.Bind(1, id).Bind(2, size).Bind(3, static_cast<std::int64_t>(tags));
+  return Change(mark);
+}
+
 std::vector<DownloadRecord> Store::Unfinished() {
   std::vector<DownloadRecord> records;
   while (unfinished_.Step() == SQLITE_ROW) records.push_back(RecordAt(unfinished_));

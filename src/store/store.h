@@ -106,6 +106,9 @@ class Store {
   bool MarkValidators(std::int64_t id, const std::string& etag, const std::string& last_modified);
   bool MarkComplete(std::int64_t id, std::int64_t size);
   bool MarkFailed(std::int64_t id, int cause, int http_status);
+  // What came of writing a complete download's tags, and its file's size
+  // after (the tagged file's, when they were written).
+  bool MarkTagged(std::int64_t id, std::int64_t size, TagState tags);
   // The media address, target and size of a download that ended complete
   // without being fetched (its file was there already).
   bool MarkAlreadyThere(std::int64_t id, const std::string& media_url, const std::string& target,

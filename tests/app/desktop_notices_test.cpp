@@ -83,6 +83,8 @@ TEST(NoticeTexts, SayWhatEnded) {
   } cases[] = {
       {{1, 0, 0}, "116717.mp4", "下载完成", "116717.mp4"},
       {{0, 1, 0}, "现场 串烧.mp4", "下载失败", "现场 串烧.mp4"},
+      // A row's title cell reads as the downloads list and the file's tags show it.
+      {{1, 0, 0}, "<b>新</b> DJ北川 &amp; DJ小满", "下载完成", "新 DJ北川 & DJ小满"},
       {{10, 2, 0}, "", "批量下载结束", "完成 10 首，失败 2 首"},
       {{9, 0, 3}, "", "批量下载结束", "完成 9 首，失败 0 首，已有 3 首"},
       {{0, 0, 1}, "", "批量下载结束", "完成 0 首，失败 0 首，已有 1 首"},  // a batch of one

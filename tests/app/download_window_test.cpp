@@ -36,6 +36,9 @@
 #include "download/resume_record.h"
 #include "platform/files.h"
 #include "site/demo_site.h"
+#include "tags/file_tagger.h"
+#include "tags/tag_testing.h"
+#include "text/readable_title.h"
 #include "text/codepage.h"
 #include "text/ui_texts.h"
 
@@ -233,6 +236,51 @@ TEST_F(DownloadWindowTest, RightClickOnARowDownloadsItIntoTheFolder) {
   QTest::qWait(300);
   EXPECT_EQ(ticks_.size(), ticks);
   EXPECT_EQ(window_->progress_bar().Position(), 0);
+}
+
+// With the program's tagger, a right click on a row leaves a file whose tags
+// a second reader (ffprobe) finds: the row's title as a person reads it, the
+// category, the play page; the audio is the server's, packet for packet, and
+// the finished line comes only once the tags are in.
+TEST_F(DownloadWindowTest, ADownloadedTrackCarriesItsTitleCategoryAndPlayPage) {
+  Open({.tracks_per_category = 4});
+  state_->tagger = std::make_unique<tags::TagWorker>();
+  ChooseFromTheBox(*window_, 2);
+  const SiteTrack& track = site_->Categories()[2].tracks[1];
+  const Text title_cell = events_->Controls().track_list.GetCellText(1, 0);
+  const std::string name = track.file_value.substr(track.file_value.rfind('/') + 1) + ".mp4";
+  const std::string file = DownloadFolder() + "/" + name;
+  // What the finished line's tick found in the file.
+  std::string tags_at_finish;
+  QObject::connect(&window_->progress_timer(), &Clock::tick, window_.get(), [&] {
+    if (std::regex_match(LocalTextToUtf8(window_->status_label().GetText()), kFinishedLine)) {
+      tags_at_finish = tags::testing::ProbeTags(file)["title"];
+    }
+  });
+
+  ClickRow(*window_, 1, Qt::RightButton);
+  ASSERT_TRUE(WaitForTheFinish());
+
+  const auto probed = tags::testing::ProbeTags(file);
+  const std::string title = LocalTextToUtf8(ReadableTitle(title_cell));
+  ASSERT_FALSE(title.empty());
+  EXPECT_EQ(probed.count("title") ? probed.at("title") : "", title);
+  EXPECT_EQ(probed.count("album") ? probed.at("album") : "", "中文舞曲");
+  EXPECT_EQ(probed.count("comment") ? probed.at("comment") : "",
+            LocalTextToUtf8(site_->CatalogueBaseUrl()) + track.href);
+  EXPECT_EQ(tags_at_finish, title);
+  // The served file, written where a test can read it, gives the packets.
+  const std::string served = program_folder_.path().toStdString() + "/served.mp4";
+  {
+    const auto bytes = site_->MediaBytes(track.MediaPath());
+    ASSERT_TRUE(bytes);
+    tags::testing::WriteBytes(served, *bytes);
+  }
+  EXPECT_EQ(tags::testing::AudioPackets(file), tags::testing::AudioPackets(served));
+  EXPECT_FALSE(tags::testing::AudioPackets(file).empty());
+  fs::remove(served);
+  ASSERT_TRUE(WaitForTheDownloader());
+  EXPECT_EQ(Contents(ScratchProgramFolder()), (std::vector<std::string>{"下载", "下载/" + name}));
 }
 
 // The Download button downloads the id typed into 编辑框EX1; the Chinese

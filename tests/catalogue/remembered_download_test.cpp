@@ -523,7 +523,8 @@ TEST_F(RememberedDownloadTest, TheFailuresOfABatchAreRetriedInOneGesture) {
 }
 
 // One notice per download asked for alone and per batch, with the counts;
-// none for a batch's tracks one by one.
+// none for a batch's tracks one by one. A download alone is named by its
+// row's title (the notice shows it as a person reads it).
 TEST_F(RememberedDownloadTest, OneNoticePerDownloadAloneAndPerBatch) {
   struct Recorder final : DownloadNotices {
     void DownloadsEnded(const DownloadTally& tally, const Text& file_name) override {
@@ -534,8 +535,8 @@ TEST_F(RememberedDownloadTest, OneNoticePerDownloadAloneAndPerBatch) {
   ProgramRun run(store_path_);
   run.session.notices = &recorder;
   ShowCategory(run);
-  const std::string name0 = FileOf(0).substr(FileOf(0).rfind('/') + 1);
-  const std::string name1 = FileOf(1).substr(FileOf(1).rfind('/') + 1);
+  const std::string name0 = LocalTextToUtf8(run.w.rows[0][0]);
+  const std::string name1 = LocalTextToUtf8(run.w.rows[1][0]);
 
   run.w.selected_row = 0;
   DownloadSelectedTrack(run.w, sites_, program_folder_, run.session);

@@ -97,7 +97,13 @@ for _ in $(seq 100); do [[ -s "${scratch}/display" ]] && break; sleep 0.1; done
 export DISPLAY=":$(tr -d '\n' <"${scratch}/display")"
 
 listening() { (exec 3<>"/dev/tcp/127.0.0.1/${port}") 2>/dev/null; }
-shipped_sums=$(sha256sum "${source_dir}"/assets/media/*.mp4 | cut -d' ' -f1)
+# A downloaded track holds a shipped track's audio, packet for packet as
+# ffprobe reads it: its tags are the program's own.
+audio_of() {
+  ffprobe -v error -select_streams a:0 -show_data_hash MD5 \
+    -show_entries packet=pts,dts,duration,size,data_hash -of csv "$1" 2>/dev/null | md5sum | cut -d' ' -f1
+}
+shipped_sums=$(for t in "${source_dir}"/assets/media/*.mp4; do audio_of "${t}"; done)
 
 # run_and_download NAME EXPECTED_FILE COMMAND...: starts COMMAND as the test
 # user with a fresh HOME, clicks Download, waits for EXPECTED_FILE to be a
@@ -139,14 +145,22 @@ run_and_download() {
   xdotool mousemove --window "${window}" 253 53 click 1
   local sum=""
   for _ in $(seq 300); do
-    if [[ -f "${expected}" && ! -e "${expected}.wuqu-resume" ]]; then
-      sum=$(sha256sum "${expected}" | cut -d' ' -f1)
+    if [[ -f "${expected}" && ! -e "${expected}.wuqu-resume" && ! -e "${expected}.wuqu-tagging" ]]; then
+      sum=$(audio_of "${expected}")
       grep -qx "${sum}" <<<"${shipped_sums}" && break
     fi
     sleep 0.1
   done
   grep -qx "${sum:-none}" <<<"${shipped_sums}" ||
     { ls -laR "${home}" >&2; cat "${scratch}/${name}.log" >&2; fail "${name}: ${expected} is not a shipped track"; }
+  # Its play page written into it, once the file is final.
+  for _ in $(seq 100); do
+    ffprobe -v error -show_entries format_tags=comment -of default=nw=1:nk=1 "${expected}" |
+      grep -q '/m/116717/$' && break
+    sleep 0.1
+  done
+  ffprobe -v error -show_entries format_tags=comment -of default=nw=1:nk=1 "${expected}" |
+    grep -q '/m/116717/$' || fail "${name}: ${expected} does not name its play page in its tags"
   echo "${name}: ${expected} ${sum}"
   # The close button sits at the right end of the caption strip.
   xdotool mousemove --window "${window}" 596 16 click 1

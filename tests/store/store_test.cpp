@@ -519,3 +519,42 @@ TEST(StorePath, FollowsTheDataFolderRules) {
 
 }  // namespace
 }  // namespace wuqu::store
+
+namespace wuqu::store {
+namespace {
+
+// The tag step's outcome goes only onto a complete download, and with it the
+// size of the file as it now is, which the 已下载过 rule compares; it lasts.
+TEST_F(StoreTest, TagsOfACompleteDownloadAndItsNewSize) {
+  std::int64_t complete = 0, running = 0;
+  {
+    OpenResult opened = Store::Open(path_);
+    ASSERT_TRUE(opened.store);
+    Store& store = *opened.store;
+    const auto ids = store.AddDownloads({"http://site/m/1/", "http://site/m/2/"}, false);
+    ASSERT_EQ(ids.size(), 2u);
+    complete = ids[0];
+    running = ids[1];
+    ASSERT_TRUE(store.MarkRunning(complete, "http://media/1.mp4", "/d/1.mp4"));
+    ASSERT_TRUE(store.MarkComplete(complete, 1000));
+    ASSERT_TRUE(store.MarkRunning(running, "http://media/2.mp4", "/d/2.mp4"));
+    EXPECT_TRUE(store.MarkTagged(complete, 1234, TagState::kTagged));
+    EXPECT_FALSE(store.MarkTagged(running, 77, TagState::kTagged));
+    EXPECT_FALSE(store.MarkTagged(999, 77, TagState::kTagged));
+  }
+  OpenResult opened = Store::Open(path_);
+  ASSERT_TRUE(opened.store);
+  const auto tagged = opened.store->LastOf("http://site/m/1/");
+  ASSERT_TRUE(tagged);
+  EXPECT_EQ(tagged->size, 1234);
+  EXPECT_EQ(tagged->tags, TagState::kTagged);
+  const auto other = opened.store->Find(running);
+  ASSERT_TRUE(other);
+  EXPECT_EQ(other->size, -1);
+  EXPECT_EQ(other->tags, TagState::kNotTagged);
+  EXPECT_TRUE(opened.store->MarkTagged(complete, 1000, TagState::kNoTags));
+  EXPECT_EQ(opened.store->Find(complete)->tags, TagState::kNoTags);
+}
+
+}  // namespace
+}  // namespace wuqu::store
