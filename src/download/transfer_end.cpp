@@ -33,6 +33,7 @@ void TransferLoop::Worker::OnDone(Conn& c, CURLcode result) {
   if (!c.accepted && c.stop == StopReason::kNone && result == CURLE_OK) {
     if (Accept(c)) c.accepted = true;
   }
+  c.done = true;
   Detach(c);
   if (c.stop != StopReason::kNone) {
     Stopped(c);
@@ -102,7 +103,9 @@ void TransferLoop::Worker::Stopped(Conn& c) {
 // Retry-After) and the connection ends. A refused connection while none
 // receives but one received within the stall bound is the host's limit
 // too: within the target the piece waits on this connection, longer after
-// each such refusal. False otherwise: then it is a failure like any other.
+// each such refusal; so it does, target unchanged, right after the download
+// cut a reply off (the host may not have seen that one close). False
+// otherwise: then it is a failure like any other.
 bool TransferLoop::Worker::LimitSign(Conn& c, bool busy_reply, bool no_reply) {
   Task& t = *c.task;
   const int receiving = Receiving(t, &c);
@@ -110,6 +113,17 @@ bool TransferLoop::Worker::LimitSign(Conn& c, bool busy_reply, bool no_reply) {
   const bool received_lately = t.last_received != Clock::time_point{} &&
                                now - t.last_received < settings.stall_timeout;
   if (!HostLimitSign(busy_reply, no_reply, receiving, received_lately, c.probe)) return false;
+  // Within the target right after the download cut a reply off, the host
+  // may still count that connection: the piece waits a moment on this one,
+  // and the target stays.
+  if (no_reply && now - t.last_cut < 4 * pace_rules.retry_delay &&
+      static_cast<int>(t.conns.size()) <= Target(t)) {
+    c.fresh = true;
+    c.pace = {};
+    c.retry_at = now + RetryDelay(++c.refusals, 0, pace_rules);
+    Publish(t);
+    return true;
+  }
   const auto quiet_until = now + std::chrono::seconds(c.retry_after);
   // Those still waiting for their reply may be among the ones the host let
   // in: the target keeps room for them until they are answered or refused.

@@ -155,6 +155,7 @@ TransferSetup TransferLoop::Worker::NextRequest(Conn& c) const {
 void TransferLoop::Worker::Send(Conn& c) {
   Task& t = *c.task;
   ForgetReply(c);
+  c.done = false;
   c.sockets = {.connections = &connections, .host = t.host, .transfer = next_transfer++};
   EasyHandle handle = MakeTransferHandle(NextRequest(c), c.header_list);
   c.at = c.req_first;
@@ -175,6 +176,7 @@ void TransferLoop::Worker::Send(Conn& c) {
 
 void TransferLoop::Worker::Detach(Conn& c) {
   if (c.easy == nullptr) return;
+  if (c.accepted && !c.done) c.task->last_cut = Clock::now();
   curl_multi_remove_handle(multi, c.easy.get());
   c.easy.reset();
   connections.Released(c.sockets.transfer);

@@ -101,6 +101,7 @@ struct Conn {
   // longer, none is a failure).
   int refusals = 0;
   SocketTag sockets;  // of the request in flight
+  bool done = false;  // curl ended the transfer (else a detach cuts it off)
 
   // The request in flight.
   Clock::time_point sent_at{};
@@ -160,6 +161,9 @@ struct Task {
   Clock::time_point next_save{};
   Clock::time_point last_progress{};
   Clock::time_point last_received{};  // when a body byte last arrived, on any connection
+  // When the download last cut off a reply, closing a connection the host
+  // may not have seen close yet.
+  Clock::time_point last_cut{};
   std::uint64_t progress_bytes = 0;
   double typical_rate = 0;
   // Rates of the last requests that ended, so a pace stays known after the
@@ -290,7 +294,8 @@ struct TransferLoop::Worker final : ReplyTaker {
   // Retry-After) and the connection ends. A refused connection while none
   // receives but one received within the stall bound is the host's limit
   // too: within the target the piece waits on this connection, longer after
-  // each such refusal.
+  // each such refusal; so it does, target unchanged, right after the
+  // download cut a reply off (the host may not have seen that one close).
   // False otherwise: then it is a failure like any other.
   bool LimitSign(Conn& c, bool busy_reply, bool no_reply);
   // Tries the connection's piece again after a pause that doubles with every

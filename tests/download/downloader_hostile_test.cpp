@@ -313,8 +313,9 @@ TEST(DownloaderHostileTest, AHostsConnectionLimitIsLearnedOnceForTheRun) {
 
 // The demo site as a host whose firewall counts open TCP connections: with
 // `limit` open, idle kept-alive ones included, a further one is closed as
-// soon as it is accepted. Each response goes at 16 MiB/s, so that the
-// connections the host allows all receive at once. Every download completes
+// soon as it is accepted. Each response goes at 64 MiB/s over the limit
+// (the host's 64 MiB/s shared out), so that the connections the host allows
+// all receive at once and each run takes about half a second. Every download completes
 // with the site's bytes and says the host allows `limit`. Each downloader
 // makes two downloads in a row: the first learns the limit, the second
 // starts with it and with the connections the first left idle in curl's pool.
@@ -329,7 +330,7 @@ TEST(DownloaderOpenConnectionLimitTest, EveryRunCompletesAndLearnsWhatTheHostAll
     SCOPED_TRACE("the host allows " + std::to_string(c.limit) + ", " + std::to_string(c.asked) +
                  " asked");
     DemoSiteOptions options;
-    options.faults.rate_limit = 16 << 20;
+    options.faults.rate_limit = (64u << 20) / static_cast<unsigned>(c.limit);
     options.faults.max_open_connections = c.limit;
     DemoSite site(options);
     ASSERT_TRUE(site.Start()) << site.Error();
