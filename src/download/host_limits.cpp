@@ -41,6 +41,12 @@ void HostLimits::LimitSeen(const std::string& host, int receiving, Clock::time_p
   limit.grow_at = std::max(now + QuietTime(limit), quiet_until);
 }
 
+void HostLimits::DownloadBegins(const std::string& host) {
+  const auto it = limits_.find(host);
+  if (it == limits_.end() || !it->second.limited) return;
+  it->second.target = std::max(it->second.target, it->second.most_served);
+}
+
 void HostLimits::Receiving(const std::string& host, int receiving) {
   Limit& limit = limits_[host];
   if (limit.limited) limit.target = std::max(limit.target, receiving);

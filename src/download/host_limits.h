@@ -44,6 +44,10 @@ class HostLimits {
   void LimitSeen(const std::string& host, int receiving, Clock::time_point now,
                  Clock::time_point quiet_until = {}, int awaiting = 0);
 
+  // A new download from the host starts at what it allows, whatever a late
+  // refusal of the last one left the target at.
+  void DownloadBegins(const std::string& host);
+
   // `receiving` connections receive at once: the host allows at least that many.
   void Receiving(const std::string& host, int receiving);
 

@@ -53,6 +53,7 @@ void TransferLoop::Worker::Begin(TaskOrder order) {
   t.file.emplace(t.order.target, disk);
   t.url = t.order.url;
   t.host = HostKey(t.url);
+  host_limits.DownloadBegins(t.host);
   t.last_progress = Clock::now();
 
   // A record counts only for the same source and the very file it describes.

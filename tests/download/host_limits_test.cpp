@@ -30,7 +30,7 @@ TEST(HostKeyTest, NamesHostAndPortInLowerCase) {
   for (const auto& c : cases) EXPECT_EQ(HostKey(c.url), c.key) << c.url;
 }
 
-enum class Event { kSign, kReceiving, kGrow };
+enum class Event { kSign, kReceiving, kGrow, kBegin };
 struct Step {
   int at_ms;
   Event event;
@@ -59,6 +59,9 @@ void Play(const std::vector<Step>& steps) {
         break;
       case Event::kGrow:
         limits.Grow(host, 20, now);
+        break;
+      case Event::kBegin:
+        limits.DownloadBegins(host);
         break;
     }
     EXPECT_EQ(limits.Target(host, 20), s.target) << "after the step at " << s.at_ms << " ms";
@@ -128,6 +131,13 @@ TEST(HostLimitsTest, LearnsAndRetestsAHostsLimit) {
         {5, Event::kSign, 1, 0, 2, 1, 1},
         {10, Event::kReceiving, 2, 0, 2, 2},
         {20, Event::kSign, 2, 0, 2, 2, 0}}},
+      {"the next download starts at what the host allows, not where a late refusal left it",
+       {{0, Event::kBegin, 0, 0, 20, 20},
+        {0, Event::kSign, 2, 0, 2, 2},
+        {10, Event::kSign, 1, 0, 1, 2},
+        {20, Event::kBegin, 0, 0, 2, 2},
+        {30, Event::kSign, 0, 0, 1, 2},
+        {40, Event::kBegin, 0, 0, 2, 2}}},
       {"receiving before the first sign counts towards what it allows",
        {{0, Event::kReceiving, 4, 0, 20, 20}, {10, Event::kSign, 2, 0, 2, 4}}},
       {"refusals with none receiving: one kept, the most served still allowed",
