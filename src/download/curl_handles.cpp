@@ -1,11 +1,36 @@
 #include "download/curl_handles.h"
 
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <algorithm>
 
 namespace wuqu::download {
 namespace {
 
 constexpr long kMaxRedirects = 10;
+
+curl_socket_t OpenSocket(void* user, curlsocktype purpose, curl_sockaddr* address) {
+  const int fd = ::socket(address->family, address->socktype | SOCK_CLOEXEC, address->protocol);
+  if (fd < 0) return CURL_SOCKET_BAD;
+  if (purpose == CURLSOCKTYPE_IPCXN) {
+    const auto& tag = *static_cast<SocketTag*>(user);
+    tag.connections->Opened(fd, tag.host, tag.transfer);
+  }
+  return fd;
+}
+
+int CloseSocket(void* user, curl_socket_t fd) {
+  static_cast<OpenConnections*>(user)->Closed(fd);
+  return ::close(fd);
+}
+
+// The connection is ready and the request about to go: which one it is.
+int BeforeRequest(void* user, char*, char*, int, int local_port) {
+  const auto& tag = *static_cast<SocketTag*>(user);
+  tag.connections->InUse(tag.host, local_port, tag.transfer);
+  return CURL_PREREQFUNC_OK;
+}
 
 }  // namespace
 
@@ -41,6 +66,14 @@ EasyHandle MakeTransferHandle(const TransferSetup& setup, HeaderList& headers) {
   // After a failure the piece is tried on a connection of its own: the one
   // that failed may be left in a state no reply can be read from.
   if (setup.fresh_connection) curl_easy_setopt(e, CURLOPT_FRESH_CONNECT, 1L);
+  if (setup.sockets != nullptr) {
+    curl_easy_setopt(e, CURLOPT_OPENSOCKETFUNCTION, &OpenSocket);
+    curl_easy_setopt(e, CURLOPT_OPENSOCKETDATA, setup.sockets);
+    curl_easy_setopt(e, CURLOPT_CLOSESOCKETFUNCTION, &CloseSocket);
+    curl_easy_setopt(e, CURLOPT_CLOSESOCKETDATA, setup.sockets->connections);
+    curl_easy_setopt(e, CURLOPT_PREREQFUNCTION, &BeforeRequest);
+    curl_easy_setopt(e, CURLOPT_PREREQDATA, setup.sockets);
+  }
   return handle;
 }
 

@@ -6,6 +6,8 @@
 #include <memory>
 #include <string>
 
+#include "download/open_connections.h"
+
 // curl's handles owned, so each is released once whichever way a transfer
 // ends, and the one place a transfer's handle is set up.
 namespace wuqu::download {
@@ -20,6 +22,15 @@ struct HeaderListFree {
 };
 using HeaderList = std::unique_ptr<curl_slist, HeaderListFree>;
 
+// Whose connections a transfer's sockets count as: it must outlive the
+// transfer's handle; `connections` must outlive the multi handle, which may
+// close a pooled socket long after the transfer that opened it.
+struct SocketTag {
+  OpenConnections* connections = nullptr;
+  std::string host;
+  TransferSerial transfer = 0;
+};
+
 // One GET of a download.
 struct TransferSetup {
   std::string url;
@@ -31,6 +42,9 @@ struct TransferSetup {
   curl_write_callback on_body = nullptr;
   curl_write_callback on_header = nullptr;
   void* user = nullptr;  // handed to both callbacks, and kept as the handle's private pointer
+  // Set: every socket the transfer opens, and the connection it sends its
+  // request on, are counted there.
+  SocketTag* sockets = nullptr;
 };
 
 // A handle for `setup`: HTTP/1.1 (one range per connection), http and https

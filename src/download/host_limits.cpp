@@ -19,7 +19,13 @@ std::string HostKey(std::string_view url) {
 
 int HostLimits::Target(const std::string& host, int asked) const {
   const auto it = limits_.find(host);
-  return it == limits_.end() ? asked : std::min(asked, it->second.target);
+  return it == limits_.end() || !it->second.limited ? asked : std::min(asked, it->second.target);
+}
+
+int HostLimits::Allowed(const std::string& host, int asked) const {
+  const auto it = limits_.find(host);
+  if (it == limits_.end() || !it->second.limited) return asked;
+  return std::min(asked, std::max(it->second.most_served, 1));
 }
 
 std::chrono::milliseconds HostLimits::QuietTime(const Limit& limit) const {
@@ -27,25 +33,31 @@ std::chrono::milliseconds HostLimits::QuietTime(const Limit& limit) const {
 }
 
 void HostLimits::LimitSeen(const std::string& host, int receiving, Clock::time_point now,
-                           Clock::time_point quiet_until) {
-  auto [it, is_new] = limits_.try_emplace(host);
-  Limit& limit = it->second;
-  limit.most_served = is_new ? receiving : std::max(limit.most_served, receiving);
-  limit.target = std::max(receiving, 1);
+                           Clock::time_point quiet_until, int awaiting) {
+  Limit& limit = limits_[host];
+  limit.limited = true;
+  limit.most_served = std::max(limit.most_served, receiving);
+  limit.target = std::max(receiving + awaiting, 1);
   limit.grow_at = std::max(now + QuietTime(limit), quiet_until);
 }
 
-void HostLimits::Receiving(const std::string& host, int receiving) {
+void HostLimits::DownloadBegins(const std::string& host) {
   const auto it = limits_.find(host);
-  if (it == limits_.end()) return;
-  it->second.target = std::max(it->second.target, receiving);
-  it->second.most_served = std::max(it->second.most_served, receiving);
+  if (it == limits_.end() || !it->second.limited) return;
+  it->second.target = std::max(it->second.target, it->second.most_served);
+}
+
+void HostLimits::Receiving(const std::string& host, int receiving) {
+  Limit& limit = limits_[host];
+  if (limit.limited) limit.target = std::max(limit.target, receiving);
+  limit.most_served = std::max(limit.most_served, receiving);
 }
 
 HostLimits::Clock::time_point HostLimits::Grow(const std::string& host, int asked,
                                                Clock::time_point now) {
   const auto it = limits_.find(host);
-  if (it == limits_.end() || it->second.target >= asked) return Clock::time_point::max();
+  if (it == limits_.end() || !it->second.limited || it->second.target >= asked)
+    return Clock::time_point::max();
   Limit& limit = it->second;
   if (now >= limit.grow_at) {
     ++limit.target;

@@ -53,8 +53,11 @@ PaceClock::duration RetryDelay(int failures, std::int64_t retry_after_seconds,
       std::chrono::seconds(std::max<std::int64_t>(retry_after_seconds, 0)));
 }
 
-bool HostLimitSign(bool busy_reply, bool no_reply, int others_receiving, bool first_request) {
-  return (busy_reply || no_reply) && others_receiving > 0 && !first_request;
+bool HostLimitSign(bool busy_reply, bool no_reply, int others_receiving, bool received_lately,
+                   bool first_request) {
+  if (first_request) return false;
+  if (others_receiving > 0) return busy_reply || no_reply;
+  return no_reply && received_lately;
 }
 
 }  // namespace wuqu::download

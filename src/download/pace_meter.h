@@ -75,9 +75,13 @@ Liveness Judge(const RequestTimes& request, const Pace& pace, double typical,
 PaceClock::duration RetryDelay(int failures, std::int64_t retry_after_seconds,
                                const PaceRules& rules);
 
-// A refusal is a sign of the host's limit when others of the download are
-// receiving and it is not the download's first request: a 503 or 429, a
-// connection refused, or one closed before any reply.
-bool HostLimitSign(bool busy_reply, bool no_reply, int others_receiving, bool first_request);
+// A refusal is a sign of the host's limit when it is not the download's
+// first request and others of the download are receiving: a 503 or 429, a
+// connection refused, or one closed or reset before any reply. A connection
+// refused, closed or reset is one also when none receives but one received
+// within the stall bound (`received_lately`): a host that counts open
+// connections, idle ones included, turns a new one away without a word.
+bool HostLimitSign(bool busy_reply, bool no_reply, int others_receiving, bool received_lately,
+                   bool first_request);
 
 }  // namespace wuqu::download

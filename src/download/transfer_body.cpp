@@ -40,6 +40,7 @@ void TransferLoop::Worker::CountProgress(Conn& c, std::uint64_t n) {
   Task& t = *c.task;
   c.body_bytes += n;
   c.progress_bytes += n;
+  if (n > 0) t.last_received = Clock::now();
   t.progress_bytes += n;
   const std::uint64_t enough = std::max<std::uint64_t>(settings.low_speed_bytes, 1);
   if (c.progress_bytes >= enough) {
@@ -69,6 +70,7 @@ bool TransferLoop::Worker::TakeBody(Conn& c, const char* p, std::size_t left) {
 void TransferLoop::Worker::Wrote(Conn& c) {
   c.wrote = true;
   c.attempts = 0;
+  c.refusals = 0;
   c.progressed = true;
 }
 

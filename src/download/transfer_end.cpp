@@ -33,6 +33,7 @@ void TransferLoop::Worker::OnDone(Conn& c, CURLcode result) {
   if (!c.accepted && c.stop == StopReason::kNone && result == CURLE_OK) {
     if (Accept(c)) c.accepted = true;
   }
+  c.done = true;
   Detach(c);
   if (c.stop != StopReason::kNone) {
     Stopped(c);
@@ -97,16 +98,51 @@ void TransferLoop::Worker::Stopped(Conn& c) {
 }
 
 // A busy reply or a refused connection while others of the download
-// receive: the host's limit. The target drops, the piece goes back at once
-// (not to be asked for before the Retry-After) and the connection ends.
-// False when nobody else receives: then it is a failure like any other.
+// receive: the host's limit. The target drops, idle connections beyond it
+// are closed, the piece goes back at once (not to be asked for before the
+// Retry-After) and the connection ends. A refused connection while none
+// receives but one received within the stall bound is the host's limit
+// too: within the target the piece waits on this connection, longer after
+// each such refusal; so it does, target unchanged, right after the download
+// cut a reply off (the host may not have seen that one close). False
+// otherwise: then it is a failure like any other.
 bool TransferLoop::Worker::LimitSign(Conn& c, bool busy_reply, bool no_reply) {
   Task& t = *c.task;
   const int receiving = Receiving(t, &c);
-  if (!HostLimitSign(busy_reply, no_reply, receiving, c.probe)) return false;
   const auto now = Clock::now();
+  const bool received_lately = t.last_received != Clock::time_point{} &&
+                               now - t.last_received < settings.stall_timeout;
+  if (!HostLimitSign(busy_reply, no_reply, receiving, received_lately, c.probe)) return false;
+  // Within the target right after the download cut a reply off, the host
+  // may still count that connection: the piece waits a moment on this one,
+  // and the target stays.
+  if (no_reply && now - t.last_cut < 4 * pace_rules.retry_delay &&
+      static_cast<int>(t.conns.size()) <= Target(t)) {
+    c.fresh = true;
+    c.pace = {};
+    c.retry_at = now + RetryDelay(++c.refusals, 0, pace_rules);
+    Publish(t);
+    return true;
+  }
   const auto quiet_until = now + std::chrono::seconds(c.retry_after);
-  host_limits.LimitSeen(t.host, receiving, now, quiet_until);
+  // Those still waiting for their reply may be among the ones the host let
+  // in: the target keeps room for them until they are answered or refused.
+  const int awaiting =
+      static_cast<int>(std::count_if(t.conns.begin(), t.conns.end(), [&](const auto& o) {
+        return o.get() != &c && o->easy != nullptr && !o->accepted && o->stop == StopReason::kNone;
+      }));
+  host_limits.LimitSeen(t.host, receiving, now, quiet_until, awaiting);
+  connections.CloseIdle(t.host, Target(t));
+  // One beyond the target gives its piece back like any other; the last
+  // ones wait for the host.
+  if (receiving == 0 && static_cast<int>(t.conns.size()) <= Target(t)) {
+    Detach(c);
+    c.fresh = true;
+    c.pace = {};
+    c.retry_at = now + RetryDelay(++c.refusals, c.retry_after, pace_rules);
+    Publish(t);
+    return true;
+  }
   // A 429 asks that very request to wait; a 503 says the host is full,
   // and a connection that works takes the piece at once.
   if (c.piece != nullptr && c.status == 429) t.plan.Defer(*c.piece, quiet_until);

@@ -131,6 +131,8 @@ Clock::time_point TransferLoop::Worker::Tick() {
     }
     MeasurePace(t, now);
     next = std::min(next, host_limits.Grow(t.host, t.order.connections, now));
+    // Idle connections count against a host's limit as much as busy ones.
+    connections.CloseIdle(t.host, Target(t));
     for (const auto& [id, act] : Acts(t, now, next)) {
       if (t.ended) break;
       if (Conn* c = FindConn(t, id)) Do(t, *c, act);

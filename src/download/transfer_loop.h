@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "download/download_settings.h"
+#include "download/open_connections.h"
 #include "download/task_figures.h"
 
 // The downloader's loop: one thread that drives every connection of every
@@ -43,6 +44,8 @@ class TransferLoop {
   void Run();
 
   DownloaderSettings settings_;
+  // Counted by curl's socket callbacks, so it outlives the multi handle.
+  OpenConnections connections_;
   void* multi_ = nullptr;  // CURLM*, created with the loop, used by its thread
   std::thread thread_;
   std::mutex mutex_;

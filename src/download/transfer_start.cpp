@@ -8,7 +8,8 @@ void TransferLoop::Worker::Publish(Task& t) const {
   t.order.figures->file_bytes.store(t.file_bytes, std::memory_order_relaxed);
   t.order.figures->written.store(t.written, std::memory_order_relaxed);
   t.order.figures->receiving.store(Receiving(t), std::memory_order_relaxed);
-  t.order.figures->target.store(Target(t), std::memory_order_relaxed);
+  t.order.figures->target.store(host_limits.Allowed(t.host, t.order.connections),
+                                std::memory_order_relaxed);
 }
 
 // Connections of the download whose reply is being received.
@@ -90,6 +91,7 @@ void TransferLoop::Worker::Begin(TaskOrder order) {
   t.file.emplace(t.order.target, disk);
   t.url = t.order.url;
   t.host = HostKey(t.url);
+  host_limits.DownloadBegins(t.host);
   t.last_progress = Clock::now();
 
   // A record counts only for the same source and the very file it describes.
@@ -185,7 +187,10 @@ TransferSetup TransferLoop::Worker::NextRequest(Conn& c) const {
   const Task& t = *c.task;
   TransferSetup setup;
   setup.url = c.probe ? t.order.url : t.url;
-  setup.fresh_connection = c.fresh;
+  // A new connection only while the host has room for one: with the
+  // connections it allows open, an idle one is reused instead.
+  setup.fresh_connection = c.fresh && connections.Open(t.host) < Target(t);
+  setup.sockets = &c.sockets;
   setup.receive_buffer = settings.receive_buffer;
   setup.connect_timeout = settings.connect_timeout;
   setup.on_body = &OnReplyBody;
@@ -217,6 +222,8 @@ TransferSetup TransferLoop::Worker::NextRequest(Conn& c) const {
 void TransferLoop::Worker::Send(Conn& c) {
   Task& t = *c.task;
   ForgetReply(c);
+  c.done = false;
+  c.sockets = {.connections = &connections, .host = t.host, .transfer = next_transfer++};
   EasyHandle handle = MakeTransferHandle(NextRequest(c), c.header_list);
   c.at = c.req_first;
   c.fresh = false;
@@ -236,8 +243,10 @@ void TransferLoop::Worker::Send(Conn& c) {
 
 void TransferLoop::Worker::Detach(Conn& c) {
   if (c.easy == nullptr) return;
+  if (c.accepted && !c.done) c.task->last_cut = Clock::now();
   curl_multi_remove_handle(multi, c.easy.get());
   c.easy.reset();
+  connections.Released(c.sockets.transfer);
   --c.task->in_flight;
 }
 

@@ -20,6 +20,7 @@
 #include "download/disk_steps.h"
 #include "download/download_file.h"
 #include "download/host_limits.h"
+#include "download/open_connections.h"
 #include "download/pace_meter.h"
 #include "download/piece_plan.h"
 #include "download/reply_check.h"
@@ -96,6 +97,11 @@ struct Conn {
   int attempts = 0;    // failures in a row whose replies wrote no new byte
   bool fresh = false;  // the next request goes out on a new connection
   bool progressed = false;
+  // Refusals in a row while none of the download received (each waits
+  // longer, none is a failure).
+  int refusals = 0;
+  SocketTag sockets;  // of the request in flight
+  bool done = false;  // curl ended the transfer (else a detach cuts it off)
 
   // The request in flight.
   Clock::time_point sent_at{};
@@ -154,6 +160,10 @@ struct Task {
   std::int64_t saved_bytes = -1;
   Clock::time_point next_save{};
   Clock::time_point last_progress{};
+  Clock::time_point last_received{};  // when a body byte last arrived, on any connection
+  // When the download last cut off a reply, closing a connection the host
+  // may not have seen close yet.
+  Clock::time_point last_cut{};
   std::uint64_t progress_bytes = 0;
   double typical_rate = 0;
   // Rates of the last requests that ended, so a pace stays known after the
@@ -171,6 +181,8 @@ struct TransferLoop::Worker final : ReplyTaker {
   CURLM* multi;
   std::vector<std::unique_ptr<Task>> tasks;
   HostLimits host_limits;
+  OpenConnections& connections;
+  TransferSerial next_transfer = 1;
   DiskSteps disk;
   PaceRules pace_rules;
 
@@ -179,6 +191,7 @@ struct TransferLoop::Worker final : ReplyTaker {
         settings(l.settings_),
         multi(static_cast<CURLM*>(l.multi_)),
         host_limits(l.settings_.limit_regrow_after),
+        connections(l.connections_),
         disk(l.settings_.on_disk_step),
         pace_rules{.stall_timeout = l.settings_.stall_timeout,
                    .slow_window = l.settings_.slow_window,
@@ -290,9 +303,14 @@ struct TransferLoop::Worker final : ReplyTaker {
   // A transfer ended from our side, for the reason its callbacks gave.
   void Stopped(Conn& c);
   // A busy reply or a refused connection while others of the download
-  // receive: the host's limit. The target drops, the piece goes back at once
-  // (not to be asked for before the Retry-After) and the connection ends.
-  // False when nobody else receives: then it is a failure like any other.
+  // receive: the host's limit. The target drops, idle connections beyond it
+  // are closed, the piece goes back at once (not to be asked for before the
+  // Retry-After) and the connection ends. A refused connection while none
+  // receives but one received within the stall bound is the host's limit
+  // too: within the target the piece waits on this connection, longer after
+  // each such refusal; so it does, target unchanged, right after the
+  // download cut a reply off (the host may not have seen that one close).
+  // False otherwise: then it is a failure like any other.
   bool LimitSign(Conn& c, bool busy_reply, bool no_reply);
   // Tries the connection's piece again after a pause that doubles with every
   // failure in a row. A connection that keeps failing gives up its piece

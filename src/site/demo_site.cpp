@@ -501,6 +501,10 @@ bool DemoSite::Start() {
       [&d](Clock::time_point t) { return d.SleepUntil(t); },
       [&d](const RefusedRequest& refused) { return d.Refused(refused); });
   SiteServer& s = *d.server;
+  {
+    std::lock_guard lock(d.faults_mutex);
+    s.SetMaxOpenConnections(d.faults.max_open_connections);
+  }
   // An idle kept-alive connection is closed after this long.
   s.set_keep_alive_timeout(1);
   s.set_keep_alive_max_count(10000);
@@ -658,6 +662,7 @@ void DemoSite::SetFaults(const SiteFaults& faults) {
   impl_->stalls_started = 0;
   impl_->ranged_gets = 0;
   impl_->first_bytes_asked.clear();
+  if (impl_->server) impl_->server->SetMaxOpenConnections(faults.max_open_connections);
 }
 
 SiteFaults DemoSite::Faults() const {
@@ -671,6 +676,14 @@ std::vector<SiteRequest> DemoSite::Requests() const {
 
 std::vector<SiteRequest> DemoSite::TakeRequests() {
   return impl_->log->Take();
+}
+
+int DemoSite::OpenConnections() const {
+  return impl_->server ? impl_->server->OpenConnections() : 0;
+}
+
+int DemoSite::ConnectionsTurnedAway() const {
+  return impl_->server ? impl_->server->ConnectionsTurnedAway() : 0;
 }
 
 void DemoSite::ClearRequests() {

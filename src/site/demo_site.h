@@ -72,6 +72,11 @@ struct SiteFaults {
   // 0: no limit.
   int max_connections = 0;
   bool max_connections_close = false;
+  // A host that counts open TCP connections instead (a firewall's
+  // per-address limit): with this many open, idle kept-alive ones included,
+  // a further connection is closed as soon as it is accepted, without a
+  // reply; it reaches no handler and the request log. 0: no limit.
+  int max_open_connections = 0;
   // Each ranged media GET's first try (the first request for its first byte,
   // counted from Start or the last SetFaults) is answered 429 with
   // "Retry-After: retry_after_429" seconds; 0: never.
@@ -172,6 +177,11 @@ class DemoSite {
   void ClearRequests();
   // Requests() and ClearRequests() in one step: no request falls between.
   std::vector<SiteRequest> TakeRequests();
+  // Connections closed as soon as accepted for max_open_connections, since Start.
+  int ConnectionsTurnedAway() const;
+  // TCP connections open now, idle kept-alive ones included (as the site has
+  // seen them: a close the client made is counted once the site reads it).
+  int OpenConnections() const;
 
   struct Impl;
 

@@ -49,6 +49,9 @@ of any size at /mp4/djmusic/synthetic/<bytes>/<seed>.mp4. Stops on Ctrl+C.
   --max-connections N    with N media responses being sent, answer a further media
                          request 503 with Retry-After: 1 (a host's limit) ...
   --max-connections-close  ... or close its connection without a reply
+  --max-open-connections N  with N TCP connections open, idle kept-alive ones
+                         included (a firewall's limit), close a further one as soon
+                         as it is accepted, without a reply
   --retry-after-429 S    answer each ranged media GET's first try (the first request
                          for its first byte) 429 with Retry-After: S
   --status PATH=CODE     answer the decoded PATH (e.g. /zw/) with status CODE;
@@ -156,6 +159,8 @@ int main(int argc, char** argv) {
       ok = number(options.faults.max_connections);
     } else if (arg == "--max-connections-close") {
       options.faults.max_connections_close = true;
+    } else if (arg == "--max-open-connections") {
+      ok = number(options.faults.max_open_connections);
     } else if (arg == "--retry-after-429") {
       ok = number(options.faults.retry_after_429);
     } else if (arg == "--fail-every") {
@@ -214,11 +219,15 @@ int main(int argc, char** argv) {
   std::thread printer;
   if (log) {
     printer = std::thread([&site, &done] {
+      int turned_away = 0;
       while (!done) {
         std::this_thread::sleep_for(std::chrono::milliseconds(200));
         for (const auto& r : site.TakeRequests())
           std::printf("%d %s %s%s%s\n", r.status, r.method.c_str(), r.target.c_str(),
                       r.range.empty() ? "" : " ", r.range.c_str());
+        // Connections closed at once for --max-open-connections carry no request.
+        for (const int now = site.ConnectionsTurnedAway(); turned_away < now; ++turned_away)
+          std::printf("--- a connection closed beyond --max-open-connections\n");
         std::fflush(stdout);
       }
     });

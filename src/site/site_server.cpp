@@ -202,18 +202,24 @@ class HandOver final : public httplib::TaskQueue {
 }  // namespace
 
 struct SiteServer::Connection {
-  Connection(int fd, const SiteServer& server, const RequestHeadLimits& limits)
-      : sock(fd),
+  Connection(int fd, SiteServer& server, const RequestHeadLimits& limits)
+      : open(server.open_),
+        sock(fd),
         stream(fd, server.read_timeout_sec_, server.read_timeout_usec_, server.write_timeout_sec_,
                server.write_timeout_usec_, &server.sleep_until_),
         scanner(limits.max_fields, limits.max_bytes) {
     std::string ip;
     AddressOf(true, fd, ip, remote_port);
+    open.fetch_add(1);
   }
-  ~Connection() { ::close(sock); }
+  ~Connection() {
+    ::close(sock);
+    open.fetch_sub(1);
+  }
   Connection(const Connection&) = delete;
   Connection& operator=(const Connection&) = delete;
 
+  std::atomic<int>& open;
   int sock;
   ConnectionStream stream;
   RequestHeadScanner scanner;
@@ -446,6 +452,14 @@ void SiteServer::CloseWithoutReply() {
 }
 
 bool SiteServer::process_and_close_socket(socket_t sock) {
+  // Only this (the accepting) thread opens connections, so the count cannot
+  // grow between the check and the Connection made below.
+  const int limit = max_open_.load();
+  if (limit > 0 && open_.load() >= limit) {
+    turned_away_.fetch_add(1);  // before the client can see the close
+    ::close(sock);
+    return true;
+  }
   auto c = std::make_unique<Connection>(sock, *this, limits_);
   c->deadline = Clock::now() + std::chrono::seconds(keep_alive_timeout_sec_);
   gatherer_->Add(std::move(c));

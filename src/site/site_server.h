@@ -2,6 +2,7 @@
 
 #include <httplib.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstddef>
 #include <functional>
@@ -51,6 +52,14 @@ class SiteServer : public httplib::Server {
   // its connection closes without a byte of reply.
   static void CloseWithoutReply();
 
+  // A host that counts open TCP connections, idle kept-alive ones included
+  // (a firewall's per-address limit): with `limit` open, a further connection
+  // is closed as soon as it is accepted, before a byte is read. 0: no limit.
+  void SetMaxOpenConnections(int limit) { max_open_.store(limit); }
+  int OpenConnections() const { return open_.load(); }
+  // Connections closed at once for that limit, since the server was made.
+  int ConnectionsTurnedAway() const { return turned_away_.load(); }
+
   struct Connection;
   struct Gatherer;
 
@@ -65,6 +74,9 @@ class SiteServer : public httplib::Server {
   RequestHeadLimits limits_;
   std::unique_ptr<Gatherer> gatherer_;
   std::unique_ptr<httplib::ThreadPool> pool_;
+  std::atomic<int> max_open_{0};
+  std::atomic<int> open_{0};  // Connection objects alive: one per open connection
+  std::atomic<int> turned_away_{0};
 };
 
 }  // namespace wuqu

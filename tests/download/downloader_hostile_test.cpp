@@ -14,6 +14,8 @@
 #include "download/hostile_server.h"
 #include "download/piece_plan.h"
 #include "download/resume_record.h"
+#include "net/loopback_server.h"
+#include "site/demo_site.h"
 #include "platform/files.h"
 
 extern char** environ;
@@ -173,6 +175,16 @@ std::vector<Row> Rows() {
        {.max_requests = 4, .close = true}},
       {"503 with Retry-After beyond 4 connections", On(Every(), at_1_mb), complete, none, 30s,
        {.max_requests = 4}},
+      // A host that turns every connection away fails as before: a refusal
+      // is the host's limit only while the download gets on.
+      {"every connection closed before any reply", On(Every(), {.form = Form::kNoReply}), failed,
+       FailureCause::kNetwork, 30s},
+      {"half the file on the first reply, then every connection closed before any reply",
+       [](const HostileRequest& r) {
+         return r.number == 1 ? HostileReply{.form = Form::kResetMidBody}
+                              : HostileReply{.form = Form::kNoReply};
+       },
+       failed, FailureCause::kNetwork, 30s},
       {"429 with Retry-After: 2 on each range's first try", On(Every(), Good()), complete, none, 30s,
        {.retry_after_429 = 2}},
       // Replies cut short: each brings bytes, so none is a failure.
@@ -295,6 +307,92 @@ TEST(DownloaderHostileTest, AHostsConnectionLimitIsLearnedOnceForTheRun) {
                   refused);
     }
   }
+}
+
+// ---- hosts that count open connections, idle ones included ----
+
+// The demo site as a host whose firewall counts open TCP connections: with
+// `limit` open, idle kept-alive ones included, a further one is closed as
+// soon as it is accepted. Each response goes at 64 MiB/s over the limit
+// (the host's 64 MiB/s shared out), so that the connections the host allows
+// all receive at once and each run takes about half a second. Every download completes
+// with the site's bytes and says the host allows `limit`. Each downloader
+// makes two downloads in a row: the first learns the limit, the second
+// starts with it and with the connections the first left idle in curl's pool.
+TEST(DownloaderOpenConnectionLimitTest, EveryRunCompletesAndLearnsWhatTheHostAllows) {
+  struct Case {
+    int limit, asked;
+  };
+  const Case cases[] = {{4, 8}, {4, 20}, {2, 8}, {2, 20}, {1, 8}, {1, 20}};
+  constexpr std::uint64_t kFile = 32 << 20;
+  constexpr int kRuns = 10;
+  for (const Case& c : cases) {
+    SCOPED_TRACE("the host allows " + std::to_string(c.limit) + ", " + std::to_string(c.asked) +
+                 " asked");
+    DemoSiteOptions options;
+    options.faults.rate_limit = (64u << 20) / static_cast<unsigned>(c.limit);
+    options.faults.max_open_connections = c.limit;
+    DemoSite site(options);
+    ASSERT_TRUE(site.Start()) << site.Error();
+    const std::string path = DemoSite::SyntheticMediaPath(kFile, 22);
+    const std::string expected = *site.MediaSha256(path);
+    ScratchFolder dir;
+    std::unique_ptr<Downloader> d;
+    int turned_away_before = 0;
+    for (int run = 0; run < kRuns; ++run) {
+      SCOPED_TRACE("run " + std::to_string(run + 1));
+      const bool learning = run % 2 == 0;
+      if (learning) d = CreateDownloader(QuickSettings());
+      const std::string target = dir / ("run" + std::to_string(run) + ".mp4");
+      const auto start = Clock::now();
+      d->Start(MakeRequest(site.Url(path), target, c.asked));
+      ASSERT_TRUE(WaitIdle(*d, 60s));
+      const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start);
+      const TaskState state = d->Report();
+      EXPECT_EQ(state.phase, TaskPhase::kComplete);
+      EXPECT_EQ(state.cause, FailureCause::kNone);
+      EXPECT_EQ(FileSha256(target), expected);
+      EXPECT_EQ(state.connection_target, c.limit) << "what the host is said to allow";
+      const int turned_away = site.ConnectionsTurnedAway() - turned_away_before;
+      turned_away_before = site.ConnectionsTurnedAway();
+      // About one refusal for each connection asked beyond the limit while
+      // it is learned, not refusals again and again; once learned, hardly
+      // any (one the host has not yet seen close may cost one).
+      EXPECT_LE(turned_away, learning ? 2 * c.asked : 2);
+      std::printf("limit %d, %2d asked, run %2d: %5lld ms, %3lld requests, %2d turned away\n",
+                  c.limit, c.asked, run + 1, static_cast<long long>(took.count()),
+                  static_cast<long long>(state.requests), turned_away);
+      std::remove(target.c_str());
+    }
+  }
+}
+
+// A host that refuses every connect (a port nobody listens on) still fails
+// with its cause within its bound, as the rows above do for one that closes
+// every connection before a reply: a refusal is the host's limit only while
+// the download gets on.
+TEST(DownloaderOpenConnectionLimitTest, AHostRefusingEveryConnectFailsCleanly) {
+  int port = 0;
+  {
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
+    socklen_t length = sizeof addr;
+    ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &length);
+    port = ntohs(addr.sin_port);
+    ::close(fd);
+  }
+  ScratchFolder dir;
+  auto d = CreateDownloader(QuickSettings());
+  d->Start(MakeRequest("http://127.0.0.1:" + std::to_string(port) + "/x.mp4", dir / "x.mp4", 8));
+  ASSERT_TRUE(WaitIdle(*d, 30s));
+  const TaskState state = d->Report();
+  EXPECT_EQ(state.phase, TaskPhase::kFailed);
+  EXPECT_EQ(state.cause, FailureCause::kNetwork);
+  EXPECT_LE(state.requests, 8) << "tried as often as any failing piece, no more";
+  EXPECT_EQ(dir.Names(), std::vector<std::string>{});
 }
 
 // Every reply ends after three quarters of its range: the file completes

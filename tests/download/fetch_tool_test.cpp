@@ -89,6 +89,26 @@ TEST(FetchToolTest, ExitsWithZeroOnlyForACompleteFile) {
   }
 }
 
+// A host that keeps 4 connections open, idle ones included: the summary
+// names what it allows, the most connections that received at once.
+TEST(FetchToolTest, TheSummaryNamesWhatAHostAllows) {
+  DemoSiteOptions options;
+  options.faults.rate_limit = 16 << 20;
+  options.faults.max_open_connections = 4;
+  DemoSite site(options);
+  ASSERT_TRUE(site.Start()) << site.Error();
+  const std::string media = DemoSite::SyntheticMediaPath(32 << 20, 6);
+  for (const char* asked : {"8", "20"}) {
+    SCOPED_TRACE(asked);
+    ScratchFolder dir;
+    const Outcome outcome = RunFetch(dir, {"-n", asked, site.Url(media), dir / "a.mp4"});
+    EXPECT_EQ(outcome.exit_code, 0) << outcome.out << outcome.err;
+    EXPECT_NE(outcome.out.find("completed: 33554432 bytes"), std::string::npos) << outcome.out;
+    EXPECT_NE(outcome.out.find(", the host allows 4\n"), std::string::npos) << outcome.out;
+    EXPECT_EQ(FileSha256(dir / "a.mp4"), site.MediaSha256(media));
+  }
+}
+
 // The file argument is a UTF-8 path: the download folder is made under its
 // own name, not under the bytes read as code page 936 ("涓嬭浇").
 TEST(FetchToolTest, FileNamesAreTheFileSystemsOwn) {

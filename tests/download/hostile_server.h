@@ -30,6 +30,7 @@ struct HostileReply {
     kHeaderDribble,    // a status line, then one header line every 300 ms, no body
     kStall,            // nothing at all until the server stops
     kCutAtThreeQuarters,  // a correct head, three quarters of the body (at least a byte), close
+    kNoReply,          // close without a byte of reply
   };
   enum class Framing { kLength, kChunked, kClose };
   Form form = Form::kNormal;
@@ -180,6 +181,9 @@ class HostileServer {
 
     using Form = HostileReply::Form;
     switch (reply.form) {
+      case Form::kNoReply:
+        c.Close();
+        return;
       case Form::kGarbage:
         c.Write("\x16\x03\x01\x02\x00 this is no reply at all\r\n\r\n");
         c.Close();

@@ -126,20 +126,27 @@ TEST(PaceMeterTest, RetryWaitsDoubleAndNeverUndercutRetryAfter) {
         << c.failures << " failures, Retry-After " << c.retry_after;
 }
 
-TEST(PaceMeterTest, HostLimitSignsNeedOthersReceiving) {
+// A host that counts open connections turns a new one away without a word
+// while ours sit idle between pieces: a refusal then still is its limit, as
+// long as the download received within the stall bound. A busy reply needs
+// others receiving, and the first request is never one.
+TEST(PaceMeterTest, HostLimitSignsNeedOthersReceivingOrReceivedLately) {
   struct Case {
     bool busy, no_reply;
     int others;
-    bool first, sign;
+    bool lately, first, sign;
   };
   const Case cases[] = {
-      {true, false, 3, false, true},   {false, true, 1, false, true},
-      {true, false, 0, false, false},  {false, true, 0, false, false},
-      {true, false, 3, true, false},   {false, false, 3, false, false},
+      // busy  no_reply others lately first  sign
+      {true, false, 3, false, false, true},   {false, true, 1, false, false, true},
+      {true, false, 0, false, false, false},  {false, true, 0, false, false, false},
+      {true, false, 3, true, true, false},    {false, false, 3, true, false, false},
+      {false, true, 0, true, false, true},    {true, false, 0, true, false, false},
+      {false, true, 0, true, true, false},    {false, false, 0, true, false, false},
   };
   for (const auto& c : cases)
-    EXPECT_EQ(HostLimitSign(c.busy, c.no_reply, c.others, c.first), c.sign)
-        << c.busy << c.no_reply << c.others << c.first;
+    EXPECT_EQ(HostLimitSign(c.busy, c.no_reply, c.others, c.lately, c.first), c.sign)
+        << c.busy << c.no_reply << c.others << c.lately << c.first;
 }
 
 }  // namespace

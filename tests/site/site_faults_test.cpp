@@ -1,6 +1,9 @@
 // The ways the site misbehaves on request, for the tests of the downloader
 // and the HTTP client: each does what it says, and nothing more.
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <thread>
@@ -266,6 +269,54 @@ TEST_F(SiteFaultsTest, AHostsLimitRefusesRequestsBeyondIt) {
     EXPECT_EQ(test::RawGet(port(), path_, {Range(0, 9)}).status, 206);
     site_.reset();
   }
+}
+
+// A host that counts open TCP connections: idle ones, without a request,
+// count as much as those being answered; one beyond the limit is closed
+// without a reply, and once one closes another is let in.
+TEST_F(SiteFaultsTest, AHostsLimitOfOpenConnectionsCountsIdleOnes) {
+  StartSite({.max_open_connections = 2});
+  auto open_idle = [&] {
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    addr.sin_port = htons(static_cast<std::uint16_t>(port()));
+    EXPECT_EQ(::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+    return fd;
+  };
+  // Until the site has seen the connections open or close as the test did.
+  auto wait_open = [&](int n) {
+    for (int i = 0; i < 200 && site_->OpenConnections() != n; ++i)
+      std::this_thread::sleep_for(milliseconds(5));
+    return site_->OpenConnections();
+  };
+  const int first = open_idle();
+  ASSERT_EQ(wait_open(1), 1);
+  EXPECT_EQ(test::RawGet(port(), path_, {Range(0, 9)}).body, bytes_.substr(0, 10))
+      << "one idle of two: served";
+  ASSERT_EQ(wait_open(1), 1);
+  const int second = open_idle();
+  ASSERT_EQ(wait_open(2), 2);
+  EXPECT_EQ(site_->ConnectionsTurnedAway(), 0);
+  const auto beyond = test::RawGet(port(), path_, {Range(0, 9)});
+  EXPECT_EQ(beyond.status, 0);
+  EXPECT_TRUE(beyond.headers.empty() && beyond.body.empty());
+  EXPECT_EQ(site_->ConnectionsTurnedAway(), 1);
+  EXPECT_EQ(test::RawGet(port(), "/").status, 0) << "pages count as much as media";
+  EXPECT_EQ(site_->ConnectionsTurnedAway(), 2);
+  ::close(second);
+  ASSERT_EQ(wait_open(1), 1);
+  EXPECT_EQ(test::RawGet(port(), path_, {Range(0, 9)}).status, 206)
+      << "a slot is free again once one closes";
+  EXPECT_TRUE(site_->Requests().size() >= 2);
+  for (const auto& r : site_->Requests()) EXPECT_NE(r.status, 0) << "refused ones are not logged";
+  // No limit once the faults say none.
+  site_->SetFaults({});
+  const int third = open_idle();
+  EXPECT_EQ(test::RawGet(port(), path_, {Range(0, 9)}).status, 206);
+  ::close(first);
+  ::close(third);
 }
 
 TEST_F(SiteFaultsTest, EachRangesFirstTryGets429WithRetryAfter) {
