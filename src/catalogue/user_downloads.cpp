@@ -657,7 +657,11 @@ bool UserDownloads::BatchTrackEnded(Outcome outcome, std::int64_t amount) {
   if (outcome == Outcome::kFailed) ++batch_failed_;
   if (outcome == Outcome::kAlreadyThere) ++batch_already_;
   if (outcome == Outcome::kCancelled) ++batch_cancelled_;
-  if (outcome == Outcome::kPaused) ++batch_paused_;
+  if (outcome == Outcome::kPaused) {
+    // A paused track leaves the batch; resumed, it runs on its own.
+    ++batch_paused_;
+    --batch_total_;
+  }
   batch_amount_ += amount;
   if (!batch_pending_.empty()) return false;
   batch_total_ = 0;
