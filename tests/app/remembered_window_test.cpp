@@ -195,6 +195,105 @@ TEST(RememberedWindow, ABatchKilledMidwayIsFinishedByTheNextStart) {
   for (int i = 1; i < 3; ++i) EXPECT_LE(written[static_cast<std::size_t>(i)], kSize + kPieceSlack);
 }
 
+// What the user paused or cancelled through the status line's menu stays so
+// across a SIGKILL: the next start takes up only the tracks that were
+// running or waiting, asks the site nothing for the others, and a paused
+// track keeps its partial file and record while a cancelled one leaves none.
+TEST(RememberedWindow, PausedAndCancelledTracksStaySoAfterAKill) {
+  struct Case {
+    const char* name;
+    const char* choose;            // WUQU_CHILD_CHOOSE
+    std::vector<int> not_fetched;  // tracks the next start must not ask for
+    std::vector<int> complete;     // tracks complete once the next start ends
+    const char* next_end;          // the next start's last line (a regex)
+  };
+  const Case cases[] = {
+      {"pause", "1:暂停", {0}, {1, 2}, "下载完成\\.\\.\\.  已下载 100%   \\d+KB   共2首 失败0"},
+      {"cancel the batch", "2:取消整批", {1, 2}, {0}, ".*"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    constexpr std::uint64_t kSize = 1000 * 1000;
+    DemoSite site({.tracks_per_category = 3,
+                   .track_media_size = kSize,
+                   .faults = {.rate_limit = 250 * 1000}});
+    ASSERT_TRUE(site.Start()) << site.Error();
+    QTemporaryDir scratch;
+    ASSERT_TRUE(scratch.isValid());
+    const std::string folder = scratch.path().toStdString();
+    const std::string store = folder + "/data/wuqu/wuqu.sqlite";
+    const std::vector<SiteTrack>& tracks = site.Categories()[0].tracks;
+    const std::string sites[] = {LocalTextToUtf8(site.CatalogueBaseUrl()),
+                                 LocalTextToUtf8(site.MediaBaseUrl())};
+    auto file = [&](int i) {
+      return folder + "/下载/" + FileNameOf(tracks[static_cast<std::size_t>(i)]);
+    };
+    {
+      ::setenv("WUQU_CHILD_CHOOSE", c.choose, 1);
+      WindowChild first({sites[0], sites[1], folder, store, "0", "0", "1", "2"});
+      ::unsetenv("WUQU_CHILD_CHOOSE");
+      bool chose = false;
+      while (const std::optional<std::string> line = first.Line()) {
+        if (line->rfind("chose ", 0) == 0) {
+          chose = true;
+          break;
+        }
+      }
+      ASSERT_TRUE(chose);
+      if (c.not_fetched.front() == 0) {
+        // Paused: the batch goes on; killed while its next track runs.
+        ASSERT_TRUE(WaitFor(
+            [&] {
+              const auto r = download::LoadResumeRecord(download::ResumeRecordPath(file(1)));
+              return r && r->DoneBytes() > 0;
+            },
+            20000));
+      } else {
+        // Cancelled: killed once the downloader has removed what it had.
+        ASSERT_TRUE(WaitFor(
+            [&] {
+              return FileSize(file(1)) == -1 &&
+                     FileSize(download::ResumeRecordPath(file(1))) == -1;
+            },
+            5000));
+      }
+      first.Kill();
+    }
+    if (c.not_fetched.front() == 0) {
+      // A pause keeps the partial file and its record.
+      EXPECT_GT(FileSize(file(0)), 0);
+      EXPECT_NE(FileSize(download::ResumeRecordPath(file(0))), -1);
+    }
+    site.ClearRequests();
+    WindowChild second({sites[0], sites[1], folder, store});
+    std::string end;
+    while (const std::optional<std::string> line = second.Line()) {
+      if (line->rfind("end ", 0) == 0) end = line->substr(4);
+    }
+    const int status = second.Wait();
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    EXPECT_TRUE(std::regex_match(end, std::regex(c.next_end))) << end;
+    for (const SiteRequest& r : site.Requests()) {
+      for (const int i : c.not_fetched) {
+        const SiteTrack& t = tracks[static_cast<std::size_t>(i)];
+        EXPECT_NE(r.path, t.MediaPath()) << i;
+        EXPECT_NE(r.target, "/" + t.href) << i;
+      }
+    }
+    for (const int i : c.complete) {
+      EXPECT_EQ(FileSha256(file(i)),
+                *site.MediaSha256(tracks[static_cast<std::size_t>(i)].MediaPath()))
+          << i;
+    }
+    if (c.not_fetched.front() != 0) {
+      for (const int i : c.not_fetched) {
+        EXPECT_EQ(FileSize(file(i)), -1) << i;
+        EXPECT_EQ(FileSize(download::ResumeRecordPath(file(i))), -1) << i;
+      }
+    }
+  }
+}
+
 class RememberedWindowTest : public testing::Test {
  protected:
   void Open(DemoSiteOptions options) {
