@@ -379,6 +379,12 @@ std::vector<DownloadRowId> UserDownloads::TakeRowsToStart() {
   return rows;
 }
 
+// The tick only when it has something to do: with nothing followed, a tick
+// would look at the last file started the old way.
+void UserDownloads::WakeIfBusy() const {
+  if (!downloads_.empty() || !end_lines_.empty() || !impl_->to_start.empty()) impl_->Wake();
+}
+
 bool UserDownloads::HasRowsToStart() const {
   return !impl_->to_start.empty();
 }
@@ -481,7 +487,7 @@ void UserDownloads::EndTheBatch() {
   if (batch != impl_->batches.end()) batch->second.running = false;
   PushBatchEnd();
   batch_over_unannounced_ = true;
-  impl_->Wake();
+  WakeIfBusy();
 }
 
 bool UserDownloads::TakeBatchOver() {
@@ -499,7 +505,7 @@ bool UserDownloads::Pause(DownloadRowId id) {
   Stilled(row);
   impl_->samples.erase(id);
   Touch(row);
-  impl_->Wake();
+  WakeIfBusy();
   return true;
 }
 
@@ -566,7 +572,7 @@ int UserDownloads::CancelRows(const std::vector<DownloadRowId>& ids) {
     batch_total_ = 0;
     EndTheBatch();
   }
-  impl.Wake();
+  WakeIfBusy();
   return static_cast<int>(rows.size());
 }
 
@@ -577,7 +583,7 @@ bool UserDownloads::Resume(DownloadRowId id) {
   row.phase = RowPhase::kWaiting;
   impl_->to_start.push_back(id);
   Touch(row);
-  impl_->Wake();
+  WakeIfBusy();
   return true;
 }
 
@@ -592,7 +598,7 @@ bool UserDownloads::Retry(DownloadRowId id) {
   row.ended_ms = 0;
   impl_->to_start.push_back(id);
   Touch(row);
-  impl_->Wake();
+  WakeIfBusy();
   return true;
 }
 

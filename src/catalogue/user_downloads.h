@@ -322,6 +322,7 @@ class UserDownloads {
   bool FileInUse(const DownloadRow& row) const;
   int RemoveWhere(const std::function<bool(const DownloadRow&)>& leaves);
   void EndTheBatch();
+  void WakeIfBusy() const;
 
   std::unique_ptr<Impl> impl_;
   std::uint64_t version_ = 0;
