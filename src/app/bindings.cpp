@@ -24,7 +24,7 @@ void BindEvents(MainWindow& window, WindowEvents& events) {
                    [w](qint32 x, qint32 y) { ClearTrackNumber(*w, x, y); });
   QObject::connect(&w->progress_timer(), &Clock::tick, w, [e] { e->OnProgressTick(); });
   QObject::connect(&w->status_label(), &SkinnedLabel::rightClicked, w,
-                   [e] { e->RetryBatchFailures(); });
+                   [e] { e->ShowStatusLineMenu(); });
 }
 
 }  // namespace wuqu

@@ -4,7 +4,7 @@
 
 #include "catalogue/catalogue_window.h"
 #include "catalogue/download.h"
-#include "catalogue/download_queue.h"
+#include "catalogue/user_downloads.h"
 #include "text/text.h"
 
 // Tags in the files: a download the user started from the window is called
@@ -22,24 +22,17 @@ inline constexpr const char* kWriteTagsSetting = "write_tags";
 bool WritesTags(DownloadLog& log);
 void SetWritesTags(DownloadLog& log, bool on);
 
-// The title cell (as the page gave it) of the row of `play_page` in the
-// track list, and the name of the category chosen; each empty when there is
-// none.
-struct ListedNames {
-  Text title_cell;
-  Text category;
-};
-ListedNames NamesInWindow(CatalogueWindow& window, const Text& play_page);
-
 // Whether the file of `download`, complete in the downloader (its end
 // written to the log), is final. The first call hands it to the tagger when
-// tags are to be written and gives false; later calls give false until the
-// tagger's result has come, which goes to the log before true is given.
-bool FileFinal(DownloadQueue::Followed& download, const Text& folder, DownloadSession& session);
+// tags are to be written, with its row's title and category, and gives
+// false; later calls give false until the tagger's result has come, which
+// goes to the log before true is given.
+bool FileFinal(const UserDownloads::Followed& download, const Text& folder,
+               DownloadSession& session);
 
-// What the desktop notice of a download alone names it by: its title cell,
-// or its file name when that reads as nothing (app/desktop_notices.h reads
-// it as a person does).
-Text NoticeName(const DownloadQueue::Followed& download);
+// What the desktop notice of a download alone names it by: its row's title
+// cell, or its file name when that reads as nothing (app/desktop_notices.h
+// reads it as a person does).
+Text NoticeName(const UserDownloads::Followed& download, const UserDownloads& downloads);
 
 }  // namespace wuqu::catalogue

@@ -15,6 +15,7 @@
 #include "catalogue/media_url.h"
 #include "catalogue/memory_window.h"
 #include "catalogue/progress.h"
+#include "catalogue/status_line.h"
 #include "site/demo_site.h"
 #include "text/codepage.h"
 #include "text/ui_texts.h"
@@ -153,7 +154,7 @@ TEST(StartDownload, ResetsTheDisplayThenHandsOverTheTask) {
   FakeDownloader downloader(&w);
   Text file_name;
   DownloadTask task;
-  DownloadQueue queue;
+  UserDownloads queue;
   DownloadSession session{file_name, task, downloader, queue};
   w.progress = 63;
 
@@ -235,7 +236,7 @@ TEST_F(DownloadHandlerTest, DownloadTrackByIdStartsTheTypedTracksDownload) {
     FakeDownloader downloader(&w);
     Text file_name;
     DownloadTask task;
-    DownloadQueue queue;
+    UserDownloads queue;
     DownloadSession session{file_name, task, downloader, queue};
     site_.ClearRequests();
     DownloadTrackById(w, sites_, program_folder_, session);
@@ -274,7 +275,7 @@ TEST_F(DownloadHandlerTest, DownloadSelectedTrackStartsTheSelectedRowsDownload) 
   FakeDownloader downloader(&w);
   Text file_name;
   DownloadTask task;
-  DownloadQueue queue;
+  UserDownloads queue;
   DownloadSession session{file_name, task, downloader, queue};
 
   const struct {
@@ -329,7 +330,7 @@ TEST_F(DownloadHandlerTest, TheAddressIsReadBackFromTheBox) {
   FakeDownloader downloader;
   Text file_name;
   DownloadTask task;
-  DownloadQueue queue;
+  UserDownloads queue;
   DownloadSession session{file_name, task, downloader, queue};
   DownloadTrackById(cut, sites_, program_folder_, session);
   EXPECT_EQ(cutting_box.text, Media("x/..\\..\\evil\x01"));
@@ -354,7 +355,7 @@ TEST_F(DownloadHandlerTest, ABatchDownloadsTheSelectedRowsOneAfterAnother) {
   FakeDownloader downloader(&w);
   Text file_name;
   DownloadTask task;
-  DownloadQueue queue;
+  UserDownloads queue;
   DownloadSession session{file_name, task, downloader, queue};
   const Text program_folder = program_folder_;
   auto tick = [&] {
@@ -448,7 +449,7 @@ TEST_F(DownloadHandlerTest, ABatchWhoseLastTrackFails) {
   FakeDownloader downloader;
   Text file_name;
   DownloadTask task;
-  DownloadQueue queue;
+  UserDownloads queue;
   DownloadSession session{file_name, task, downloader, queue};
   auto tick = [&] {
     OnProgressTick(w, program_folder_, session);
@@ -503,7 +504,7 @@ TEST(BatchLines, ShortenedToFitTheLabel) {
     FakeDownloader downloader;
     Text file_name;
     DownloadTask task;
-    DownloadQueue queue;
+    UserDownloads queue;
     DownloadSession session{file_name, task, downloader, queue};
     const SiteAddresses nowhere{"http://127.0.0.1:9/", "http://127.0.0.1:9/mp4/djmusic/"};
     DownloadSelectedTrack(w, nowhere, "/nowhere", session);
@@ -517,6 +518,34 @@ TEST(BatchLines, ShortenedToFitTheLabel) {
       OnProgressTick(w, "/nowhere", session);
     }
     EXPECT_EQ(LocalTextToUtf8(w.status_label), c.caption);
+  }
+}
+
+// A batch's last line with tracks the user cancelled: their count comes
+// last, and when the line must be shortened it outlasts the tracks that were
+// there already; the failures stay to the shortest form.
+TEST(BatchLines, TheCancelledTracksAreCountedLast) {
+  const struct {
+    int failed, already, cancelled;
+    std::vector<std::string> forms;
+  } cases[] = {
+      {1, 0, 2,
+       {"   共 12 首，失败 1 首，取消 2 首", "   共12首 失败1 取消2", " 共12首 失败1 取消2",
+        " 12首 失败1 取消2", " 失败1 取消2", " 失败1"}},
+      {1, 3, 2,
+       {"   共 12 首，失败 1 首，已有 3 首，取消 2 首", "   共12首 失败1 已有3 取消2",
+        " 共12首 失败1 已有3 取消2", " 12首 失败1 已有3 取消2", " 失败1 已有3 取消2",
+        " 失败1 取消2", " 失败1"}},
+      {0, 3, 0,
+       {"   共 12 首，失败 0 首，已有 3 首", "   共12首 失败0 已有3", " 共12首 失败0 已有3",
+        " 12首 失败0 已有3", " 失败0 已有3", " 失败0"}},
+  };
+  for (const auto& c : cases) {
+    std::vector<std::string> forms;
+    for (const Text& form : BatchEndForms(12, c.failed, c.already, c.cancelled)) {
+      forms.push_back(LocalTextToUtf8(form));
+    }
+    EXPECT_EQ(forms, c.forms) << c.already << " " << c.cancelled;
   }
 }
 

@@ -52,8 +52,8 @@ struct ProgramRun {
   FakeDownloader downloader{&w};
   Text file_name;
   DownloadTask task;
-  DownloadQueue queue;
-  DownloadSession session{file_name, task, downloader, queue};
+  UserDownloads downloads;
+  DownloadSession session{file_name, task, downloader, downloads};
 };
 
 constexpr const char* kCell = "<b>新</b> DJ北川 &amp; DJ小满";
