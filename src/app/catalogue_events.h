@@ -11,6 +11,7 @@
 #include "catalogue/catalogue_window.h"
 #include "catalogue/download_queue.h"
 #include "catalogue/site_addresses.h"
+#include "catalogue/user_downloads.h"
 
 namespace wuqu {
 
@@ -50,6 +51,9 @@ class CatalogueEvents : public WindowEvents {
   catalogue::CatalogueWindow& Controls();
   const catalogue::SiteAddresses& Sites() const { return sites_; }
   catalogue::DownloadState& State() { return state_; }
+  // Every download the user asked for, and the verbs on them: what the
+  // status line and the downloads window read. Lives as long as the handlers.
+  catalogue::UserDownloads& Downloads() { return downloads_; }
   // The folder the download folder lies in, as given.
   const Text& Folder() const { return program_folder_; }
   // The window, or null once it has gone.
@@ -67,6 +71,7 @@ class CatalogueEvents : public WindowEvents {
   // The downloads the status line follows, and the batch; the window's for
   // its whole life.
   catalogue::DownloadQueue queue_;
+  catalogue::UserDownloads downloads_;
   // The notices of ended batches and downloads, on the desktop.
   DesktopNotices notices_;
   // The log's marks as the rows show them.

@@ -64,6 +64,9 @@ class MainWindow : public QWidget {
  signals:
   void created();
   void closed();
+  // The user asked for the downloads window 下载列表 (the status line's menu);
+  // whoever shows that window connects here.
+  void openDownloadsWindow();
 
  protected:
   void paintEvent(QPaintEvent* event) override;

@@ -30,6 +30,35 @@ struct UnfinishedDownload {
   std::int64_t started_ms = 0;
 };
 
+// A track asked for: its play page, and its title and category as the list
+// showed them (either may be empty).
+struct AskedTrack {
+  Text play_page;
+  Text title;
+  Text category;
+};
+
+// Where a remembered download stands, as the log keeps it.
+enum class RememberedPhase { kQueued, kRunning, kComplete, kFailed, kPaused, kCancelled };
+
+// A download the log remembers, for the list of the user's downloads.
+struct RememberedDownload {
+  RecordId record = kNotRemembered;
+  Text play_page;
+  Text title;
+  Text category;
+  Text target_path;
+  RememberedPhase phase = RememberedPhase::kQueued;
+  std::int64_t size = -1;
+  download::FailureCause cause = download::FailureCause::kNone;
+  int http_status = 0;
+  std::int64_t batch = 0;  // 0: asked for alone
+  int position = 0;
+  std::int64_t queued_ms = 0;
+  std::int64_t started_ms = 0;
+  std::int64_t ended_ms = 0;
+};
+
 // The file a track's last download left, when that download completed.
 struct CompletedFile {
   Text media_url;
@@ -47,6 +76,13 @@ class DownloadLog {
   // each alone. Their records in order (kNotRemembered each when nothing was
   // written).
   virtual std::vector<RecordId> Asked(const std::vector<Text>& play_pages, bool as_batch) = 0;
+  // The same, with each track's title and category kept beside it.
+  virtual std::vector<RecordId> AskedTracks(const std::vector<AskedTrack>& tracks, bool as_batch) {
+    std::vector<Text> play_pages;
+    play_pages.reserve(tracks.size());
+    for (const AskedTrack& t : tracks) play_pages.push_back(t.play_page);
+    return Asked(play_pages, as_batch);
+  }
   // The download of `record` went to the downloader.
   virtual void Started(RecordId record, const Text& media_url, const Text& target_path) = 0;
   // The downloader has learnt the size of its file.
@@ -59,8 +95,19 @@ class DownloadLog {
   // It was not fetched: its file of `size` bytes was there already.
   virtual void AlreadyThere(RecordId record, const Text& media_url, const Text& target_path,
                             std::int64_t size) = 0;
-  // Downloads of earlier runs that had not ended, in the order asked for.
+  // The user's word on a download: paused (kept to resume), cancelled (never
+  // started again by itself), asked for again (resumed or retried: queued),
+  // or an ended one taken off the list (its track still counts as downloaded).
+  virtual void Paused(RecordId) {}
+  virtual void Cancelled(RecordId) {}
+  virtual void Requeued(RecordId) {}
+  virtual void Removed(RecordId) {}
+  // Downloads of earlier runs that had not ended, in the order asked for:
+  // queued and running ones, never a paused or cancelled one.
   virtual std::vector<UnfinishedDownload> Unfinished() = 0;
+  // Every download the log remembers that is still on the user's list,
+  // oldest first: what start-up lists.
+  virtual std::vector<RememberedDownload> Remembered() { return {}; }
   // The file of the track's last download, when that download completed and
   // no later download has named the same file.
   virtual std::optional<CompletedFile> LastCompleted(const Text& play_page) = 0;

@@ -64,6 +64,16 @@ TaskId Downloader::Start(const DownloadRequest& request) {
   return id;
 }
 
+bool Downloader::Pause(TaskId task) {
+  (void)task;
+  return false;
+}
+
+bool Downloader::Cancel(TaskId task) {
+  (void)task;
+  return false;
+}
+
 std::int64_t Downloader::GetTransferredBytes() const {
   return impl_->newest ? impl_->newest->file_bytes.load(std::memory_order_relaxed) : 0;
 }

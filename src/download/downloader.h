@@ -28,6 +28,21 @@ class Downloader {
   // names the download for State.
   TaskId Start(const DownloadRequest& request);
 
+  // Stop the download Start named `task` on the user's word and return at
+  // once; within a second every connection of it is closed and no byte more
+  // is asked for. True when it was still running (waiting for its turn
+  // included) and now ends in kPaused or kCancelled; false for an id Start
+  // never gave or a download that had already ended (its state stays).
+  //
+  // Pause keeps the partial file and its resume record, every byte the
+  // record claims flushed first: Start with the same request continues
+  // from there.
+  bool Pause(TaskId task);
+  // Cancel removes the download's partial file, its side file and its resume
+  // record. A file that had completed, or that another download took over,
+  // stays as it is.
+  bool Cancel(TaskId task);
+
   // Bytes of the newest download's target file in place so far (bytes already
   // on disk from an earlier, resumed run included). 64 bits: files pass 2 GiB.
   std::int64_t GetTransferredBytes() const;
@@ -41,7 +56,7 @@ class Downloader {
   // The state of the download Start named `task`; phase kNone for an id it
   // never gave.
   TaskState State(TaskId task) const;
-  // Downloads started and not yet ended.
+  // Downloads started and not yet ended (a paused or cancelled one has ended).
   int ActiveTasks() const;
 
   struct Impl;

@@ -33,6 +33,8 @@ constexpr const char* kUsage =
 const char* CauseText(const TaskState& s) {
   switch (s.cause) {
     case FailureCause::kNone:
+      if (s.phase == TaskPhase::kPaused) return "paused";
+      if (s.phase == TaskPhase::kCancelled) return "cancelled";
       return s.phase == TaskPhase::kStopped ? "stopped" : "failed";
     case FailureCause::kNetwork:
       return "the server could not be reached, or kept failing";

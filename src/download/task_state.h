@@ -5,7 +5,8 @@
 #include <string>
 
 // What the window side can read of one download: whether it runs, ended
-// complete, or ended for good with a cause from a small fixed set.
+// complete, ended for good with a cause from a small fixed set, or was
+// paused or cancelled on request.
 namespace wuqu::download {
 
 // Names one download of a downloader; StartTask hands them out from 1 on.
@@ -18,6 +19,11 @@ enum class TaskPhase {
   kComplete,  // the file holds every byte the server sent for it
   kFailed,    // ended for good; see FailureCause
   kStopped,   // released, or replaced by a newer download to the same file
+  // Ended on request, not a failure. A paused one keeps its partial file and
+  // resume record, to be continued by a new Start; a cancelled one left
+  // neither behind.
+  kPaused,
+  kCancelled,
 };
 
 enum class FailureCause {

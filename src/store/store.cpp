@@ -301,10 +301,25 @@ bool Store::Prepare() {
                                   "AND n.id > d.id AND n.phase > 0 AND d.phase > 0) ORDER BY id");
   last_of_ = Statement(
       db, "SELECT " + columns +
-          " FROM downloads WHERE track=?1 AND phase > 0 ORDER BY id DESC LIMIT 1");
+          " FROM downloads WHERE track=?1 AND phase > 0 AND phase <> 5 ORDER BY id DESC LIMIT 1");
   find_ = Statement(db, "SELECT " + columns + " FROM downloads WHERE id=?1");
   last_to_write_ =
       Statement(db, "SELECT count(*) FROM downloads WHERE target=?2 AND id>?1 AND phase>0");
+  insert_titled_ = Statement(db,
+                             "INSERT INTO downloads(track, batch, position, queued_ms, title, category) "
+                             "VALUES(?1, nullif(?2, 0), ?3, ?4, ?5, ?6)");
+  mark_paused_ = Statement(db, "UPDATE downloads SET phase=4 WHERE id=?1 AND phase IN (0, 1)");
+  mark_cancelled_ =
+      Statement(db, "UPDATE downloads SET phase=5, ended_ms=?2 WHERE id=?1 AND phase IN (0, 1, 4)");
+  mark_queued_again_ = Statement(db,
+                                 "UPDATE downloads SET phase=0, cause=0, http_status=0, ended_ms=0, "
+                                 "removed=0 WHERE id=?1 AND phase IN (3, 4, 5)");
+  mark_removed_ =
+      Statement(db, "UPDATE downloads SET removed=1 WHERE id=?1 AND phase IN (2, 3, 5)");
+  if (!insert_titled_.Ok() || !mark_paused_.Ok() || !mark_cancelled_.Ok() ||
+      !mark_queued_again_.Ok() || !mark_removed_.Ok()) {
+    return false;
+  }
   return insert_batch_.Ok() && insert_download_.Ok() && mark_running_.Ok() && mark_size_.Ok() &&
          mark_validators_.Ok() && mark_complete_.Ok() && mark_failed_.Ok() && mark_already_.Ok() && unfinished_.Ok() &&
          last_of_.Ok() && last_to_write_.Ok() && find_.Ok();
@@ -319,6 +334,14 @@ bool Store::Change(Statement& statement) {
 }
 
 std::vector<std::int64_t> Store::AddDownloads(const std::vector<std::string>& tracks,
+                                              bool as_batch) {
+  std::vector<NewDownload> downloads;
+  downloads.reserve(tracks.size());
+  for (const std::string& track : tracks) downloads.push_back({track, {}, {}});
+  return AddDownloads(downloads, as_batch);
+}
+
+std::vector<std::int64_t> Store::AddDownloads(const std::vector<NewDownload>& tracks,
                                               bool as_batch) {
   std::vector<std::int64_t> ids;
   if (tracks.empty()) return ids;
@@ -335,10 +358,15 @@ std::vector<std::int64_t> Store::AddDownloads(const std::vector<std::string>& tr
   }
   ids.reserve(tracks.size());
   int position = 0;
-  for (const std::string& track : tracks) {
-    insert_download_.BindBytes(1, track).Bind(2, batch).Bind(3, as_batch ? ++position : 0).Bind(4, now);
-    const int rc = insert_download_.Step();
-    insert_download_.Reset();
+  for (const NewDownload& track : tracks) {
+    insert_titled_.BindBytes(1, track.track)
+        .Bind(2, batch)
+        .Bind(3, as_batch ? ++position : 0)
+        .Bind(4, now)
+        .BindBytes(5, track.title)
+        .BindBytes(6, track.category);
+    const int rc = insert_titled_.Step();
+    insert_titled_.Reset();
     if (rc != SQLITE_DONE) return {};
     ids.push_back(sqlite3_last_insert_rowid(db_.Handle()));
   }
@@ -385,6 +413,49 @@ std::vector<DownloadRecord> Store::Unfinished() {
   return records;
 }
 
+std::vector<DownloadRecord> Store::Listed() {
+  Statement listed(db_.Handle(),
+                   std::string("SELECT ") + kColumns + " FROM downloads WHERE removed = 0 ORDER BY id");
+  std::vector<DownloadRecord> records;
+  while (listed.Step() == SQLITE_ROW) records.push_back(RecordAt(listed));
+  return records;
+}
+
+bool Store::MarkPaused(std::int64_t id) {
+  mark_paused_.Bind(1, id);
+  return Change(mark_paused_);
+}
+
+bool Store::MarkCancelled(std::int64_t id) {
+  mark_cancelled_.Bind(1, id).Bind(2, NowMs());
+  return Change(mark_cancelled_);
+}
+
+bool Store::MarkQueuedAgain(std::int64_t id) {
+  mark_queued_again_.Bind(1, id);
+  return Change(mark_queued_again_);
+}
+
+bool Store::MarkRemoved(std::int64_t id) {
+  mark_removed_.Bind(1, id);
+  return Change(mark_removed_);
+}
+
+int Store::CancelBatch(std::int64_t batch) {
+  Statement cancel(db_.Handle(),
+                   "UPDATE downloads SET phase=5, ended_ms=?2 WHERE batch=?1 AND phase IN (0, 1, 4)");
+  cancel.Bind(1, batch).Bind(2, NowMs());
+  if (cancel.Step() != SQLITE_DONE) return -1;
+  return sqlite3_changes(db_.Handle());
+}
+
+int Store::RemoveEnded() {
+  Statement remove(db_.Handle(),
+                   "UPDATE downloads SET removed=1 WHERE removed=0 AND phase IN (2, 3, 5)");
+  if (remove.Step() != SQLITE_DONE) return -1;
+  return sqlite3_changes(db_.Handle());
+}
+
 std::optional<DownloadRecord> Store::LastOf(const std::string& track) {
   last_of_.BindBytes(1, track);
   std::optional<DownloadRecord> record;
@@ -411,7 +482,8 @@ bool Store::LastToWrite(std::int64_t id, const std::string& target) {
 std::vector<DownloadRecord> Store::LastOfEveryTrack() {
   Statement all(db_.Handle(), std::string("SELECT ") + kColumns +
                                   " FROM downloads WHERE id IN "
-                                  "(SELECT max(id) FROM downloads WHERE phase > 0 GROUP BY track)");
+                                  "(SELECT max(id) FROM downloads WHERE phase > 0 AND phase <> 5 "
+                                  "GROUP BY track)");
   std::vector<DownloadRecord> records;
   while (all.Step() == SQLITE_ROW) records.push_back(RecordAt(all));
   return records;

@@ -97,6 +97,14 @@ class Store {
   // download at its position from 1; else one download per track outside
   // any batch. The records' ids in order; empty when nothing was written.
   std::vector<std::int64_t> AddDownloads(const std::vector<std::string>& tracks, bool as_batch);
+  // The same, each record with the track's title and category as the list
+  // showed them.
+  struct NewDownload {
+    std::string track;
+    std::string title;
+    std::string category;
+  };
+  std::vector<std::int64_t> AddDownloads(const std::vector<NewDownload>& downloads, bool as_batch);
   bool MarkRunning(std::int64_t id, const std::string& media_url, const std::string& target);
   // The size of a running download's file, once known.
   bool MarkSize(std::int64_t id, std::int64_t size);
@@ -110,11 +118,33 @@ class Store {
   bool MarkAlreadyThere(std::int64_t id, const std::string& media_url, const std::string& target,
                         std::int64_t size);
 
+  // The user's word. Paused: a queued or running download stops, its
+  // partial file kept; start-up leaves it as it is. Cancelled: a queued,
+  // running or paused one is taken back for good. Queued again: a paused,
+  // failed or cancelled one is asked for anew (resume, retry), its cause
+  // forgotten. Each false when the download is not in a phase it applies to.
+  bool MarkPaused(std::int64_t id);
+  bool MarkCancelled(std::int64_t id);
+  bool MarkQueuedAgain(std::int64_t id);
+  // Every download of `batch` still queued, running or paused is cancelled
+  // (one transaction); how many were.
+  int CancelBatch(std::int64_t batch);
+  // An ended download (complete, failed or cancelled) off the user's list;
+  // the record stays and still counts for its track (LastOf, the marks).
+  bool MarkRemoved(std::int64_t id);
+  // Every ended download off the list at once; how many went.
+  int RemoveEnded();
+
   // Queued and running downloads, in the order they were asked for; not a
-  // running one whose file a later download has named since.
+  // running one whose file a later download has named since. Never a paused
+  // or cancelled one: start-up takes up exactly these.
   std::vector<DownloadRecord> Unfinished();
-  // The newest record of `track` that went further than the queue: its last
-  // download. nullopt when it has none.
+  // Every download on the user's list (not removed), oldest first: what
+  // start-up lists.
+  std::vector<DownloadRecord> Listed();
+  // The newest record of `track` that went further than the queue and was
+  // not cancelled: its last download. nullopt when it has none. Removed ones
+  // count.
   std::optional<DownloadRecord> LastOf(const std::string& track);
   std::optional<DownloadRecord> Find(std::int64_t id);
   // Whether no download newer than `id` has named the same target file.
@@ -150,6 +180,11 @@ class Store {
   Statement last_of_;
   Statement last_to_write_;
   Statement find_;
+  Statement insert_titled_;
+  Statement mark_paused_;
+  Statement mark_cancelled_;
+  Statement mark_queued_again_;
+  Statement mark_removed_;
 };
 
 // What one pass of each migration does, from the version it starts at: the

@@ -107,6 +107,7 @@ inline const UiText kBatchInAll{"共"};
 inline const UiText kBatchComma{"，"};
 inline const UiText kBatchFailures{"失败"};
 inline const UiText kBatchAlreadyThere{"已有"};  // tracks not fetched: their files were there
+inline const UiText kBatchCancelled{"取消"};     // tracks the user cancelled
 
 // A track not fetched because its file is there: this, then the file's name.
 inline const UiText kAlreadyThereLinePrefix{"已下载过  "};
@@ -117,6 +118,23 @@ inline const UiText kNameEllipsis{"…"};
 // download.
 inline const UiText kRowOnDisk{"已下载"};
 inline const UiText kRowFailed{"下载失败"};
+
+// Where one of the user's downloads stands (the downloads list's 状态).
+inline const UiText kDownloadStateWaiting{"等待"};
+inline const UiText kDownloadStateRunning{"下载中"};  // + " n%"
+inline const UiText kDownloadStatePaused{"已暂停"};
+inline const UiText kDownloadStateComplete{"已完成"};
+inline const UiText kDownloadStateAlreadyThere{"已下载过"};
+inline const UiText kDownloadStateFailed{"下载失败"};  // + " " + the cause
+inline const UiText kDownloadStateCancelled{"已取消"};
+
+// The status line's menu (a right click on it).
+inline const UiText kStatusMenuPause{"暂停"};
+inline const UiText kStatusMenuResume{"继续"};
+inline const UiText kStatusMenuCancel{"取消"};
+inline const UiText kStatusMenuCancelBatch{"取消整批"};
+inline const UiText kStatusMenuRetryFailures{"重试失败的曲目"};
+inline const UiText kStatusMenuDownloadsWindow{"下载列表…"};
 
 // The desktop notification at the end of a download or a batch.
 inline const UiText kNoticeDone{"下载完成"};
