@@ -7,6 +7,7 @@ namespace wuqu {
 class MainWindow;
 namespace catalogue {
 struct DownloadState;
+class UserDownloads;
 }
 
 // The catalogue's handlers of the window's events, one per binding. None
@@ -24,6 +25,9 @@ class WindowEvents {
   virtual void RetryBatchFailures() {}     // 标签EX3: right click
   // Once the window shows: downloads of earlier runs that had not ended.
   virtual void ResumeUnfinishedDownloads() {}
+  // The user's downloads, which the downloads window shows and steers; null:
+  // there is no downloads window.
+  virtual catalogue::UserDownloads* UserDownloadList() { return nullptr; }
 };
 
 // The handlers the program runs with, for `window` and the program-wide

@@ -9,6 +9,7 @@
 
 #include "catalogue/download_log.h"
 #include "catalogue/site_addresses.h"
+#include "catalogue/user_downloads.h"
 #include "download/task_state.h"
 #include "text/text.h"
 
@@ -29,8 +30,6 @@
 // track ends in a line with the count and the failures.
 namespace wuqu::catalogue {
 
-// Ticks an end line stays when the status line has somewhere else to go.
-inline constexpr int kEndLineTicks = 15;
 
 class DownloadQueue {
  public:
