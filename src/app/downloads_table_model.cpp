@@ -66,27 +66,44 @@ DownloadsTableModel::DownloadsTableModel(const catalogue::UserDownloads& downloa
     : QAbstractTableModel(parent), downloads_(downloads) {
   const std::size_t rows = downloads_.RowCount();
   ids_.reserve(rows);
-  for (std::size_t i = 0; i < rows; ++i) ids_.push_back(downloads_.RowAt(i).id);
+  for (std::size_t i = 0; i < rows; ++i) {
+    ids_.push_back(downloads_.RowAt(i).id);
+    phases_.emplace(ids_.back(), downloads_.RowAt(i).phase);
+  }
   Reindex(0);
   version_seen_ = downloads_.Version();
   list_version_seen_ = downloads_.ListVersion();
 }
 
-void DownloadsTableModel::Refresh() {
+bool DownloadsTableModel::Refresh() {
+  bool verbs_changed = false;
   if (downloads_.ListVersion() != list_version_seen_) {
     FollowTheList();
     list_version_seen_ = downloads_.ListVersion();
+    verbs_changed = true;
   }
-  if (downloads_.Version() == version_seen_) return;
+  if (downloads_.Version() == version_seen_) return verbs_changed;
+  const auto note_phase = [&](DownloadRowId id) {
+    const catalogue::DownloadRow* row = downloads_.Find(id);
+    if (row == nullptr) return;
+    auto [seen, added] = phases_.try_emplace(id, row->phase);
+    if (added || seen->second != row->phase) verbs_changed = true;
+    seen->second = row->phase;
+  };
   if (downloads_.ChangedSince(version_seen_, changed_)) {
     for (const DownloadRowId id : changed_) {
       const int row = RowOf(id);
-      if (row >= 0) emit dataChanged(index(row, 0), index(row, kColumns - 1));
+      if (row < 0) continue;
+      note_phase(id);
+      emit dataChanged(index(row, 0), index(row, kColumns - 1));
     }
   } else if (!ids_.empty()) {
+    for (const DownloadRowId id : ids_) note_phase(id);
+    verbs_changed = true;
     emit dataChanged(index(0, 0), index(rowCount() - 1, kColumns - 1));
   }
   version_seen_ = downloads_.Version();
+  return verbs_changed;
 }
 
 void DownloadsTableModel::FollowTheList() {
@@ -101,6 +118,7 @@ void DownloadsTableModel::FollowTheList() {
       --first;
     }
     beginRemoveRows(QModelIndex(), first, last);
+    for (int r = first; r <= last; ++r) phases_.erase(ids_[static_cast<std::size_t>(r)]);
     ids_.erase(ids_.begin() + first, ids_.begin() + last + 1);
     endRemoveRows();
     last = first - 1;

@@ -36,7 +36,9 @@ class DownloadsTableModel final : public QAbstractTableModel {
                                QObject* parent = nullptr);
 
   // Brings the rows up to date with the model; cheap when nothing changed.
-  void Refresh();
+  // True when rows came or went, or a row's phase changed (what the verbs
+  // on it depend on); false when only figures moved.
+  bool Refresh();
   // The id of table row `row`; kNoRow outside the rows.
   catalogue::DownloadRowId IdAt(int row) const;
   // The table row of `id`; -1 when it is not in the table.
@@ -56,6 +58,8 @@ class DownloadsTableModel final : public QAbstractTableModel {
 
   const catalogue::UserDownloads& downloads_;
   std::vector<catalogue::DownloadRowId> ids_;  // the table's rows, in order
+  // Each listed row's phase as last seen, by id.
+  std::unordered_map<catalogue::DownloadRowId, catalogue::RowPhase> phases_;
   std::unordered_map<catalogue::DownloadRowId, int> row_of_;
   std::uint64_t version_seen_ = 0;
   std::uint64_t list_version_seen_ = 0;

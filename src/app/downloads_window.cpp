@@ -183,12 +183,8 @@ void DownloadsWindow::Open() {
 }
 
 void DownloadsWindow::Refresh() {
-  model_->Refresh();
-  if (downloads_.Version() != version_seen_ || downloads_.ListVersion() != list_version_seen_) {
-    version_seen_ = downloads_.Version();
-    list_version_seen_ = downloads_.ListVersion();
-    buttons_stale_ = true;
-  }
+  // The buttons depend on the rows' phases, not on their figures.
+  if (model_->Refresh()) buttons_stale_ = true;
   SyncButtons();
 }
 

@@ -116,8 +116,6 @@ class DownloadsWindow final : public QWidget {
   QTimer tick_;
   bool buttons_stale_ = true;
   int removed_above_ = 0;  // rows about to go above the top of the view
-  std::uint64_t version_seen_ = 0;
-  std::uint64_t list_version_seen_ = 0;
 };
 
 }  // namespace wuqu

@@ -399,13 +399,29 @@ TEST_F(DownloadsWindowTest, ButtonsAndRowMenuFollowTheSelection) {
     EXPECT_EQ(enabled, c.enabled);
   }
 
+  // The download ends while selected: at the next tick the buttons follow.
+  Select(list, {"下载中的"});
+  ASSERT_TRUE(list.Button(Verb::kPause).isEnabled());
+  download::TaskState ended;
+  ended.phase = download::TaskPhase::kComplete;
+  ended.size = 1000000;
+  Downloads().NoteEnded(IdTitled("下载中的"), ended);
+  QTest::qWait(3 * DownloadsWindow::kTickMs);
+  EXPECT_FALSE(list.Button(Verb::kPause).isEnabled());
+  EXPECT_TRUE(list.Button(Verb::kShowInFolder).isEnabled());
+  EXPECT_EQ(Column(list, DownloadsTableModel::kState)[0], "已完成");
+  TearDown();
+  SetUp();
+  RememberOneOfEach();
+  DownloadsWindow& again = OpenList();
+
   // A right click on a row outside the selection selects it; its menu's 暂停.
-  Select(list, {"完成的"});
-  const int running = list.Model().RowOf(IdTitled("下载中的"));
-  const QPoint at = list.Table().visualRect(list.Model().index(running, 1)).center();
+  Select(again, {"完成的"});
+  const int running = again.Model().RowOf(IdTitled("下载中的"));
+  const QPoint at = again.Table().visualRect(again.Model().index(running, 1)).center();
   // Through the window, as the platform delivers the click and its menu request.
-  QTest::mouseClick(list.windowHandle(), Qt::RightButton, {},
-                    list.Table().viewport()->mapTo(&list, at));
+  QTest::mouseClick(again.windowHandle(), Qt::RightButton, {},
+                    again.Table().viewport()->mapTo(&again, at));
   auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
   ASSERT_NE(menu, nullptr);
   std::vector<std::string> entries;
