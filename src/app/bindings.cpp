@@ -53,7 +53,7 @@ void BindEvents(MainWindow& window, WindowEvents& events) {
                    [w](qint32 x, qint32 y) { ClearTrackNumber(*w, x, y); });
   QObject::connect(&w->progress_timer(), &Clock::tick, w, [e] { e->OnProgressTick(); });
   QObject::connect(&w->status_label(), &SkinnedLabel::rightClicked, w,
-                   [e] { e->RetryBatchFailures(); });
+                   [e] { e->ShowStatusLineMenu(); });
   if (catalogue::UserDownloads* downloads = e->UserDownloadList()) {
     BindDownloadsWindow(*w, *downloads);
   }

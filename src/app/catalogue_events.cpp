@@ -1,6 +1,9 @@
 #include "app/catalogue_events.h"
 
+#include <QMenu>
+
 #include "app/main_window.h"
+#include "app/qt_text.h"
 #include "app/window_wait.h"
 #include "catalogue/download.h"
 #include "catalogue/download_state.h"
@@ -9,6 +12,7 @@
 #include "catalogue/progress.h"
 #include "platform/files.h"
 #include "text/codepage.h"
+#include "text/ui_texts.h"
 
 namespace wuqu {
 
@@ -154,10 +158,15 @@ CatalogueEvents::CatalogueEvents(MainWindow& window, catalogue::DownloadState& s
       sites_(std::move(sites)),
       program_folder_(std::move(program_folder)),
       controls_(std::make_unique<WindowControls>(window)),
+      verbs_downloader_(state.downloader),
       notices_(window) {
+  downloads_.Connect(&verbs_downloader_, state_.log.get());
   // A closed or destroyed window shows no listing any more: a fill in
   // progress stops at its next row.
   WindowControls* controls = controls_.get();
+  // A verb's work (a download to start, a batch's end line) is the tick's.
+  downloads_.SetWake(
+      [controls] { controls->window.timer.SetInterval(catalogue::kProgressTickPeriod); });
   closed_ = QObject::connect(&window, &MainWindow::closed, [controls] {
     controls->live.Close();
     ++controls->window.listing_serial;
@@ -189,7 +198,7 @@ void CatalogueEvents::PreviewTrackById() {
 // is left to do once shutdown has released the task record.
 namespace {
 template <typename Handler>
-void WithSession(catalogue::DownloadState& state, catalogue::DownloadQueue& queue,
+void WithSession(catalogue::DownloadState& state, catalogue::UserDownloads& queue,
                  catalogue::DownloadNotices& notices, Handler handler) {
   if (!state.task) return;
   catalogue::ProgramDownloader downloader(state.downloader);
@@ -208,37 +217,77 @@ void CatalogueEvents::RefreshMarks() {
 }
 
 void CatalogueEvents::ResumeUnfinishedDownloads() {
-  WithSession(state_, queue_, notices_, [this](catalogue::DownloadSession& session) {
+  WithSession(state_, downloads_, notices_, [this](catalogue::DownloadSession& session) {
     catalogue::ResumeUnfinishedDownloads(controls_->window, sites_, program_folder_, session);
   });
 }
 
 void CatalogueEvents::RetryBatchFailures() {
-  WithSession(state_, queue_, notices_, [this](catalogue::DownloadSession& session) {
+  WithSession(state_, downloads_, notices_, [this](catalogue::DownloadSession& session) {
     catalogue::RetryBatchFailures(controls_->window, program_folder_, session);
   });
   RefreshMarks();
 }
 
 void CatalogueEvents::DownloadSelectedTrack() {
-  WithSession(state_, queue_, notices_, [this](catalogue::DownloadSession& session) {
+  WithSession(state_, downloads_, notices_, [this](catalogue::DownloadSession& session) {
     catalogue::DownloadSelectedTrack(controls_->window, sites_, program_folder_, session);
   });
   RefreshMarks();
 }
 
 void CatalogueEvents::DownloadTrackById() {
-  WithSession(state_, queue_, notices_, [this](catalogue::DownloadSession& session) {
+  WithSession(state_, downloads_, notices_, [this](catalogue::DownloadSession& session) {
     catalogue::DownloadTrackById(controls_->window, sites_, program_folder_, session);
   });
   RefreshMarks();
 }
 
 void CatalogueEvents::OnProgressTick() {
-  WithSession(state_, queue_, notices_, [this](catalogue::DownloadSession& session) {
+  WithSession(state_, downloads_, notices_, [this](catalogue::DownloadSession& session) {
     catalogue::OnProgressTick(controls_->window, program_folder_, session);
   });
+  NoteLineRow();
   RefreshMarks();
+}
+
+void CatalogueEvents::NoteLineRow() {
+  const catalogue::DownloadRowId row = downloads_.FollowedRow();
+  if (row != catalogue::kNoRow) line_row_ = row;
+}
+
+void CatalogueEvents::ShowStatusLineMenu() {
+  MainWindow* window = window_.data();
+  if (window == nullptr) return;
+  namespace t = ui_texts;
+  NoteLineRow();
+  auto* menu = new QMenu(window);
+  menu->setObjectName(QStringLiteral("statusLineMenu"));
+  menu->setAttribute(Qt::WA_DeleteOnClose);
+  const catalogue::DownloadRowId row = line_row_;
+  catalogue::UserDownloads& downloads = downloads_;
+  if (downloads.CanPause(row)) {
+    menu->addAction(ToQString(t::kStatusMenuPause), [&downloads, row] { downloads.Pause(row); });
+  } else if (downloads.CanResume(row)) {
+    menu->addAction(ToQString(t::kStatusMenuResume), [&downloads, row] { downloads.Resume(row); });
+  }
+  if (downloads.CanCancel(row)) {
+    menu->addAction(ToQString(t::kStatusMenuCancel), [&downloads, row] { downloads.Cancel(row); });
+  }
+  if (const catalogue::DownloadBatchId batch = downloads.RunningBatch();
+      batch != catalogue::kNoBatch) {
+    menu->addAction(ToQString(t::kStatusMenuCancelBatch),
+                    [&downloads, batch] { downloads.CancelBatch(batch); });
+  }
+  if (downloads.ShowsBatchFailures()) {
+    menu->addAction(ToQString(t::kStatusMenuRetryFailures), [this] { RetryBatchFailures(); });
+  }
+  QPointer<MainWindow> target(window);
+  menu->addAction(ToQString(t::kStatusMenuDownloadsWindow), [target] {
+    if (target) emit target->openDownloadsWindow();
+  });
+  SkinnedLabel& label = window->status_label();
+  menu->popup(label.mapToGlobal(label.rect().center()));
 }
 
 catalogue::CatalogueWindow& CatalogueEvents::Controls() {

@@ -9,7 +9,7 @@
 #include "app/desktop_notices.h"
 #include "app/window_events.h"
 #include "catalogue/catalogue_window.h"
-#include "catalogue/download_queue.h"
+#include "catalogue/download.h"
 #include "catalogue/site_addresses.h"
 #include "catalogue/user_downloads.h"
 
@@ -44,7 +44,8 @@ class CatalogueEvents : public WindowEvents {
   void DownloadSelectedTrack() override;  // 超级列表框1, right click
   void DownloadTrackById() override;      // 按钮EX2
   void OnProgressTick() override;         // 时钟1
-  void RetryBatchFailures() override;     // 标签EX3, right click
+  void RetryBatchFailures() override;     // 标签EX3's menu: 重试失败的曲目
+  void ShowStatusLineMenu() override;     // 标签EX3, right click
   // Takes up what the download log holds unfinished from earlier runs.
   void ResumeUnfinishedDownloads() override;
 
@@ -63,6 +64,7 @@ class CatalogueEvents : public WindowEvents {
  private:
   struct WindowControls;
   void RefreshMarks();
+  void NoteLineRow();
 
   QPointer<MainWindow> window_;
   catalogue::DownloadState& state_;
@@ -71,8 +73,12 @@ class CatalogueEvents : public WindowEvents {
   std::unique_ptr<WindowControls> controls_;
   // The downloads the status line follows, and the batch; the window's for
   // its whole life.
-  catalogue::DownloadQueue queue_;
   catalogue::UserDownloads downloads_;
+  // What the verbs stop the downloader's tasks through.
+  catalogue::ProgramDownloader verbs_downloader_;
+  // The row the status line showed last: the one its menu's 暂停 / 继续 and
+  // 取消 are for, also once it has stopped following it.
+  catalogue::DownloadRowId line_row_ = catalogue::kNoRow;
   // The notices of ended batches and downloads, on the desktop.
   DesktopNotices notices_;
   // The log's marks as the rows show them.

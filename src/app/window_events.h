@@ -22,7 +22,8 @@ class WindowEvents {
   virtual void PreviewTrackById() {}       // 按钮EX1 clicked
   virtual void DownloadTrackById() {}      // 按钮EX2 clicked
   virtual void OnProgressTick() {}         // 时钟1 ticked
-  virtual void RetryBatchFailures() {}     // 标签EX3: right click
+  virtual void RetryBatchFailures() {}     // 标签EX3's menu: 重试失败的曲目
+  virtual void ShowStatusLineMenu() {}     // 标签EX3: right click
   // Once the window shows: downloads of earlier runs that had not ended.
   virtual void ResumeUnfinishedDownloads() {}
   // The user's downloads, which the downloads window shows and steers; null:

@@ -19,6 +19,7 @@
 namespace wuqu::catalogue {
 namespace {
 
+constexpr int kTitleColumn = 0;
 constexpr int kPlayPageColumn = 1;
 
 // A code page 936 character of two bytes: a lead byte and a trail byte,
@@ -41,7 +42,8 @@ bool IsSpace(char c) {
 download::TaskId StartFollowed(const Text& address, ProgressBarControl& progress_bar,
                                TimerControl& timer, int tick_period, std::int32_t thread_count,
                                const Text& folder, DownloadSession& session, int batch_position,
-                               RecordId record = kNotRemembered, const Text& play_page = {}) {
+                               RecordId record = kNotRemembered, const Text& play_page = {},
+                               DownloadRowId row = kNoRow) {
   // The name comes from the address before "https://" is replaced; the last
   // piece holds no "/", so the replacement could not change it anyway.
   session.file_name = DownloadFileName(address);
@@ -58,20 +60,29 @@ download::TaskId StartFollowed(const Text& address, ProgressBarControl& progress
   // download up again at its next start.
   LogOf(session).Started(record, address, task.target_path);
   const download::TaskId id = session.downloader.StartTask(task);
-  session.queue.Started({id, session.file_name, batch_position, record, play_page});
+  UserDownloads::Followed followed;
+  followed.task = id;
+  followed.file_name = session.file_name;
+  followed.batch_position = batch_position;
+  followed.record = record;
+  followed.play_page = play_page;
+  followed.row = row;
+  session.downloads.Started(std::move(followed));
+  // The row names the file by its whole path.
+  if (row != kNoRow) session.downloads.NoteRunning(row, task.target_path);
   return id;
 }
 
 void Download(CatalogueWindow& window, const Text& play_page_url, const SiteAddresses& sites,
               const Text& program_folder, DownloadSession& session, int batch_position = 0,
-              RecordId record = kNotRemembered) {
+              RecordId record = kNotRemembered, DownloadRowId row = kNoRow) {
   window.address_box.SetText(ResolveMediaUrl(play_page_url, sites));
   const std::int32_t thread_count = ThreadCount(window.thread_count_box.GetText());
   const Text folder = DownloadFolder(program_folder);
   // The box's content is what gets downloaded, as the box holds it.
   const Text address = window.address_box.GetText();
   StartFollowed(address, window.progress_bar, window.timer, kProgressTickPeriod, thread_count,
-                folder, session, batch_position, record, play_page_url);
+                folder, session, batch_position, record, play_page_url, row);
 }
 
 // The last piece of a path.
@@ -103,22 +114,33 @@ void WakeTheTick(CatalogueWindow& window) {
   window.timer.SetInterval(kProgressTickPeriod);
 }
 
+// The category the list shows now, as its chooser names it; empty for none.
+Text ShownCategory(const CatalogueWindow& window) {
+  const int index = window.category_box.SelectedIndex();
+  if (index < 0 || index >= static_cast<int>(ui_texts::kCategoryCaptions.size())) return Text();
+  return ui_texts::kCategoryCaptions[static_cast<std::size_t>(index)];
+}
+
 // One track asked for alone: not fetched again when its file is there.
-void DownloadAlone(CatalogueWindow& window, const Text& play_page_url, const SiteAddresses& sites,
+void DownloadAlone(CatalogueWindow& window, const AskedTrack& track, const SiteAddresses& sites,
                    const Text& program_folder, DownloadSession& session) {
   DownloadLog& log = LogOf(session);
+  const Text& play_page_url = track.play_page;
   if (const std::optional<CompletedFile> file = FileAlreadyThere(log, play_page_url)) {
     window.address_box.SetText(file->media_url);
-    DownloadQueue::EndLine line;
+    UserDownloads::EndLine line;
     line.caption = FitName(ui_texts::kAlreadyThereLinePrefix, LastPiece(file->target_path), Text(),
                            window.status_label);
-    session.queue.EndLines().push_back(line);
+    session.downloads.PushEndLine(line);
     WakeTheTick(window);
     return;
   }
-  const std::vector<RecordId> records = log.Asked({play_page_url}, false);
+  const std::vector<RecordId> records = log.AskedTracks({track}, false);
+  const std::vector<DownloadRowId> rows =
+      session.downloads.Asked({track}, records, false, sites);
   Download(window, play_page_url, sites, program_folder, session, 0,
-           records.empty() ? kNotRemembered : records.front());
+           records.empty() ? kNotRemembered : records.front(),
+           rows.empty() ? kNoRow : rows.front());
 }
 
 }  // namespace
@@ -145,15 +167,28 @@ download::TaskState ProgramDownloader::State(download::TaskId task) const {
   return downloader_ ? downloader_->State(task) : download::TaskState{};
 }
 
-void EndBatch(DownloadSession& session) {
-  DownloadQueue& queue = session.queue;
-  queue.PushBatchEnd();
+void ProgramDownloader::Pause(download::TaskId task) {
+  if (downloader_) downloader_->Pause(task);
+}
+
+void ProgramDownloader::Cancel(download::TaskId task) {
+  if (downloader_) downloader_->Cancel(task);
+}
+
+void NoticeBatchEnd(DownloadSession& session) {
+  const UserDownloads& downloads = session.downloads;
   if (session.notices == nullptr) return;
   DownloadTally tally;
-  tally.failed = queue.BatchFailures();
-  tally.already_there = queue.BatchAlreadyThere();
-  tally.complete = queue.BatchStarted() - tally.failed - tally.already_there;
+  tally.failed = downloads.BatchFailures();
+  tally.already_there = downloads.BatchAlreadyThere();
+  tally.complete = std::max(0, downloads.BatchStarted() - tally.failed - tally.already_there -
+                                   downloads.BatchCancelled());
   session.notices->DownloadsEnded(tally, Text());
+}
+
+void EndBatch(DownloadSession& session) {
+  session.downloads.PushBatchEnd();
+  NoticeBatchEnd(session);
 }
 
 DownloadLog& LogOf(DownloadSession& session) {
@@ -253,44 +288,48 @@ void DownloadSelectedTrack(CatalogueWindow& window, const SiteAddresses& sites,
                            const Text& program_folder, DownloadSession& session) {
   std::vector<int> rows = window.track_list.SelectedRows();
   std::sort(rows.begin(), rows.end());
-  if (rows.size() > 1 || (session.queue.BatchRunning() && !rows.empty())) {
+  const Text category = ShownCategory(window);
+  if (rows.size() > 1 || (session.downloads.BatchRunning() && !rows.empty())) {
     // The addresses as the rows hold them now: the list may be refilled
     // before their turn comes.
-    std::vector<Text> play_pages;
-    play_pages.reserve(rows.size());
+    std::vector<AskedTrack> tracks;
+    tracks.reserve(rows.size());
     for (const int row : rows) {
-      play_pages.push_back(window.track_list.GetCellText(row, kPlayPageColumn));
+      tracks.push_back({window.track_list.GetCellText(row, kPlayPageColumn),
+                        window.track_list.GetCellText(row, kTitleColumn), category});
     }
-    const bool was_running = session.queue.BatchRunning();
-    const std::vector<RecordId> records = LogOf(session).Asked(play_pages, true);
-    session.queue.AddToBatch(play_pages, sites, records);
+    const bool was_running = session.downloads.BatchRunning();
+    const std::vector<RecordId> records = LogOf(session).AskedTracks(tracks, true);
+    session.downloads.Asked(tracks, records, true, sites);
     if (!was_running) StartNextBatchTrack(window, program_folder, session);
     return;
   }
   const int row = window.track_list.SelectedRow();
-  DownloadAlone(window, window.track_list.GetCellText(row, kPlayPageColumn), sites, program_folder,
-                session);
+  DownloadAlone(window,
+                {window.track_list.GetCellText(row, kPlayPageColumn),
+                 window.track_list.GetCellText(row, kTitleColumn), category},
+                sites, program_folder, session);
 }
 
 void StartNextBatchTrack(CatalogueWindow& window, const Text& program_folder,
                          DownloadSession& session) {
-  DownloadQueue& queue = session.queue;
+  UserDownloads& downloads = session.downloads;
   DownloadLog& log = LogOf(session);
-  while (queue.HasNextBatchTrack()) {
-    int position = 0;
-    RecordId record = kNotRemembered;
-    const Text play_page = queue.TakeNextBatchTrack(position, record);
-    if (const std::optional<CompletedFile> file = FileAlreadyThere(log, play_page)) {
-      log.AlreadyThere(record, file->media_url, file->target_path, file->size);
-      if (queue.BatchTrackEnded(DownloadQueue::Outcome::kAlreadyThere, 0)) {
+  while (downloads.HasNextBatchTrack()) {
+    const UserDownloads::NextTrack next = downloads.TakeNextBatchTrack();
+    if (const std::optional<CompletedFile> file = FileAlreadyThere(log, next.play_page)) {
+      log.AlreadyThere(next.record, file->media_url, file->target_path, file->size);
+      downloads.NoteAlreadyThere(next.row, file->target_path, file->size);
+      if (downloads.BatchTrackEnded(UserDownloads::Outcome::kAlreadyThere, 0)) {
         EndBatch(session);
         WakeTheTick(window);
       }
       continue;
     }
     // A copy: the fetch lets events run, and one of them may add to the batch.
-    const SiteAddresses sites = queue.BatchSites();
-    Download(window, play_page, sites, program_folder, session, position, record);
+    const SiteAddresses sites = downloads.BatchSites();
+    Download(window, next.play_page, sites, program_folder, session, next.position, next.record,
+             next.row);
     return;
   }
 }
@@ -298,35 +337,57 @@ void StartNextBatchTrack(CatalogueWindow& window, const Text& program_folder,
 void ResumeUnfinishedDownloads(CatalogueWindow& window, const SiteAddresses& sites,
                                const Text& program_folder, DownloadSession& session) {
   DownloadLog& log = LogOf(session);
-  std::vector<Text> play_pages;
+  UserDownloads& downloads = session.downloads;
+  if (downloads.RowCount() == 0) downloads.Remember(log.Remembered(), sites);
+  std::vector<AskedTrack> tracks;
   std::vector<RecordId> records;
   for (const UnfinishedDownload& d : log.Unfinished()) {
+    const DownloadRowId row = downloads.RowOfRecord(d.record);
     if (CompletedBeforeTheEnd(d)) {
       // Its end was not written before the run ended: it is written now.
       download::TaskState complete;
       complete.phase = download::TaskPhase::kComplete;
       complete.size = d.size;
       log.Ended(d.record, complete);
+      downloads.NoteEnded(row, complete);
       continue;
     }
-    play_pages.push_back(d.play_page);
+    const DownloadRow* listed = downloads.Find(row);
+    tracks.push_back({d.play_page, listed ? listed->title : Text(),
+                      listed ? listed->category : Text()});
     records.push_back(d.record);
   }
-  if (play_pages.empty()) return;
-  const bool was_running = session.queue.BatchRunning();
-  session.queue.AddToBatch(play_pages, sites, records);
+  if (tracks.empty()) return;
+  const bool was_running = downloads.BatchRunning();
+  downloads.Asked(tracks, records, true, sites);
   if (!was_running) StartNextBatchTrack(window, program_folder, session);
 }
 
 bool RetryBatchFailures(CatalogueWindow& window, const Text& program_folder,
                         DownloadSession& session) {
-  DownloadQueue& queue = session.queue;
-  if (queue.BatchRunning() || queue.BatchFailedTracks().empty()) return false;
-  const std::vector<Text> failed = queue.BatchFailedTracks();
-  const std::vector<RecordId> records = LogOf(session).Asked(failed, true);
-  queue.AddToBatch(failed, queue.BatchSites(), records);
+  UserDownloads& downloads = session.downloads;
+  if (downloads.BatchRunning() || downloads.BatchFailedTracks().empty()) return false;
+  std::vector<AskedTrack> tracks;
+  for (const Text& play_page : downloads.BatchFailedTracks()) tracks.push_back({play_page, {}, {}});
+  const std::vector<RecordId> records = LogOf(session).AskedTracks(tracks, true);
+  const SiteAddresses sites = downloads.BatchSites();
+  downloads.Asked(tracks, records, true, sites);
   StartNextBatchTrack(window, program_folder, session);
   return true;
+}
+
+void StartRowsAskedAgain(CatalogueWindow& window, const Text& program_folder,
+                         DownloadSession& session) {
+  UserDownloads& downloads = session.downloads;
+  for (const DownloadRowId id : downloads.TakeRowsToStart()) {
+    const DownloadRow* row = downloads.Find(id);
+    // Taken back again, or off the list, before its turn.
+    if (row == nullptr || row->phase != RowPhase::kWaiting) continue;
+    const Text play_page = row->play_page;
+    const RecordId record = row->record;
+    const SiteAddresses sites = downloads.Sites();
+    Download(window, play_page, sites, program_folder, session, 0, record, id);
+  }
 }
 
 void MarkTrackRows(CatalogueWindow& window, DownloadLog& log) {
@@ -339,8 +400,9 @@ void MarkTrackRows(CatalogueWindow& window, DownloadLog& log) {
 
 void DownloadTrackById(CatalogueWindow& window, const SiteAddresses& sites,
                        const Text& program_folder, DownloadSession& session) {
-  DownloadAlone(window, PlayPageUrl(sites.catalogue_base_url, window.track_id_box.GetText()), sites,
-                program_folder, session);
+  DownloadAlone(window,
+                {PlayPageUrl(sites.catalogue_base_url, window.track_id_box.GetText()), {}, {}},
+                sites, program_folder, session);
 }
 
 }  // namespace wuqu::catalogue

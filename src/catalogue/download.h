@@ -8,9 +8,9 @@
 #include "catalogue/catalogue_window.h"
 #include "catalogue/download_log.h"
 #include "catalogue/download_notice.h"
-#include "catalogue/download_queue.h"
 #include "catalogue/download_task.h"
 #include "catalogue/site_addresses.h"
+#include "catalogue/user_downloads.h"
 #include "download/task_state.h"
 #include "text/text.h"
 
@@ -55,7 +55,7 @@ class DownloaderPort {
 // and both figures read 0. A start hands the downloader the record's source
 // address in its wire form, the target path in UTF-8 and the thread count;
 // the source address as program text names the download in its resume record.
-class ProgramDownloader final : public DownloaderPort {
+class ProgramDownloader final : public DownloaderPort, public UserDownloads::Downloader {
  public:
   explicit ProgramDownloader(const std::unique_ptr<download::Downloader>& downloader)
       : downloader_(downloader) {}
@@ -63,6 +63,8 @@ class ProgramDownloader final : public DownloaderPort {
   std::int64_t GetTransferredBytes() const override;
   std::int64_t GetAmountFigure() const override;
   download::TaskState State(download::TaskId task) const override;
+  void Pause(download::TaskId task) override;
+  void Cancel(download::TaskId task) override;
 
  private:
   const std::unique_ptr<download::Downloader>& downloader_;
@@ -73,7 +75,9 @@ struct DownloadSession {
   Text& file_name;  // DownloadFileName: the file of the newest download
   DownloadTask& task;
   DownloaderPort& downloader;
-  DownloadQueue& queue;  // what the status line follows, and the batch
+  // Every download the user asked for: what the status line follows, the
+  // batch, the rows.
+  UserDownloads& downloads;
   // Where each change of a download's state is written before the window
   // shows it; none: nothing is remembered.
   DownloadLog* log = nullptr;
@@ -86,6 +90,8 @@ DownloadLog& LogOf(DownloadSession& session);
 
 // The batch's last track has ended: its end line queued, the notice given.
 void EndBatch(DownloadSession& session);
+// The notice of the batch's end alone (its line queued already).
+void NoticeBatchEnd(DownloadSession& session);
 
 // The file the track of `play_page` left, when its last download completed
 // and the file is still as that download left it: its recorded size, and no
@@ -148,11 +154,12 @@ void DownloadSelectedTrack(CatalogueWindow& window, const SiteAddresses& sites,
 void StartNextBatchTrack(CatalogueWindow& window, const Text& program_folder,
                          DownloadSession& session);
 
-// Takes up, as one batch, the downloads of earlier runs that had not
-// ended, in the order they were asked for: each resumes from its resume
-// record. One whose file was complete before that run ended, though its end
-// was never written, is written complete and not fetched. Nothing when there
-// are none.
+// Lists every download the log remembers on the user's list (paused ones
+// stay paused, cancelled ones stay cancelled), then takes up, as one batch,
+// the downloads of earlier runs that had not ended (queued or running), in
+// the order they were asked for: each resumes from its resume record. One
+// whose file was complete before that run ended, though its end was never
+// written, is written complete and not fetched. No batch when there are none.
 void ResumeUnfinishedDownloads(CatalogueWindow& window, const SiteAddresses& sites,
                                const Text& program_folder, DownloadSession& session);
 
@@ -161,6 +168,11 @@ void ResumeUnfinishedDownloads(CatalogueWindow& window, const SiteAddresses& sit
 // when the last one had no failures (or they were retried already).
 bool RetryBatchFailures(CatalogueWindow& window, const Text& program_folder,
                         DownloadSession& session);
+
+// Starts, each as a download of its own, the rows the user resumed or
+// retried since the last call.
+void StartRowsAskedAgain(CatalogueWindow& window, const Text& program_folder,
+                         DownloadSession& session);
 
 // Marks each row of the track list with what its track's last download came
 // to, as the download log knows it.

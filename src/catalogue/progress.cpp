@@ -1,11 +1,12 @@
 #include "catalogue/progress.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <limits>
 #include <string>
 
-#include "catalogue/download_queue.h"
+#include "catalogue/user_downloads.h"
 #include "catalogue/status_line.h"
 #include "platform/files.h"
 #include "text/codepage.h"
@@ -63,8 +64,8 @@ Text ProgressCaption(const ProgressTexts& texts) {
 namespace {
 
 using download::TaskPhase;
-using Followed = DownloadQueue::Followed;
-using EndLine = DownloadQueue::EndLine;
+using Followed = UserDownloads::Followed;
+using EndLine = UserDownloads::EndLine;
 
 // One look at a followed download: its state, and its two figures. The
 // newest download's figures are the downloader's own two; an earlier one's
@@ -80,7 +81,7 @@ Look LookAt(const Followed& f, const Text& folder, const DownloadSession& sessio
   Look look;
   look.state = session.downloader.State(f.task);
   look.size = FileSize(LocalTextToUtf8(folder + kPathSeparator + f.file_name));
-  if (f.task == session.queue.Newest()) {
+  if (f.task == session.downloads.Newest()) {
     // Asked only of a file that is not empty, as the display always has.
     if (look.size != 0 || look.state.phase == TaskPhase::kComplete ||
         look.state.phase == TaskPhase::kFailed) {
@@ -110,62 +111,100 @@ Text WithEnding(const Text& line, const std::vector<Text>& endings, const LabelC
   return line + endings.back();
 }
 
-void PushFailure(DownloadQueue& queue, const Look& look, int batch_position) {
+void PushFailure(UserDownloads& downloads, const Look& look, int batch_position) {
   EndLine line;
   line.status = FailedStatus(look.state);
   line.amount = look.amount;
   line.batch_position = batch_position;
-  line.batch_size = queue.BatchTotal();
-  queue.EndLines().push_back(line);
+  line.batch_size = downloads.BatchTotal();
+  downloads.PushEndLine(line);
+}
+
+std::int64_t SteadyMs() {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(
+             std::chrono::steady_clock::now().time_since_epoch())
+      .count();
+}
+
+// The figures of a download still running, for its row.
+void NoteRunningFigures(UserDownloads& downloads, const Followed& f, const Look& look,
+                        std::int64_t now_ms) {
+  if (f.row == kNoRow) return;
+  const bool known = look.state.phase != TaskPhase::kNone;
+  const std::int64_t bytes = known ? look.state.file_bytes : look.received;
+  const std::int64_t size = known ? look.state.size : look.size;
+  downloads.NoteProgress(f.row, bytes, size, now_ms);
 }
 
 // Moves every download that has ended out of the list and into the lines
 // still to show, and moves the batch on to its next track. Each end is
-// written to the download log first.
+// written to the download log first. One the user paused or cancelled leaves
+// without a line (the verb wrote its word), unless it completed first.
 void NoteEndings(CatalogueWindow& window, const Text& program_folder, const Text& folder,
                  DownloadSession& session) {
-  DownloadQueue& queue = session.queue;
+  UserDownloads& downloads = session.downloads;
   DownloadLog& log = LogOf(session);
   bool next_batch_track = false;
-  std::vector<Followed>& downloads = queue.Downloads();
+  const std::int64_t now_ms = SteadyMs();
+  // A copy: ending ones leave the model's list as they are seen.
+  const std::vector<Followed> followed_now = downloads.Downloads();
   // The one the line follows; the finished line of any other names its file.
-  const download::TaskId followed = downloads.empty() ? download::kNoTask : downloads.back().task;
-  for (auto it = downloads.begin(); it != downloads.end();) {
-    const Look look = LookAt(*it, folder, session);
+  const download::TaskId followed =
+      followed_now.empty() ? download::kNoTask : followed_now.back().task;
+  for (const Followed& f : followed_now) {
+    const Look look = LookAt(f, folder, session);
     const bool failed = look.state.phase == TaskPhase::kFailed;
-    const bool stopped = look.state.phase == TaskPhase::kStopped;
+    const bool stopped = look.state.phase == TaskPhase::kStopped ||
+                         look.state.phase == TaskPhase::kPaused ||
+                         look.state.phase == TaskPhase::kCancelled;
     const bool complete = Completed(look);
     // The version it holds, written before its end: a download may name it
     // and end within one tick.
-    if (look.state.validators && look.state.validators != it->validators_noted) {
-      log.ValidatorsKnown(it->record, *look.state.validators);
-      it->validators_noted = look.state.validators;
+    if (look.state.validators && look.state.validators != f.validators_noted) {
+      log.ValidatorsKnown(f.record, *look.state.validators);
+      downloads.NoteValidatorsWritten(f.task, look.state.validators);
+    }
+    if (f.taken_back && !complete) {
+      downloads.Unfollow(f.task);
+      if (f.batch_position > 0) {
+        const bool last = downloads.BatchTrackEnded(
+            f.cancelled ? UserDownloads::Outcome::kCancelled : UserDownloads::Outcome::kPaused,
+            look.amount);
+        if (last) {
+          EndBatch(session);
+        } else {
+          next_batch_track = true;
+        }
+      }
+      continue;
     }
     if (!failed && !stopped && !complete) {
       // Lets the next run tell a file completed just before a kill.
-      if (!it->size_noted && look.state.size >= 0) {
-        log.SizeKnown(it->record, look.state.size);
-        it->size_noted = true;
+      if (!f.size_noted && look.state.size >= 0) {
+        log.SizeKnown(f.record, look.state.size);
+        downloads.NoteSizeWritten(f.task);
       }
-      ++it;
+      NoteRunningFigures(downloads, f, look, now_ms);
       continue;
     }
     // A stopped download stays unfinished in the log: it is taken up again.
-    if (!stopped) {
+    if (!stopped || complete) {
       download::TaskState ended = look.state;
       if (complete) {
         ended.phase = TaskPhase::kComplete;
         if (ended.size < 0) ended.size = look.size;
       }
-      log.Ended(it->record, ended);
+      log.Ended(f.record, ended);
+      downloads.NoteEnded(f.row, ended);
     }
-    if (it->batch_position > 0) {
+    downloads.Unfollow(f.task);
+    if (f.batch_position > 0) {
       if (failed) {
-        PushFailure(queue, look, it->batch_position);
-        queue.NoteBatchFailure(it->play_page);
+        PushFailure(downloads, look, f.batch_position);
+        downloads.NoteBatchFailure(f.play_page);
       }
-      const bool last = queue.BatchTrackEnded(
-          failed ? DownloadQueue::Outcome::kFailed : DownloadQueue::Outcome::kComplete,
+      const bool last = downloads.BatchTrackEnded(
+          failed ? UserDownloads::Outcome::kFailed : UserDownloads::Outcome::kComplete,
           look.amount);
       if (last) {
         EndBatch(session);
@@ -173,25 +212,26 @@ void NoteEndings(CatalogueWindow& window, const Text& program_folder, const Text
         next_batch_track = true;
       }
     } else if (failed) {
-      PushFailure(queue, look, 0);
-      if (session.notices != nullptr) session.notices->DownloadsEnded({0, 1, 0}, it->file_name);
+      PushFailure(downloads, look, 0);
+      if (session.notices != nullptr) session.notices->DownloadsEnded({0, 1, 0}, f.file_name);
     } else if (complete) {
       EndLine end;
       end.finished = true;
       end.amount = look.amount;
-      if (it->task != followed) end.named_file = it->file_name;
-      queue.EndLines().push_back(end);
-      if (session.notices != nullptr) session.notices->DownloadsEnded({1, 0, 0}, it->file_name);
+      if (f.task != followed) end.named_file = f.file_name;
+      downloads.PushEndLine(end);
+      if (session.notices != nullptr) session.notices->DownloadsEnded({1, 0, 0}, f.file_name);
     }
-    it = downloads.erase(it);
   }
+  // A batch a verb ended before its last tracks started: its notice.
+  if (downloads.TakeBatchOver()) NoticeBatchEnd(session);
   if (next_batch_track) StartNextBatchTrack(window, program_folder, session);
+  StartRowsAskedAgain(window, program_folder, session);
 }
 
 // Shows the oldest line still to show; it stays while others wait.
-void ShowEndLine(CatalogueWindow& window, DownloadQueue& queue) {
-  const EndLine line = queue.EndLines().front();
-  queue.EndLines().pop_front();
+void ShowEndLine(CatalogueWindow& window, UserDownloads& downloads) {
+  const EndLine line = downloads.TakeEndLine();
   ProgressTexts texts;
   Text caption;
   texts.amount = std::to_string(line.amount);
@@ -212,24 +252,25 @@ void ShowEndLine(CatalogueWindow& window, DownloadQueue& queue) {
   }
   if (line.batch_end) {
     caption = WithEnding(caption,
-                         BatchEndForms(line.batch_size, line.batch_failures, line.batch_already),
+                         BatchEndForms(line.batch_size, line.batch_failures, line.batch_already,
+                                       line.batch_cancelled),
                          window.status_label);
   } else if (line.batch_position > 0) {
     caption = WithEnding(caption, BatchPositionForms(line.batch_position, line.batch_size),
                          window.status_label);
   }
   window.status_label.SetText(caption);
-  if (queue.Downloads().empty() && queue.EndLines().empty()) {
+  if (downloads.Downloads().empty() && !downloads.HasEndLine()) {
     window.timer.SetInterval(0);
   } else {
-    queue.HoldTicks() = kEndLineTicks;
+    downloads.HoldLine();
   }
   window.progress_bar.SetPosition(0);
 }
 
 // The running line of the newest download still running.
 void ShowRunning(CatalogueWindow& window, const Text& folder, DownloadSession& session) {
-  const Followed& f = session.queue.Downloads().back();
+  const Followed& f = session.downloads.Downloads().back();
   const Look look = LookAt(f, folder, session);
   ProgressTexts texts;
   if (look.size != 0) {
@@ -240,18 +281,24 @@ void ShowRunning(CatalogueWindow& window, const Text& folder, DownloadSession& s
   }
   Text caption = ProgressCaption(texts);
   if (f.batch_position > 0) {
-    caption = WithEnding(caption, BatchPositionForms(f.batch_position, session.queue.BatchTotal()),
+    caption = WithEnding(caption,
+                         BatchPositionForms(f.batch_position, session.downloads.BatchTotal()),
                          window.status_label);
   }
   window.status_label.SetText(caption);
 }
 
+// Whether the line has anything of the user's downloads to show or do.
+bool Busy(const UserDownloads& downloads) {
+  return !downloads.Downloads().empty() || downloads.HasEndLine() || downloads.HasRowsToStart();
+}
+
 }  // namespace
 
 void OnProgressTick(CatalogueWindow& window, const Text& program_folder, DownloadSession& session) {
-  DownloadQueue& queue = session.queue;
+  UserDownloads& downloads = session.downloads;
   const Text folder = DownloadFolder(program_folder);
-  if (queue.Downloads().empty() && queue.EndLines().empty()) {
+  if (!Busy(downloads)) {
     // Nothing started through StartDownload: the file of DownloadFileName.
     const ProgressTexts texts = UpdateDownloadProgress(
         folder, session.file_name, window.progress_bar, window.timer, session.downloader);
@@ -260,21 +307,17 @@ void OnProgressTick(CatalogueWindow& window, const Text& program_folder, Downloa
   }
   // The next batch track's play page is fetched inside a tick, and the
   // window's events (this timer's among them) run while it waits.
-  if (queue.TickRunning()) return;
-  queue.TickRunning() = true;
+  if (!downloads.EnterTick()) return;
   struct Done {
-    bool& running;
-    ~Done() { running = false; }
-  } done{queue.TickRunning()};
+    UserDownloads& downloads;
+    ~Done() { downloads.LeaveTick(); }
+  } done{downloads};
 
   NoteEndings(window, program_folder, folder, session);
-  if (queue.HoldTicks() > 0) {
-    --queue.HoldTicks();
-    return;
-  }
-  if (!queue.EndLines().empty()) {
-    ShowEndLine(window, queue);
-  } else if (!queue.Downloads().empty()) {
+  if (downloads.WaitHold()) return;
+  if (downloads.HasEndLine()) {
+    ShowEndLine(window, downloads);
+  } else if (!downloads.Downloads().empty()) {
     ShowRunning(window, folder, session);
   } else {
     window.timer.SetInterval(0);

@@ -43,7 +43,7 @@ ProgressTexts UpdateDownloadProgress(const Text& download_folder, const Text& fi
 Text ProgressCaption(const ProgressTexts& texts);
 
 // 时钟1's handler: one look at the downloads started through StartDownload
-// (see DownloadQueue for which one the line follows), its caption into
+// (see UserDownloads for which one the line follows), its caption into
 // 标签EX3. A download that ends shows the finished line or, when it failed,
 // the failure line (kFailedLinePrefix, the cause, the amount); after the last
 // end the timer stops and the bar is empty. A batch's running line ends with

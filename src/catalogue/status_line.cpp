@@ -33,6 +33,7 @@ const UiText& kComma = ui_texts::kBatchComma;
 const UiText& kFailures = ui_texts::kBatchFailures;
 constexpr std::string_view kGap = "   ";
 const UiText& kAlready = ui_texts::kBatchAlreadyThere;
+const UiText& kCancelled = ui_texts::kBatchCancelled;
 const UiText& kEllipsis = ui_texts::kNameEllipsis;
 
 // The byte length of each character of program text: two for a lead byte
@@ -76,20 +77,29 @@ std::vector<Text> BatchPositionForms(int position, int total) {
           " " + of, Text()};
 }
 
-std::vector<Text> BatchEndForms(int total, int failed, int already) {
+std::vector<Text> BatchEndForms(int total, int failed, int already, int cancelled) {
   const Text tracks = Number(total) + Text(kTrackUnit);
   const Text failures = Text(kFailures) + Number(failed);
   const Text long_already = already > 0 ? Text(kComma) + Text(kAlready) + " " + Number(already) +
                                               " " + Text(kTrackUnit)
                                         : Text();
+  const Text long_cancelled = cancelled > 0 ? Text(kComma) + Text(kCancelled) + " " +
+                                                  Number(cancelled) + " " + Text(kTrackUnit)
+                                            : Text();
+  const Text short_cancelled =
+      cancelled > 0 ? " " + Text(kCancelled) + Number(cancelled) : Text();
   const Text short_already = already > 0 ? " " + Text(kAlready) + Number(already) : Text();
+  const Text short_rest = short_already + short_cancelled;
   std::vector<Text> forms = {
       Text(kGap) + Text(kInAll) + " " + Number(total) + " " + Text(kTrackUnit) + Text(kComma) +
-          Text(kFailures) + " " + Number(failed) + " " + Text(kTrackUnit) + long_already,
-      Text(kGap) + Text(kInAll) + tracks + " " + failures + short_already,
-      " " + Text(kInAll) + tracks + " " + failures + short_already,
-      " " + tracks + " " + failures + short_already, " " + failures + short_already};
-  if (already > 0) forms.push_back(" " + failures);
+          Text(kFailures) + " " + Number(failed) + " " + Text(kTrackUnit) + long_already +
+          long_cancelled,
+      Text(kGap) + Text(kInAll) + tracks + " " + failures + short_rest,
+      " " + Text(kInAll) + tracks + " " + failures + short_rest,
+      " " + tracks + " " + failures + short_rest, " " + failures + short_rest};
+  // What the user cancelled outlasts the tracks that were there already.
+  if (already > 0 && cancelled > 0) forms.push_back(" " + failures + short_cancelled);
+  if (already > 0 || cancelled > 0) forms.push_back(" " + failures);
   return forms;
 }
 

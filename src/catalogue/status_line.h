@@ -28,7 +28,10 @@ std::vector<Text> BatchPositionForms(int position, int total);
 //   " 12首 失败1", " 失败1"; with tracks that were there already, their count
 //   after the failures: "   共 12 首，失败 1 首，已有 3 首", "   共12首 失败1 已有3",
 //   " 共12首 失败1 已有3", " 12首 失败1 已有3", " 失败1 已有3", " 失败1"
-std::vector<Text> BatchEndForms(int total, int failed, int already = 0);
+//   with tracks the user cancelled, their count last: "   共 12 首，失败 1 首，
+//   已有 3 首，取消 2 首", "   共12首 失败1 已有3 取消2", " 共12首 失败1 已有3 取消2",
+//   " 12首 失败1 已有3 取消2", " 失败1 已有3 取消2", " 失败1 取消2", " 失败1"
+std::vector<Text> BatchEndForms(int total, int failed, int already = 0, int cancelled = 0);
 
 // `before` + `name` + `after` when it fits `label`; else with `name` cut in
 // its middle, whole characters at a time, around an ellipsis "…" until it

@@ -40,14 +40,98 @@ bool StoredDownloadLog::Wrote(bool ok) {
 
 std::vector<RecordId> StoredDownloadLog::Asked(const std::vector<Text>& play_pages,
                                                bool as_batch) {
+  std::vector<AskedTrack> tracks;
+  tracks.reserve(play_pages.size());
+  for (const Text& play_page : play_pages) tracks.push_back({play_page, {}, {}});
+  return AskedTracks(tracks, as_batch);
+}
+
+std::vector<RecordId> StoredDownloadLog::AskedTracks(const std::vector<AskedTrack>& tracks,
+                                                     bool as_batch) {
   std::vector<RecordId> ids;
-  if (store_) ids = store_->AddDownloads(play_pages, as_batch);
-  if (play_pages.empty()) return ids;
-  if (!Wrote(ids.size() == play_pages.size())) {
-    return std::vector<RecordId>(play_pages.size(), kNotRemembered);
+  if (store_) {
+    std::vector<store::Store::NewDownload> downloads;
+    downloads.reserve(tracks.size());
+    for (const AskedTrack& t : tracks) downloads.push_back({t.play_page, t.title, t.category});
+    ids = store_->AddTitledDownloads(downloads, as_batch);
   }
-  for (std::size_t i = 0; i < ids.size(); ++i) tracks_[ids[i]] = play_pages[i];
+  if (tracks.empty()) return ids;
+  if (!Wrote(ids.size() == tracks.size())) {
+    return std::vector<RecordId>(tracks.size(), kNotRemembered);
+  }
+  for (std::size_t i = 0; i < ids.size(); ++i) tracks_[ids[i]] = tracks[i].play_page;
   return ids;
+}
+
+void StoredDownloadLog::Paused(RecordId record) {
+  if (!store_ || record == kNotRemembered) return;
+  Wrote(store_->MarkPaused(record));
+}
+
+void StoredDownloadLog::Cancelled(RecordId record) {
+  if (!store_ || record == kNotRemembered) return;
+  if (!Wrote(store_->MarkCancelled(record))) return;
+  // A cancelled download does not count for its track: the one before it
+  // (if any) marks the row again.
+  const Text* track = TrackOf(record);
+  if (track == nullptr) return;
+  const std::optional<store::DownloadRecord> last = store_->LastOf(*track);
+  marks_[*track] = last ? MarkOfPhase(last->phase) : TrackMark::kNone;
+  ++marks_version_;
+}
+
+void StoredDownloadLog::Requeued(RecordId record) {
+  if (!store_ || record == kNotRemembered) return;
+  Wrote(store_->MarkQueuedAgain(record));
+}
+
+void StoredDownloadLog::Removed(RecordId record) {
+  if (!store_ || record == kNotRemembered) return;
+  Wrote(store_->MarkRemoved(record));
+}
+
+std::vector<RememberedDownload> StoredDownloadLog::Remembered() {
+  std::vector<RememberedDownload> listed;
+  if (!store_) return listed;
+  std::vector<store::DownloadRecord> records = store_->Listed();
+  listed.reserve(records.size());
+  for (store::DownloadRecord& r : records) {
+    RememberedDownload d;
+    d.record = r.id;
+    d.title = std::move(r.title);
+    d.category = std::move(r.category);
+    d.target_path = Utf8ToLocalText(std::string_view(r.target));
+    switch (r.phase) {
+      case DownloadPhase::kQueued: d.phase = RememberedPhase::kQueued; break;
+      case DownloadPhase::kRunning: d.phase = RememberedPhase::kRunning; break;
+      case DownloadPhase::kComplete: d.phase = RememberedPhase::kComplete; break;
+      case DownloadPhase::kFailed: d.phase = RememberedPhase::kFailed; break;
+      case DownloadPhase::kPaused: d.phase = RememberedPhase::kPaused; break;
+      case DownloadPhase::kCancelled: d.phase = RememberedPhase::kCancelled; break;
+    }
+    d.size = r.size;
+    d.cause = static_cast<download::FailureCause>(r.cause);
+    d.http_status = r.http_status;
+    d.batch = r.batch;
+    d.position = r.position;
+    d.queued_ms = r.queued_ms;
+    d.started_ms = r.started_ms;
+    d.ended_ms = r.ended_ms;
+    tracks_[r.id] = r.track;
+    d.play_page = std::move(r.track);
+    listed.push_back(std::move(d));
+  }
+  return listed;
+}
+
+const Text* StoredDownloadLog::TrackOf(RecordId record) {
+  auto track = tracks_.find(record);
+  if (track == tracks_.end() && store_) {
+    const std::optional<store::DownloadRecord> found = store_->Find(record);
+    if (!found) return nullptr;
+    track = tracks_.emplace(record, found->track).first;
+  }
+  return track == tracks_.end() ? nullptr : &track->second;
 }
 
 void StoredDownloadLog::Started(RecordId record, const Text& media_url, const Text& target_path) {
@@ -78,14 +162,8 @@ void StoredDownloadLog::Ended(RecordId record, const download::TaskState& state)
 }
 
 void StoredDownloadLog::Mark(RecordId record, TrackMark mark) {
-  auto track = tracks_.find(record);
-  if (track == tracks_.end() && store_) {
-    const std::optional<store::DownloadRecord> found = store_->Find(record);
-    if (!found) return;
-    track = tracks_.emplace(record, found->track).first;
-  }
-  if (track != tracks_.end()) {
-    marks_[track->second] = mark;
+  if (const Text* track = TrackOf(record)) {
+    marks_[*track] = mark;
     ++marks_version_;
   }
 }

@@ -21,6 +21,12 @@ class StoredDownloadLog final : public DownloadLog {
   StoredDownloadLog(std::unique_ptr<store::Store> store, std::ostream& messages);
 
   std::vector<RecordId> Asked(const std::vector<Text>& play_pages, bool as_batch) override;
+  std::vector<RecordId> AskedTracks(const std::vector<AskedTrack>& tracks, bool as_batch) override;
+  void Paused(RecordId record) override;
+  void Cancelled(RecordId record) override;
+  void Requeued(RecordId record) override;
+  void Removed(RecordId record) override;
+  std::vector<RememberedDownload> Remembered() override;
   void Started(RecordId record, const Text& media_url, const Text& target_path) override;
   void SizeKnown(RecordId record, std::int64_t size) override;
   void ValidatorsKnown(RecordId record, const download::Validators& validators) override;
@@ -36,6 +42,8 @@ class StoredDownloadLog final : public DownloadLog {
   // False (and the store given up, with one message) when a write failed.
   bool Wrote(bool ok);
   void Mark(RecordId record, TrackMark mark);
+  // The track of `record`, as the log has it; null when unknown.
+  const Text* TrackOf(RecordId record);
 
   std::unique_ptr<store::Store> store_;
   std::ostream& messages_;

@@ -377,6 +377,10 @@ std::vector<DownloadRowId> UserDownloads::TakeRowsToStart() {
   return rows;
 }
 
+bool UserDownloads::HasRowsToStart() const {
+  return !impl_->to_start.empty();
+}
+
 // ---- Verbs ----
 
 namespace {

@@ -306,6 +306,7 @@ class UserDownloads {
   // Rows resumed or retried, to start as downloads of their own, oldest
   // first; taken by the tick.
   std::vector<DownloadRowId> TakeRowsToStart();
+  bool HasRowsToStart() const;
   // The addresses the rows to start are fetched from.
   const SiteAddresses& Sites() const;
 

@@ -22,6 +22,9 @@ std::optional<ResumeRecord> DownloadFile::FindRecord(const std::string& source) 
   if (!record || record->source != source || record->size == 0) return std::nullopt;
   recorded_fd_ = OpenRecordedFile(target_, record->size, {record->device, record->inode});
   if (recorded_fd_ < 0) return std::nullopt;
+  // A record that claims every byte may be one a completed download failed
+  // to remove: that file is not called unfinished.
+  if (record->DoneBytes() < record->size) unfinished_in_place_ = true;
   return record;
 }
 
@@ -49,6 +52,7 @@ bool DownloadFile::Create(std::uint64_t size, ResumeRecord empty_record) {
     ::unlink(record_path_.c_str());
   }
   ok = ok && ::rename(new_path_.c_str(), target_.c_str()) == 0;
+  if (ok) unfinished_in_place_ = true;
   if (!ok) {
     Close();
     ::unlink(new_path_.c_str());
@@ -89,6 +93,7 @@ bool DownloadFile::FinishInPlace() {
   fd_ = -1;
   bool ok = fd < 0 || disk_.FlushData(fd, target_);
   ok = (fd < 0 || ::close(fd) == 0) && ok && disk_.FlushFolderOf(target_);
+  if (ok) unfinished_in_place_ = false;
   if (ok) disk_.Remove(record_path_);
   return ok;
 }
@@ -100,6 +105,7 @@ bool DownloadFile::FinishSide() {
   ok = (fd < 0 || ::close(fd) == 0) && ok && disk_.Rename(side_path_, target_) &&
        disk_.FlushFolderOf(target_);
   // The file in place is complete: a record of an older, unfinished one is void.
+  if (ok) unfinished_in_place_ = false;
   if (ok) disk_.Remove(record_path_);
   return ok;
 }
@@ -111,6 +117,17 @@ void DownloadFile::Close() {
 
 void DownloadFile::DiscardSide() {
   ::unlink(side_path_.c_str());
+}
+
+void DownloadFile::Discard() {
+  Close();
+  DropRecordedFile();
+  DiscardSide();
+  if (!unfinished_in_place_) return;
+  // Should the record go first, a power cut could leave the unfinished file
+  // under its final name with nothing to say it is unfinished.
+  if (disk_.Remove(target_) && disk_.FlushFolderOf(target_)) disk_.Remove(record_path_);
+  unfinished_in_place_ = false;
 }
 
 }  // namespace wuqu::download

@@ -59,6 +59,13 @@ class DownloadFile {
   void Close();
   // Removes the side file.
   void DiscardSide();
+  // For a download cancelled: closes the file and removes what it leaves
+  // unfinished. The side file; the file in place only when this download
+  // made it or continues the one its record describes, and then the file
+  // before its record (flushed in between), so no unfinished file is ever
+  // left under the target's name without its record. An older file it never
+  // touched, and one it or an earlier run completed, stay.
+  void Discard();
 
  private:
   std::string target_;
@@ -68,6 +75,9 @@ class DownloadFile {
   const DiskSteps& disk_;
   int fd_ = -1;
   int recorded_fd_ = -1;  // opened by FindRecord
+  // The file in place is this download's unfinished one: made by Create, or
+  // the one a found record describes and claims not every byte of.
+  bool unfinished_in_place_ = false;
   FileIdentity identity_;
 };
 

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <unordered_map>
 
+#include "download/target_file.h"
 #include "download/transfer_loop.h"
 
 namespace wuqu::download {
@@ -34,9 +35,23 @@ struct Downloader::Impl {
   DownloaderSettings settings;
   std::unique_ptr<TransferLoop> loop;  // made at the first start
   std::shared_ptr<TaskFigures> newest;
-  // Every download started, by the id Start gave it.
-  std::unordered_map<TaskId, std::shared_ptr<TaskFigures>> tasks;
+  // Every download started, by the id Start gave it: what it was asked to
+  // do (figures included) and the file it writes.
+  struct Started {
+    TaskOrder order;
+    std::string key;
+  };
+  std::unordered_map<TaskId, Started> tasks;
+  // The newest download to each file: an older one has handed its file over.
+  std::unordered_map<std::string, TaskId> newest_of_file;
   TaskId last_id = kNoTask;
+
+  // Claims the download's end as the user asks, unless someone claimed it first.
+  static bool Claim(TaskFigures& figures, EndClaim from, EndClaim to) {
+    int claim = static_cast<int>(from);
+    return figures.claim.compare_exchange_strong(claim, static_cast<int>(to),
+                                                 std::memory_order_acq_rel);
+  }
 };
 
 Downloader::Downloader(const DownloaderSettings& settings) : impl_(std::make_unique<Impl>()) {
@@ -58,20 +73,47 @@ TaskId Downloader::Start(const DownloadRequest& request) {
   // before the loop has looked at it.
   impl_->newest = order.figures;
   const TaskId id = ++impl_->last_id;
-  impl_->tasks.emplace(id, order.figures);
+  Impl::Started started{order, order.target.empty() ? std::string() : TargetKey(order.target)};
+  if (!started.key.empty()) {
+    // An older download to this file hands it over to this one: from now on
+    // neither a pause nor a cancel of the older one touches it.
+    auto [newest, first] = impl_->newest_of_file.try_emplace(started.key, id);
+    if (!first) {
+      Impl::Claim(*impl_->tasks.at(newest->second).order.figures, EndClaim::kOpen,
+                  EndClaim::kSuperseded);
+      newest->second = id;
+    }
+  }
+  impl_->tasks.emplace(id, std::move(started));
   if (!impl_->loop) impl_->loop = std::make_unique<TransferLoop>(impl_->settings);
   impl_->loop->Submit(std::move(order));
   return id;
 }
 
 bool Downloader::Pause(TaskId task) {
-  (void)task;
-  return false;
+  const auto found = impl_->tasks.find(task);
+  if (found == impl_->tasks.end()) return false;
+  if (!Impl::Claim(*found->second.order.figures, EndClaim::kOpen, EndClaim::kPause)) return false;
+  impl_->loop->Wake();
+  return true;
 }
 
 bool Downloader::Cancel(TaskId task) {
-  (void)task;
-  return false;
+  const auto found = impl_->tasks.find(task);
+  if (found == impl_->tasks.end()) return false;
+  const Impl::Started& started = found->second;
+  TaskFigures& figures = *started.order.figures;
+  if (Impl::Claim(figures, EndClaim::kOpen, EndClaim::kCancel)) {
+    impl_->loop->Wake();
+    return true;
+  }
+  // Paused before, and its file not handed over to a newer download since:
+  // the file and record it left go now.
+  const auto newest = impl_->newest_of_file.find(started.key);
+  if (newest == impl_->newest_of_file.end() || newest->second != task) return false;
+  if (!Impl::Claim(figures, EndClaim::kPause, EndClaim::kCancel)) return false;
+  impl_->loop->SubmitDiscard(started.order);
+  return true;
 }
 
 std::int64_t Downloader::GetTransferredBytes() const {
@@ -88,7 +130,7 @@ TaskState Downloader::Report() const {
 
 TaskState Downloader::State(TaskId task) const {
   const auto found = impl_->tasks.find(task);
-  return found == impl_->tasks.end() ? TaskState{} : StateOf(*found->second);
+  return found == impl_->tasks.end() ? TaskState{} : StateOf(*found->second.order.figures);
 }
 
 int Downloader::ActiveTasks() const {

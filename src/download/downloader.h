@@ -30,17 +30,23 @@ class Downloader {
 
   // Stop the download Start named `task` on the user's word and return at
   // once; within a second every connection of it is closed and no byte more
-  // is asked for. True when it was still running (waiting for its turn
-  // included) and now ends in kPaused or kCancelled; false for an id Start
-  // never gave or a download that had already ended (its state stays).
+  // is asked for. True when it was still running (waiting for its first
+  // reply included): then it ends in kPaused or kCancelled for certain, even
+  // if its last byte arrives meanwhile. False for an id Start never gave, a
+  // download that has ended (its state stays; but see Cancel for a paused
+  // one) or one a newer Start to the same file has taken over. State
+  // reads kRunning until its connections are closed and its files are as
+  // below.
   //
   // Pause keeps the partial file and its resume record, every byte the
-  // record claims flushed first: Start with the same request continues
-  // from there.
+  // record claims flushed first: Start with the same request continues from
+  // there. (A download of unknown length keeps nothing: it never resumes.)
   bool Pause(TaskId task);
-  // Cancel removes the download's partial file, its side file and its resume
-  // record. A file that had completed, or that another download took over,
-  // stays as it is.
+  // Cancel removes the download's partial file (before its record, with the
+  // folder flushed between), its side file and its resume record; it does
+  // so also for a download paused before, unless a newer Start has taken
+  // the file over. A file that had completed, an older one the download
+  // never replaced, or one a newer download took over, stays as it is.
   bool Cancel(TaskId task);
 
   // Bytes of the newest download's target file in place so far (bytes already

@@ -11,8 +11,15 @@
 // thread reads while the loop runs it.
 namespace wuqu::download {
 
+// Who decides how a download ends: nobody yet, the user's pause or cancel, a
+// newer download to the same file, or the loop itself (complete, failed,
+// released). The first to claim it wins, so Pause and Cancel can tell at
+// once whether the download will end as they asked, and a download that
+// completes as they ask either completes or does not.
+enum class EndClaim { kOpen, kPause, kCancel, kSuperseded, kLoop };
+
 // What the calling thread reads of one download while the loop runs it. The
-// loop is the only writer.
+// loop is the only writer, but for `claim`.
 struct TaskFigures {
   std::atomic<std::int64_t> file_bytes{0};  // bytes of the target file in place
   std::atomic<std::int64_t> written{0};     // every byte written for the download
@@ -25,6 +32,7 @@ struct TaskFigures {
   std::atomic<int> receiving{0};  // connections receiving a reply now
   std::atomic<int> target{0};     // connections the host allows now
   std::atomic<std::shared_ptr<const Validators>> validators{};
+  std::atomic<int> claim{static_cast<int>(EndClaim::kOpen)};
 };
 
 // One download as Start hands it over: copies, nothing borrowed.

@@ -209,6 +209,12 @@ void TransferLoop::Worker::StartOver(Task& t) {
 void TransferLoop::Worker::CheckFinished(Task& t) {
   if (t.ended || !t.known || t.unknown_length) return;
   if (!t.plan.Complete()) return;
+  // The user's pause or cancel that came first wins: the file is not called
+  // complete, and kept or removed as they asked.
+  if (!ClaimEnd(t)) {
+    End(t, TaskPhase::kStopped);
+    return;
+  }
   // Every byte is in place; a connection still fetching a duplicate stops.
   StopTransfers(t);
   // Complete means on stable storage: the bytes, then the name the file
@@ -221,6 +227,10 @@ void TransferLoop::Worker::CheckFinished(Task& t) {
 }
 
 void TransferLoop::Worker::FinishSide(Task& t) {
+  if (!ClaimEnd(t)) {
+    End(t, TaskPhase::kStopped);
+    return;
+  }
   if (!t.file->FinishSide()) {
     Fail(t, FailureCause::kDisk);
     return;

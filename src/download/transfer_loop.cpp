@@ -150,21 +150,23 @@ Clock::time_point TransferLoop::Worker::Tick() {
 void TransferLoop::Worker::Run() {
   for (;;) {
     std::deque<TaskOrder> orders;
+    std::deque<TaskOrder> discards;
     bool stopping;
     {
       std::lock_guard lock(loop.mutex_);
       orders.swap(loop.queue_);
+      discards.swap(loop.discards_);
       stopping = loop.stopping_;
     }
+    // A cancel of a paused download came before any start submitted with it
+    // (a later start of the same file would have taken that file over).
+    for (const auto& paused : discards) Discard(paused);
     if (stopping) {
-      for (auto& order : orders) {
-        order.figures->status.store(static_cast<int>(TaskPhase::kStopped),
-                                    std::memory_order_release);
-        loop.active_tasks_.fetch_sub(1, std::memory_order_acq_rel);
-      }
+      for (const auto& order : orders) NeverBegun(order);
       break;
     }
     for (auto& order : orders) Begin(std::move(order));
+    TakeClaims();
 
     int running = 0;
     curl_multi_perform(multi, &running);
@@ -206,6 +208,7 @@ void TransferLoop::Submit(TaskOrder order) {
   {
     std::lock_guard lock(mutex_);
     if (stopping_ || multi_ == nullptr) {
+      order.figures->claim.store(static_cast<int>(EndClaim::kLoop));
       order.figures->failure.store(static_cast<int>(FailureCause::kNetwork));
       order.figures->status.store(
           static_cast<int>(stopping_ ? TaskPhase::kStopped : TaskPhase::kFailed));
@@ -216,6 +219,18 @@ void TransferLoop::Submit(TaskOrder order) {
     if (!thread_.joinable()) thread_ = std::thread([this] { Run(); });
   }
   curl_multi_wakeup(static_cast<CURLM*>(multi_));
+}
+
+void TransferLoop::Wake() {
+  if (multi_ != nullptr) curl_multi_wakeup(static_cast<CURLM*>(multi_));
+}
+
+void TransferLoop::SubmitDiscard(TaskOrder paused) {
+  {
+    std::lock_guard lock(mutex_);
+    discards_.push_back(std::move(paused));
+  }
+  Wake();
 }
 
 void TransferLoop::Stop() {

@@ -18,10 +18,48 @@ int TransferLoop::Worker::Receiving(const Task& t, const Conn* except) {
   }));
 }
 
+namespace {
+
+// How a download ends whose end was claimed as `claim` (kLoop: as the loop has it).
+TaskPhase ClaimedPhase(EndClaim claim, TaskPhase phase) {
+  switch (claim) {
+    case EndClaim::kPause:
+      return TaskPhase::kPaused;
+    case EndClaim::kCancel:
+      return TaskPhase::kCancelled;
+    case EndClaim::kSuperseded:
+      return TaskPhase::kStopped;
+    case EndClaim::kOpen:
+    case EndClaim::kLoop:
+      break;
+  }
+  return phase;
+}
+
+// Claims the end for the loop unless someone did first; what was claimed.
+EndClaim Claim(TaskFigures& figures) {
+  int claim = static_cast<int>(EndClaim::kOpen);
+  if (figures.claim.compare_exchange_strong(claim, static_cast<int>(EndClaim::kLoop),
+                                            std::memory_order_acq_rel))
+    return EndClaim::kLoop;
+  return static_cast<EndClaim>(claim);
+}
+
+}  // namespace
+
+bool TransferLoop::Worker::ClaimEnd(Task& t) {
+  return Claim(*t.order.figures) == EndClaim::kLoop;
+}
+
 void TransferLoop::Worker::End(Task& t, TaskPhase phase, FailureCause cause) {
+  const TaskPhase asked = ClaimedPhase(Claim(*t.order.figures), phase);
+  if (asked != phase) cause = FailureCause::kNone;
+  phase = asked;
   StopTransfers(t);
   Publish(t);
-  if (t.file) {
+  if (t.file && phase == TaskPhase::kCancelled) {
+    t.file->Discard();
+  } else if (t.file) {
     if (phase != TaskPhase::kComplete) SaveRecord(t);
     t.file->Close();
     t.file->DropRecordedFile();
@@ -57,6 +95,34 @@ void TransferLoop::Worker::Begin(TaskOrder order) {
   // A record counts only for the same source and the very file it describes.
   t.record = t.file->FindRecord(t.order.identity);
   StartProbe(t);
+}
+
+void TransferLoop::Worker::TakeClaims() {
+  for (auto& t : tasks) {
+    if (t->ended) continue;
+    const auto claim = static_cast<EndClaim>(t->order.figures->claim.load(std::memory_order_acquire));
+    if (claim == EndClaim::kPause || claim == EndClaim::kCancel) End(*t, TaskPhase::kStopped);
+  }
+}
+
+void TransferLoop::Worker::Discard(const TaskOrder& paused) {
+  // Still running: its end, as cancelled, removes what it leaves.
+  for (const auto& t : tasks)
+    if (!t->ended && t->order.figures == paused.figures) return;
+  DownloadFile file(paused.target, disk);
+  if (file.FindRecord(paused.identity)) file.Discard();
+  paused.figures->status.store(static_cast<int>(TaskPhase::kCancelled), std::memory_order_release);
+}
+
+void TransferLoop::Worker::NeverBegun(const TaskOrder& order) {
+  const TaskPhase phase = ClaimedPhase(Claim(*order.figures), TaskPhase::kStopped);
+  if (phase == TaskPhase::kCancelled) {
+    // Cancelled before it began: the unfinished file an earlier run left goes.
+    DownloadFile file(order.target, disk);
+    if (file.FindRecord(order.identity)) file.Discard();
+  }
+  order.figures->status.store(static_cast<int>(phase), std::memory_order_release);
+  loop.active_tasks_.fetch_sub(1, std::memory_order_acq_rel);
 }
 
 void TransferLoop::Worker::DropRecord(Task& t) {

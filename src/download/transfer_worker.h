@@ -198,7 +198,21 @@ struct TransferLoop::Worker final : ReplyTaker {
   void Publish(Task& t) const;
   // Connections of the download whose reply is being received.
   static int Receiving(const Task& t, const Conn* except = nullptr);
+  // Ends the download as `phase`, unless the user's pause or cancel, or a
+  // newer download to its file, claimed its end first: then as they have it.
   void End(Task& t, TaskPhase phase, FailureCause cause = FailureCause::kNone);
+  // Claims the download's end for the loop, before a step that cannot be
+  // taken back (completing its file); false when the user or a newer
+  // download claimed it first.
+  static bool ClaimEnd(Task& t);
+  // Ends every download the user paused or cancelled since the last look,
+  // before curl asks for another byte of it.
+  void TakeClaims();
+  // A download paused earlier and cancelled now: its unfinished file and
+  // record go, and it reads cancelled.
+  void Discard(const TaskOrder& paused);
+  // A download the loop never began, at the loop's end.
+  void NeverBegun(const TaskOrder& order);
   void Begin(TaskOrder order);
   static void DropRecord(Task& t);
   static bool RecordValidated(const ResumeRecord& r);

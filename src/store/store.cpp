@@ -338,10 +338,10 @@ std::vector<std::int64_t> Store::AddDownloads(const std::vector<std::string>& tr
   std::vector<NewDownload> downloads;
   downloads.reserve(tracks.size());
   for (const std::string& track : tracks) downloads.push_back({track, {}, {}});
-  return AddDownloads(downloads, as_batch);
+  return AddTitledDownloads(downloads, as_batch);
 }
 
-std::vector<std::int64_t> Store::AddDownloads(const std::vector<NewDownload>& tracks,
+std::vector<std::int64_t> Store::AddTitledDownloads(const std::vector<NewDownload>& tracks,
                                               bool as_batch) {
   std::vector<std::int64_t> ids;
   if (tracks.empty()) return ids;

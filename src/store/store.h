@@ -104,7 +104,7 @@ class Store {
     std::string title;
     std::string category;
   };
-  std::vector<std::int64_t> AddDownloads(const std::vector<NewDownload>& downloads, bool as_batch);
+  std::vector<std::int64_t> AddTitledDownloads(const std::vector<NewDownload>& downloads, bool as_batch);
   bool MarkRunning(std::int64_t id, const std::string& media_url, const std::string& target);
   // The size of a running download's file, once known.
   bool MarkSize(std::int64_t id, std::int64_t size);

@@ -265,8 +265,9 @@ TEST_F(RememberedWindowTest, ARightClickOnATrackOnDiskFetchesNothing) {
   EXPECT_TRUE(messages_.str().empty()) << messages_.str();
 }
 
-// A batch with a failure: the failed row is marked; a right click on the
-// status line while it shows the batch's end retries exactly that track.
+// A batch with a failure: the failed row is marked; 重试失败的曲目 in the
+// status line's menu while it shows the batch's end retries exactly that
+// track, and is offered no more once nothing is left to retry.
 TEST_F(RememberedWindowTest, TheFailuresOfABatchAreRetriedFromTheStatusLine) {
   Open({.tracks_per_category = 3, .track_media_size = 200 * 1000});
   const std::vector<SiteTrack>& tracks = site_->Categories()[1].tracks;
@@ -286,7 +287,7 @@ TEST_F(RememberedWindowTest, TheFailuresOfABatchAreRetriedFromTheStatusLine) {
 
   site_->SetFaults({});
   site_->ClearRequests();
-  QTest::mouseClick(&window_->status_label(), Qt::RightButton);
+  ASSERT_TRUE(ChooseFromStatusLineMenu(*window_, "重试失败的曲目"));
   ASSERT_TRUE(WaitForTheFinish());
   EXPECT_EQ(Status(), "下载完成...  已下载 100%   200KB   共1首 失败0");
   std::vector<std::string> pages;
@@ -295,9 +296,12 @@ TEST_F(RememberedWindowTest, TheFailuresOfABatchAreRetriedFromTheStatusLine) {
   }
   EXPECT_EQ(pages, std::vector<std::string>{"/" + tracks[1].href});
   EXPECT_EQ(list.RowMark(1), catalogue::TrackMark::kOnDisk);
-  // Nothing is left to retry: another right click does nothing.
+  // Nothing is left to retry: the menu no longer offers it.
   site_->ClearRequests();
-  QTest::mouseClick(&window_->status_label(), Qt::RightButton);
+  QMenu* menu = OpenStatusLineMenu(*window_);
+  ASSERT_NE(menu, nullptr);
+  EXPECT_EQ(MenuTexts(*menu), std::vector<std::string>{"下载列表…"});
+  menu->close();
   QTest::qWait(300);
   EXPECT_TRUE(site_->Requests().empty());
 }

@@ -153,7 +153,7 @@ TEST(StartDownload, ResetsTheDisplayThenHandsOverTheTask) {
   FakeDownloader downloader(&w);
   Text file_name;
   DownloadTask task;
-  DownloadQueue queue;
+  UserDownloads queue;
   DownloadSession session{file_name, task, downloader, queue};
   w.progress = 63;
 
@@ -235,7 +235,7 @@ TEST_F(DownloadHandlerTest, DownloadTrackByIdStartsTheTypedTracksDownload) {
     FakeDownloader downloader(&w);
     Text file_name;
     DownloadTask task;
-    DownloadQueue queue;
+    UserDownloads queue;
     DownloadSession session{file_name, task, downloader, queue};
     site_.ClearRequests();
     DownloadTrackById(w, sites_, program_folder_, session);
@@ -274,7 +274,7 @@ TEST_F(DownloadHandlerTest, DownloadSelectedTrackStartsTheSelectedRowsDownload) 
   FakeDownloader downloader(&w);
   Text file_name;
   DownloadTask task;
-  DownloadQueue queue;
+  UserDownloads queue;
   DownloadSession session{file_name, task, downloader, queue};
 
   const struct {
@@ -329,7 +329,7 @@ TEST_F(DownloadHandlerTest, TheAddressIsReadBackFromTheBox) {
   FakeDownloader downloader;
   Text file_name;
   DownloadTask task;
-  DownloadQueue queue;
+  UserDownloads queue;
   DownloadSession session{file_name, task, downloader, queue};
   DownloadTrackById(cut, sites_, program_folder_, session);
   EXPECT_EQ(cutting_box.text, Media("x/..\\..\\evil\x01"));
@@ -354,7 +354,7 @@ TEST_F(DownloadHandlerTest, ABatchDownloadsTheSelectedRowsOneAfterAnother) {
   FakeDownloader downloader(&w);
   Text file_name;
   DownloadTask task;
-  DownloadQueue queue;
+  UserDownloads queue;
   DownloadSession session{file_name, task, downloader, queue};
   const Text program_folder = program_folder_;
   auto tick = [&] {
@@ -448,7 +448,7 @@ TEST_F(DownloadHandlerTest, ABatchWhoseLastTrackFails) {
   FakeDownloader downloader;
   Text file_name;
   DownloadTask task;
-  DownloadQueue queue;
+  UserDownloads queue;
   DownloadSession session{file_name, task, downloader, queue};
   auto tick = [&] {
     OnProgressTick(w, program_folder_, session);
@@ -503,7 +503,7 @@ TEST(BatchLines, ShortenedToFitTheLabel) {
     FakeDownloader downloader;
     Text file_name;
     DownloadTask task;
-    DownloadQueue queue;
+    UserDownloads queue;
     DownloadSession session{file_name, task, downloader, queue};
     const SiteAddresses nowhere{"http://127.0.0.1:9/", "http://127.0.0.1:9/mp4/djmusic/"};
     DownloadSelectedTrack(w, nowhere, "/nowhere", session);

@@ -127,7 +127,7 @@ TEST(OnProgressTick, CaptionBarAndTimerForGivenFigures) {
     downloader.amount = c.amount;
     Text file_name = "track.mp4";
     DownloadTask task;
-    DownloadQueue queue;
+    UserDownloads queue;
     DownloadSession session{file_name, task, downloader, queue};
 
     OnProgressTick(w, L(program_folder.path()), session);
@@ -210,7 +210,7 @@ class FollowedDownloadsTest : public ::testing::Test {
   FakeDownloader downloader_;
   Text file_name_;
   DownloadTask task_;
-  DownloadQueue queue_;
+  UserDownloads queue_;
   DownloadSession session_{file_name_, task_, downloader_, queue_};
 };
 

@@ -57,7 +57,7 @@ struct ProgramRun {
   FakeDownloader downloader{&w};
   Text file_name;
   DownloadTask task;
-  DownloadQueue queue;
+  UserDownloads queue;
   DownloadSession session{file_name, task, downloader, queue};
 };
 
