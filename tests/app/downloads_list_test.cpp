@@ -38,6 +38,8 @@
 #include "app/track_finder.h"
 #include "catalogue/download_state.h"
 #include "catalogue/status_line.h"
+#include "download/downloader_testing.h"
+#include "site/demo_site.h"
 #include "text/codepage.h"
 
 namespace wuqu {
@@ -71,10 +73,8 @@ class DownloadsWindowTest : public testing::Test {
     ASSERT_TRUE(folder_.isValid());
     state_ = catalogue::CreateDownloadState();
     window_ = std::make_unique<MainWindow>();
-    events_ = std::make_unique<CatalogueEvents>(
-        *window_, *state_,
-        catalogue::SiteAddresses{L("http://127.0.0.1:1/"), L("http://127.0.0.1:1/mp4/")},
-        L(folder_.path().toStdString()));
+    events_ = std::make_unique<CatalogueEvents>(*window_, *state_, sites_,
+                                                L(folder_.path().toStdString()));
     BindEvents(*window_, *events_);
     window_->CompleteCreation();
     window_->show();
@@ -198,6 +198,8 @@ class DownloadsWindowTest : public testing::Test {
   }
 
   QTemporaryDir folder_;
+  // No site answers here but the one a test starts.
+  catalogue::SiteAddresses sites_{L("http://127.0.0.1:1/"), L("http://127.0.0.1:1/mp4/")};
   std::unique_ptr<catalogue::DownloadState> state_;
   std::unique_ptr<MainWindow> window_;
   std::unique_ptr<CatalogueEvents> events_;
@@ -531,6 +533,95 @@ TEST_F(DownloadsWindowTest, SelectionCurrentRowAndViewSurviveTicks) {
   EXPECT_EQ(reset.size(), 0);
   EXPECT_EQ(list.Model().rowCount(), 299);
   EXPECT_EQ(Column(list, 0).front(), "新的");
+}
+
+// A batch from the track list against the demo site, with the real
+// downloader: its rows come in newest first with the titles the list shows,
+// one runs at a time (下载中 n%, its speed and time left) while the others
+// wait, and each ends 已完成 with its size. A track paused from the window
+// stops, the batch goes on, and resumed it ends with the server's bytes.
+TEST_F(DownloadsWindowTest, RowsFollowARunningBatch) {
+  TearDown();
+  DemoSite site({.tracks_per_category = 3,
+                 .track_media_size = 400 * 1000,
+                 .faults = {.rate_limit = 800 * 1000}});
+  ASSERT_TRUE(site.Start()) << site.Error();
+  sites_ = {site.CatalogueBaseUrl(), site.MediaBaseUrl()};
+  SetUp();
+  window_->category_box().setCurrentIndex(0);
+  events_->LoadCategoryListing();
+  TrackList& tracks = window_->track_list();
+  ASSERT_TRUE(WaitFor([&] { return tracks.RowCount() == 3; }));
+  std::vector<std::string> titles;
+  for (int r = 2; r >= 0; --r) titles.push_back(LocalTextToUtf8(tracks.GetCellText(r, 0)));
+  window_->thread_count_box().SetText(L("2"));
+  tracks.selectAll();
+  tracks.DownloadRow(0);  // as a right click on the first row of the selection
+  DownloadsWindow& list = OpenList();
+
+  // Each tick's 状态 column, and whether 速度 and 剩余 showed.
+  std::vector<std::vector<std::string>> states;
+  bool figures_shown = false, paused_one = false;
+  const auto& site_tracks = site.Categories()[0].tracks;
+  ASSERT_TRUE(WaitFor(
+      [&] {
+        const std::vector<std::string> now = Column(list, DownloadsTableModel::kState);
+        if (states.empty() || states.back() != now) states.push_back(now);
+        for (std::size_t r = 0; r < now.size(); ++r) {
+          const bool runs = now[r].rfind("下载中", 0) == 0;
+          if (runs && !Column(list, DownloadsTableModel::kSpeed)[r].empty() &&
+              !Column(list, DownloadsTableModel::kLeft)[r].empty()) {
+            figures_shown = true;
+          }
+          // The second track, once it runs, is paused from the window.
+          if (runs && r == 1 && !paused_one && now[r] != "下载中") {
+            Select(list, {titles[1]});
+            Key(list, Qt::Key_Space);
+            paused_one = true;
+          }
+        }
+        return now == std::vector<std::string>{"已完成", "已暂停", "已完成"};
+      },
+      60000))
+      << testing::PrintToString(states);
+  EXPECT_EQ(Column(list, DownloadsTableModel::kTitle), titles);
+  EXPECT_TRUE(figures_shown);
+  for (const std::vector<std::string>& tick : states) {
+    int running = 0;
+    for (const std::string& state : tick) {
+      running += state.rfind("下载中", 0) == 0 ? 1 : 0;
+      EXPECT_TRUE(state == "等待" || state == "已完成" || state == "已暂停" ||
+                  state.rfind("下载中", 0) == 0)
+          << state;
+    }
+    EXPECT_LE(running, 1) << testing::PrintToString(tick);
+  }
+  // The paused one fetches nothing more.
+  site.ClearRequests();
+  QTest::qWait(1500);
+  EXPECT_EQ(site.Requests().size(), 0u);
+
+  // Resumed with Space: it continues and ends with the server's bytes.
+  Select(list, {titles[1]});
+  Key(list, Qt::Key_Space);
+  ASSERT_TRUE(WaitFor(
+      [&] {
+        return Column(list, DownloadsTableModel::kState) ==
+               std::vector<std::string>{"已完成", "已完成", "已完成"};
+      },
+      60000))
+      << testing::PrintToString(Column(list, DownloadsTableModel::kState));
+  for (std::size_t r = 0; r < 3; ++r) {
+    const SiteTrack& t = site_tracks[2 - r];
+    const std::string file = folder_.path().toStdString() + "/下载/" +
+                             t.file_value.substr(t.file_value.rfind('/') + 1) + ".mp4";
+    EXPECT_EQ(download::testing::FileSha256(file), *site.MediaSha256(t.MediaPath())) << r;
+    EXPECT_EQ(Column(list, DownloadsTableModel::kSize)[r], SizeCellText(400 * 1000)) << r;
+    EXPECT_EQ(Column(list, DownloadsTableModel::kSpeed)[r], "") << r;
+    EXPECT_EQ(Column(list, DownloadsTableModel::kLeft)[r], "") << r;
+  }
+  TearDown();
+  SetUp();  // the fixture's own, for its TearDown
 }
 
 // Assistive technology sees a table with named columns; each row's cells
