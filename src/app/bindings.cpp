@@ -8,22 +8,32 @@
 #include "app/main_window.h"
 #include "app/program.h"
 #include "app/window_events.h"
+#include "catalogue/download_log.h"
 
 namespace wuqu {
 namespace {
 
+const std::string kWriteTags = "write_tags";
+
 // The downloads window, made the first time it is asked for; it goes with
 // the main window, and closes when that closes.
-void BindDownloadsWindow(MainWindow& window, catalogue::UserDownloads& downloads) {
+void BindDownloadsWindow(MainWindow& window, catalogue::UserDownloads& downloads,
+                         catalogue::DownloadLog* settings) {
   MainWindow* w = &window;
   catalogue::UserDownloads* d = &downloads;
-  auto open = [w, d] {
+  auto open = [w, d, settings] {
     auto* list = w->findChild<DownloadsWindow*>(QString(), Qt::FindDirectChildrenOnly);
     if (list == nullptr) {
       list = new DownloadsWindow(*d, w);
       QObject::connect(w, &MainWindow::closed, list, &QWidget::close);
       QObject::connect(list, &DownloadsWindow::playRequested, w,
                        [w](const Text& url) { w->player().SetUrl(url); });
+      if (settings != nullptr) {
+        // 写入曲目信息: on unless the user turned it off.
+        list->AddWriteTagsSetting(
+            [settings] { return settings->Setting(kWriteTags).value_or("1") != "0"; },
+            [settings](bool on) { settings->SetSetting(kWriteTags, on ? "1" : "0"); });
+      }
     }
     list->Open();
   };
@@ -55,7 +65,7 @@ void BindEvents(MainWindow& window, WindowEvents& events) {
   QObject::connect(&w->status_label(), &SkinnedLabel::rightClicked, w,
                    [e] { e->ShowStatusLineMenu(); });
   if (catalogue::UserDownloads* downloads = e->UserDownloadList()) {
-    BindDownloadsWindow(*w, *downloads);
+    BindDownloadsWindow(*w, *downloads, e->SettingsLog());
   }
 }
 

@@ -7,6 +7,7 @@ namespace wuqu {
 class MainWindow;
 namespace catalogue {
 struct DownloadState;
+class DownloadLog;
 class UserDownloads;
 }
 
@@ -29,6 +30,8 @@ class WindowEvents {
   // The user's downloads, which the downloads window shows and steers; null:
   // there is no downloads window.
   virtual catalogue::UserDownloads* UserDownloadList() { return nullptr; }
+  // Where the user's settings are remembered; null: nowhere.
+  virtual catalogue::DownloadLog* SettingsLog() { return nullptr; }
 };
 
 // The handlers the program runs with, for `window` and the program-wide

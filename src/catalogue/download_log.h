@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <string>
 #include <vector>
 
 #include "download/task_state.h"
@@ -116,6 +117,10 @@ class DownloadLog {
   virtual TrackMark MarkOf(const Text& play_page) = 0;
   // Moves on whenever a mark may have changed.
   virtual std::uint64_t MarksVersion() const { return 0; }
+  // The user's settings, by name: the value last set; nullopt for one never
+  // set or not remembered (the caller's default holds).
+  virtual std::optional<std::string> Setting(const std::string&) { return std::nullopt; }
+  virtual void SetSetting(const std::string&, const std::string&) {}
 };
 
 // Remembers nothing.

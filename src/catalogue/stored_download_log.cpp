@@ -201,6 +201,14 @@ TrackMark StoredDownloadLog::MarkOf(const Text& play_page) {
   return found == marks_.end() ? TrackMark::kNone : found->second;
 }
 
+std::optional<std::string> StoredDownloadLog::Setting(const std::string& name) {
+  return store_ ? store_->Setting(name) : std::nullopt;
+}
+
+void StoredDownloadLog::SetSetting(const std::string& name, const std::string& value) {
+  if (store_) Wrote(store_->SetSetting(name, value));
+}
+
 std::unique_ptr<DownloadLog> OpenDownloadLog(const std::string& store_path,
                                              std::ostream& messages) {
   if (store_path.empty()) {

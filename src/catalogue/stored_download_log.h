@@ -37,6 +37,8 @@ class StoredDownloadLog final : public DownloadLog {
   std::optional<CompletedFile> LastCompleted(const Text& play_page) override;
   TrackMark MarkOf(const Text& play_page) override;
   std::uint64_t MarksVersion() const override { return marks_version_; }
+  std::optional<std::string> Setting(const std::string& name) override;
+  void SetSetting(const std::string& name, const std::string& value) override;
 
  private:
   // False (and the store given up, with one message) when a write failed.

@@ -23,6 +23,7 @@
 
 #include <chrono>
 #include <fstream>
+#include <iostream>
 #include <map>
 #include <memory>
 #include <string>
@@ -38,6 +39,8 @@
 #include "app/track_finder.h"
 #include "catalogue/download_state.h"
 #include "catalogue/status_line.h"
+#include "catalogue/stored_download_log.h"
+#include "store/store.h"
 #include "download/downloader_testing.h"
 #include "site/demo_site.h"
 #include "text/codepage.h"
@@ -72,6 +75,7 @@ class DownloadsWindowTest : public testing::Test {
   void SetUp() override {
     ASSERT_TRUE(folder_.isValid());
     state_ = catalogue::CreateDownloadState();
+    if (!store_path_.empty()) state_->log = catalogue::OpenDownloadLog(store_path_, std::cerr);
     window_ = std::make_unique<MainWindow>();
     events_ = std::make_unique<CatalogueEvents>(*window_, *state_, sites_,
                                                 L(folder_.path().toStdString()));
@@ -198,6 +202,8 @@ class DownloadsWindowTest : public testing::Test {
   }
 
   QTemporaryDir folder_;
+  // Where the download log's store is; empty: nothing is remembered.
+  std::string store_path_;
   // No site answers here but the one a test starts.
   catalogue::SiteAddresses sites_{L("http://127.0.0.1:1/"), L("http://127.0.0.1:1/mp4/")};
   std::unique_ptr<catalogue::DownloadState> state_;
@@ -622,6 +628,49 @@ TEST_F(DownloadsWindowTest, RowsFollowARunningBatch) {
   }
   TearDown();
   SetUp();  // the fixture's own, for its TearDown
+}
+
+// The window's menu 设置 holds 写入曲目信息: on until the user turns it off,
+// then off in the store, and so at the next start.
+TEST_F(DownloadsWindowTest, WriteTagsSettingIsRemembered) {
+  TearDown();
+  store_path_ = folder_.path().toStdString() + "/wuqu.sqlite";
+  SetUp();
+  auto setting_action = [&](DownloadsWindow& list) {
+    QAction* found = nullptr;
+    for (QAction* a : list.SettingsMenu().actions()) {
+      if (a->text().toStdString() == "写入曲目信息") found = a;
+    }
+    return found;
+  };
+  DownloadsWindow& list = OpenList();
+  EXPECT_EQ(list.MenuBar().actions().size(), 1);
+  EXPECT_EQ(list.MenuBar().actions().front()->text().toStdString(), "设置");
+  QAction* action = setting_action(list);
+  ASSERT_NE(action, nullptr);
+  EXPECT_TRUE(action->isCheckable());
+  EXPECT_TRUE(action->isChecked());
+
+  // Turned off through the menu bar, with the mouse.
+  QMenuBar& bar = list.MenuBar();
+  QTest::mouseClick(&bar, Qt::LeftButton, {},
+                    bar.actionGeometry(bar.actions().front()).center());
+  ASSERT_TRUE(WaitFor([&] { return list.SettingsMenu().isVisible(); }));
+  QTest::mouseClick(&list.SettingsMenu(), Qt::LeftButton, {},
+                    list.SettingsMenu().actionGeometry(action).center());
+  EXPECT_FALSE(action->isChecked());
+  TearDown();  // the store is the running program's alone
+  {
+    std::unique_ptr<store::Store> store = store::Store::Open(store_path_).store;
+    ASSERT_NE(store, nullptr);
+    EXPECT_EQ(store->Setting("write_tags"), std::optional<std::string>("0"));
+  }
+  SetUp();
+  QAction* again = setting_action(OpenList());
+  ASSERT_NE(again, nullptr);
+  EXPECT_FALSE(again->isChecked());
+  again->trigger();
+  EXPECT_EQ(state_->log->Setting("write_tags"), std::optional<std::string>("1"));
 }
 
 // Assistive technology sees a table with named columns; each row's cells
