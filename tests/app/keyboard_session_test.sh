@@ -10,7 +10,8 @@
 # those rows' play pages). Every file must be byte for byte one of the
 # shipped demo tracks; the site's log must show the preview. Then, as a
 # screen reader would, it runs a row's download action over AT-SPI (where the
-# accessibility bus and pyatspi are at hand).
+# accessibility bus and pyatspi are at hand). Last, Ctrl+J opens the downloads
+# window, a finished row is taken off its list over AT-SPI, Escape closes it.
 #
 # The setup is session.sh's (as root: sway as nobody, the site and the
 # program in a network namespace of their own; 77, skipped, where no display
@@ -185,6 +186,28 @@ if [[ -n "${WUQU_IN_BUS:-}" ]] && /usr/bin/python3 -c 'import pyatspi' 2>/dev/nu
   done
 else
   echo "(no accessibility bus or pyatspi: the AT-SPI step is left out)"
+fi
+step "Ctrl+J opens the downloads window; Escape closes it"
+press -M ctrl j -m ctrl
+sleep 1
+if [[ ${kind} == x11 ]]; then
+  xdotool search --onlyvisible --name '^下载列表$' >/dev/null || fail "Ctrl+J opened no downloads window"
+fi
+if [[ -n "${WUQU_IN_BUS:-}" ]] && /usr/bin/python3 -c 'import pyatspi' 2>/dev/null; then
+  # A screen reader takes a finished download off the list: the row's action
+  # remove; then the row is not there to act on.
+  done_title=$(grep -- "${name2}" "${scratch}/titles" | head -1)
+  /usr/bin/python3 "${source_dir}/tests/app/atspi_row_action.py" 下载列表的曲目 "${done_title}" remove ||
+    fail "the downloads window's row action remove could not be run over AT-SPI"
+  sleep 0.5
+  if /usr/bin/python3 "${source_dir}/tests/app/atspi_row_action.py" 下载列表的曲目 "${done_title}" remove; then
+    fail "the row removed over AT-SPI is still listed"
+  fi
+fi
+press -k Escape
+sleep 0.5
+if [[ ${kind} == x11 ]]; then
+  ! xdotool search --onlyvisible --name '^下载列表$' >/dev/null || fail "Escape left the downloads window open"
 fi
 kill -0 "${wuqu_pid}" 2>/dev/null || fail "the program ended during the session"
 echo "${kind} keyboard session passed"
