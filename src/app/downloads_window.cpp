@@ -3,13 +3,13 @@
 #include <algorithm>
 
 #include <QDesktopServices>
-#include <QSignalBlocker>
 #include <QDir>
 #include <QFileInfo>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QScrollBar>
+#include <QSignalBlocker>
 #include <QUrl>
 #include <QVBoxLayout>
 
