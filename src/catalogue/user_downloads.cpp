@@ -74,6 +74,8 @@ struct UserDownloads::Impl {
   std::unordered_map<RecordId, DownloadRowId> by_record;
   std::unordered_map<DownloadBatchId, DownloadBatch> batches;
   std::unordered_map<DownloadRowId, std::deque<Sample>> samples;  // running rows'
+  // The downloader's task each row ran as last in this run.
+  std::unordered_map<DownloadRowId, download::TaskId> tasks;
   std::deque<std::pair<std::uint64_t, DownloadRowId>> changes;
   std::uint64_t forgotten = 0;  // the newest version no longer in `changes`
   DownloadRowId next_row = 1;
@@ -458,6 +460,15 @@ void UserDownloads::StopRow(DownloadRow& row, bool cancel) {
   if (starting != impl.to_start.end()) impl.to_start.erase(starting);
 }
 
+bool UserDownloads::FileInUse(const DownloadRow& row) const {
+  for (const DownloadRow& other : impl_->rows) {
+    if (other.id != row.id && other.phase == RowPhase::kRunning && other.file == row.file) {
+      return true;
+    }
+  }
+  return false;
+}
+
 bool UserDownloads::BatchTrackRunning() const {
   for (const Followed& f : downloads_) {
     if (f.batch_position > 0) return true;
@@ -497,7 +508,16 @@ bool UserDownloads::Cancel(DownloadRowId id) {
   DownloadRow& row = *impl_->Row(id);
   const bool was_paused = row.phase == RowPhase::kPaused;
   StopRow(row, true);
-  if (was_paused) RemovePartialFile(row.file);
+  if (was_paused) {
+    // The downloader removes what a task of this run kept; what an earlier
+    // run kept is removed here, unless another download writes that file.
+    const auto task = impl_->tasks.find(id);
+    if (task != impl_->tasks.end() && impl_->downloader != nullptr) {
+      impl_->downloader->Cancel(task->second);
+    } else if (!FileInUse(row)) {
+      RemovePartialFile(row.file);
+    }
+  }
   if (impl_->log != nullptr) impl_->log->Cancelled(row.record);
   if (row.batch != kNoBatch) {
     const auto batch = impl_->batches.find(row.batch);
@@ -598,6 +618,7 @@ int UserDownloads::CancelBatch(DownloadBatchId id) {
 void UserDownloads::Started(Followed download) {
   newest_ = download.task;
   if (download.row != kNoRow) {
+    impl_->tasks[download.row] = download.task;
     const Text file = download.file_name;
     DownloadRow* row = impl_->Row(download.row);
     if (row != nullptr && row->file.empty()) row->file = file;
@@ -636,7 +657,11 @@ bool UserDownloads::BatchTrackEnded(Outcome outcome, std::int64_t amount) {
   if (outcome == Outcome::kFailed) ++batch_failed_;
   if (outcome == Outcome::kAlreadyThere) ++batch_already_;
   if (outcome == Outcome::kCancelled) ++batch_cancelled_;
-  if (outcome == Outcome::kPaused) ++batch_paused_;
+  if (outcome == Outcome::kPaused) {
+    // A paused track leaves the batch; resumed, it runs on its own.
+    ++batch_paused_;
+    --batch_total_;
+  }
   batch_amount_ += amount;
   if (!batch_pending_.empty()) return false;
   batch_total_ = 0;

@@ -315,6 +315,7 @@ class UserDownloads {
   void Touch(DownloadRow& row);
   void StopRow(DownloadRow& row, bool cancel);
   bool BatchTrackRunning() const;
+  bool FileInUse(const DownloadRow& row) const;
   void EndTheBatch();
 
   std::unique_ptr<Impl> impl_;

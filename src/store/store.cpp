@@ -301,7 +301,8 @@ bool Store::Prepare() {
                                   "AND n.id > d.id AND n.phase > 0 AND d.phase > 0) ORDER BY id");
   last_of_ = Statement(
       db, "SELECT " + columns +
-          " FROM downloads WHERE track=?1 AND phase > 0 AND phase <> 5 ORDER BY id DESC LIMIT 1");
+          " FROM downloads WHERE track=?1 AND phase > 0 AND phase <> 5 "
+          "AND NOT (phase = 4 AND started_ms = 0) ORDER BY id DESC LIMIT 1");
   find_ = Statement(db, "SELECT " + columns + " FROM downloads WHERE id=?1");
   last_to_write_ =
       Statement(db, "SELECT count(*) FROM downloads WHERE target=?2 AND id>?1 AND phase>0");
@@ -483,7 +484,7 @@ std::vector<DownloadRecord> Store::LastOfEveryTrack() {
   Statement all(db_.Handle(), std::string("SELECT ") + kColumns +
                                   " FROM downloads WHERE id IN "
                                   "(SELECT max(id) FROM downloads WHERE phase > 0 AND phase <> 5 "
-                                  "GROUP BY track)");
+                                  "AND NOT (phase = 4 AND started_ms = 0) GROUP BY track)");
   std::vector<DownloadRecord> records;
   while (all.Step() == SQLITE_ROW) records.push_back(RecordAt(all));
   return records;

@@ -142,8 +142,9 @@ class Store {
   // Every download on the user's list (not removed), oldest first: what
   // start-up lists.
   std::vector<DownloadRecord> Listed();
-  // The newest record of `track` that went further than the queue and was
-  // not cancelled: its last download. nullopt when it has none. Removed ones
+  // The newest record of `track` that went further than the queue (a
+  // download paused before it started did not) and was not cancelled: its
+  // last download. nullopt when it has none. Removed ones
   // count.
   std::optional<DownloadRecord> LastOf(const std::string& track);
   std::optional<DownloadRecord> Find(std::int64_t id);

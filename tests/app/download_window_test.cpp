@@ -626,6 +626,12 @@ TEST(StatusLineFit, TheLongestLinesFitTheLabel) {
   EXPECT_NE(
       LocalTextToUtf8(first_fitting(usual_end, catalogue::BatchEndForms(12, 12))).find("12首"),
       std::string::npos);
+  // A dozen tracks, some cancelled: the cancelled count shows.
+  EXPECT_NE(LocalTextToUtf8(first_fitting(usual_end, catalogue::BatchEndForms(12, 1, 3, 2)))
+                .find("取消2"),
+            std::string::npos);
+  EXPECT_NE(first_fitting(batch_end, catalogue::BatchEndForms(999, 999, 999, 999)),
+            "(none fits)");
   const Text usual_running = ui_texts::kRunningLinePrefix.Gbk() + "100%" + amount("307200");
   EXPECT_EQ(first_fitting(usual_running, catalogue::BatchPositionForms(12, 12)),
             catalogue::BatchPositionForms(12, 12)[0]);

@@ -12,6 +12,11 @@
 // "end <status line>" once nothing runs and nothing waits, then exits 0;
 // before that line, "written <task> <bytes>" for each download it started,
 // in the order started: the bytes it wrote for it.
+//
+// With WUQU_CHILD_CHOOSE="<position>:<entry>" in its environment, once the
+// status line shows batch track <position> running with a few bytes in, it
+// chooses <entry> (UTF-8) from the status line's menu with the mouse and
+// prints "chose <entry>".
 #include <QApplication>
 #include <QTest>
 #include <QTimer>
@@ -20,6 +25,7 @@
 #include <cstdlib>
 #include <iostream>
 #include <memory>
+#include <regex>
 #include <string>
 
 #include "app/bindings.h"
@@ -64,6 +70,16 @@ int main(int argc, char** argv) {
     ClickRow(*window, std::atoi(argv[argc - 1]), Qt::RightButton);
   }
 
+  std::string choose_at;  // "第 <position>/" of the track to choose at
+  std::string entry;
+  if (const char* choose = std::getenv("WUQU_CHILD_CHOOSE")) {
+    const std::string c(choose);
+    const std::size_t colon = c.find(':');
+    if (colon != std::string::npos) {
+      choose_at = "第 " + c.substr(0, colon) + "/";
+      entry = c.substr(colon + 1);
+    }
+  }
   std::string shown;
   QTimer watch;
   QObject::connect(&watch, &QTimer::timeout, [&] {
@@ -71,6 +87,13 @@ int main(int argc, char** argv) {
     if (line != shown) {
       shown = line;
       std::cout << "line " << line << std::endl;
+    }
+    static const std::regex kSomeBytes("正在下载\\.\\.\\.  已下载 ([1-9]\\d*)%.*");
+    if (!entry.empty() && line.find(choose_at) != std::string::npos &&
+        std::regex_match(line, kSomeBytes)) {
+      const std::string chosen = entry;
+      entry.clear();
+      if (ChooseFromStatusLineMenu(*window, chosen)) std::cout << "chose " << chosen << std::endl;
     }
     if (window->progress_timer().Interval() == 0 && state->downloader->ActiveTasks() == 0) {
       for (download::TaskId id = 1;; ++id) {

@@ -15,6 +15,7 @@
 #include "catalogue/media_url.h"
 #include "catalogue/memory_window.h"
 #include "catalogue/progress.h"
+#include "catalogue/status_line.h"
 #include "site/demo_site.h"
 #include "text/codepage.h"
 #include "text/ui_texts.h"
@@ -517,6 +518,34 @@ TEST(BatchLines, ShortenedToFitTheLabel) {
       OnProgressTick(w, "/nowhere", session);
     }
     EXPECT_EQ(LocalTextToUtf8(w.status_label), c.caption);
+  }
+}
+
+// A batch's last line with tracks the user cancelled: their count comes
+// last, and when the line must be shortened it outlasts the tracks that were
+// there already; the failures stay to the shortest form.
+TEST(BatchLines, TheCancelledTracksAreCountedLast) {
+  const struct {
+    int failed, already, cancelled;
+    std::vector<std::string> forms;
+  } cases[] = {
+      {1, 0, 2,
+       {"   共 12 首，失败 1 首，取消 2 首", "   共12首 失败1 取消2", " 共12首 失败1 取消2",
+        " 12首 失败1 取消2", " 失败1 取消2", " 失败1"}},
+      {1, 3, 2,
+       {"   共 12 首，失败 1 首，已有 3 首，取消 2 首", "   共12首 失败1 已有3 取消2",
+        " 共12首 失败1 已有3 取消2", " 12首 失败1 已有3 取消2", " 失败1 已有3 取消2",
+        " 失败1 取消2", " 失败1"}},
+      {0, 3, 0,
+       {"   共 12 首，失败 0 首，已有 3 首", "   共12首 失败0 已有3", " 共12首 失败0 已有3",
+        " 12首 失败0 已有3", " 失败0 已有3", " 失败0"}},
+  };
+  for (const auto& c : cases) {
+    std::vector<std::string> forms;
+    for (const Text& form : BatchEndForms(12, c.failed, c.already, c.cancelled)) {
+      forms.push_back(LocalTextToUtf8(form));
+    }
+    EXPECT_EQ(forms, c.forms) << c.already << " " << c.cancelled;
   }
 }
 

@@ -42,6 +42,14 @@ using testing::MemoryWindow;
 using testing::ScratchFolder;
 using testing::Targets;
 
+// The downloader's side of the verbs: which tasks were paused and cancelled.
+struct StopRecorder final : UserDownloads::Downloader {
+  void Pause(download::TaskId task) override { paused.push_back(task); }
+  void Cancel(download::TaskId task) override { cancelled.push_back(task); }
+  std::vector<download::TaskId> paused;
+  std::vector<download::TaskId> cancelled;
+};
+
 // One run of the program: its window, downloader, queue and log on the
 // store file, which outlives it.
 struct ProgramRun {
@@ -50,7 +58,9 @@ struct ProgramRun {
     EXPECT_TRUE(opened.store) << opened.detail;
     log = std::make_unique<StoredDownloadLog>(std::move(opened.store), messages);
     session.log = log.get();
+    queue.Connect(&stops, log.get());
   }
+  StopRecorder stops;
   std::ostringstream messages;
   std::unique_ptr<StoredDownloadLog> log;
   MemoryWindow w;
@@ -131,6 +141,7 @@ constexpr const char* kQueued = "0";
 constexpr const char* kRunning = "1";
 constexpr const char* kComplete = "2";
 constexpr const char* kFailed = "3";
+constexpr const char* kPaused = "4";
 
 // A batch is written whole when it is asked for, each start before the
 // downloader has the task, each end before its line shows; a run that ends
@@ -545,6 +556,187 @@ TEST(OpenDownloadLog, WithoutAStoreTheLogRemembersNothing) {
   EXPECT_EQ(fresh_messages.str(), "");
   EXPECT_EQ(log->Asked({"a"}, false).size(), 1u);
   EXPECT_NE(log->Asked({"a"}, false)[0], kNotRemembered);
+}
+
+// The rows of a run, newest first: "<phase> <title>".
+std::vector<std::string> RowsOf(const UserDownloads& downloads) {
+  std::vector<std::string> rows;
+  for (std::size_t i = 0; i < downloads.RowCount(); ++i) {
+    const DownloadRow& row = downloads.RowAt(i);
+    rows.push_back(LocalTextToUtf8(RowStatusText(row)) + " " + LocalTextToUtf8(row.title));
+  }
+  return rows;
+}
+
+// The user pauses the batch's running track and cancels a waiting one: the
+// downloader is told, the batch goes on without them and its last line
+// counts the cancelled track; the rows and the store say what each came to,
+// and the next run lists them as they were and fetches neither.
+TEST_F(RememberedDownloadTest, PausedAndCancelledTracksLeaveTheBatchAndStaySo) {
+  std::vector<std::string> titles;
+  {
+    ProgramRun run(store_path_);
+    ShowCategory(run);
+    for (const auto& row : run.w.rows) titles.push_back(LocalTextToUtf8(row[0]));
+    run.w.selected_row = 0;
+    run.w.also_selected = {1, 2, 3};
+    DownloadSelectedTrack(run.w, sites_, program_folder_, run.session);
+    UserDownloads& downloads = run.queue;
+    ASSERT_EQ(downloads.RowCount(), 4u);
+    const DownloadRowId first = downloads.RowAt(3).id;
+    const DownloadRowId third = downloads.RowAt(1).id;
+    EXPECT_EQ(downloads.FollowedRow(), first);
+    EXPECT_EQ(downloads.RowAt(3).category, ui_texts::kCategoryCaptions[1].Gbk());
+    EXPECT_EQ(LocalTextToUtf8(downloads.RowAt(3).file), FileOf(0));
+
+    const std::uint64_t before = downloads.Version();
+    EXPECT_TRUE(downloads.Pause(first));
+    EXPECT_FALSE(downloads.Pause(first));  // once is enough
+    EXPECT_TRUE(downloads.Cancel(third));
+    EXPECT_EQ(run.stops.paused, std::vector<download::TaskId>{1});
+    EXPECT_TRUE(run.stops.cancelled.empty());  // it had not started
+    std::vector<DownloadRowId> changed;
+    ASSERT_TRUE(downloads.ChangedSince(before, changed));
+    std::sort(changed.begin(), changed.end());
+    EXPECT_EQ(changed, (std::vector<DownloadRowId>{first, third}));
+
+    // The paused track leaves without a line; the second one starts.
+    EXPECT_EQ(Tick(run), "正在下载...  已下载 0%   0KB   第 2/3 首");
+    ASSERT_EQ(run.downloader.tasks.size(), 2u);
+    End(run, 2, TaskPhase::kComplete);
+    Tick(run);
+    ASSERT_EQ(run.downloader.tasks.size(), 3u);
+    End(run, 3, TaskPhase::kFailed);
+    EXPECT_EQ(Tick(run), "下载失败...  服务器返回 404   1KB   第 3/3 首");
+    for (int i = 0; i <= kEndLineTicks; ++i) Tick(run);
+    EXPECT_EQ(LocalTextToUtf8(run.w.status_label),
+              "下载完成...  已下载 100%   2KB   共 3 首，失败 1 首，取消 1 首");
+    EXPECT_EQ(RowsOf(downloads),
+              (std::vector<std::string>{"下载失败 服务器返回 404 " + titles[3],
+                                        "已取消 " + titles[2], "已完成 " + titles[1],
+                                        "已暂停 " + titles[0]}));
+    EXPECT_EQ(downloads.RunningBatch(), kNoBatch);
+  }
+  EXPECT_EQ(Phases(), (std::vector<std::string>{kPaused, kComplete, "-", kFailed}));
+
+  ProgramRun next(store_path_);
+  site_.ClearRequests();
+  ResumeUnfinishedDownloads(next.w, sites_, program_folder_, next.session);
+  EXPECT_TRUE(next.downloader.tasks.empty());
+  EXPECT_TRUE(site_.Requests().empty());
+  EXPECT_EQ(RowsOf(next.queue),
+            (std::vector<std::string>{"下载失败 服务器返回 404 " + titles[3],
+                                      "已取消 " + titles[2], "已完成 " + titles[1],
+                                      "已暂停 " + titles[0]}));
+  // Resumed, the paused one starts again from its own record, alone.
+  const DownloadRowId paused = next.queue.RowAt(3).id;
+  EXPECT_TRUE(next.queue.Resume(paused));
+  EXPECT_TRUE(next.queue.HasRowsToStart());
+  EXPECT_EQ(Tick(next), "正在下载...  已下载 0%   0KB");
+  ASSERT_EQ(next.downloader.tasks.size(), 1u);
+  EXPECT_EQ(LocalTextToUtf8(next.downloader.tasks[0].target_path), FileOf(0));
+  EXPECT_EQ(next.queue.RowAt(3).phase, RowPhase::kRunning);
+  EXPECT_EQ(next.log->MarkOf(next.w.rows[0][1]), TrackMark::kNone);
+  next.log.reset();
+  EXPECT_EQ(Phases(), (std::vector<std::string>{kRunning, kComplete, "-", kFailed}));
+}
+
+// 取消整批 while the first track runs: every track left is cancelled, the
+// batch ends at once in its last line, and nothing of it is taken up again.
+TEST_F(RememberedDownloadTest, ABatchCancelledWhileItRunsIsOver) {
+  {
+    ProgramRun run(store_path_);
+    ShowCategory(run);
+    run.w.selected_row = 0;
+    run.w.also_selected = {1, 2, 3};
+    DownloadSelectedTrack(run.w, sites_, program_folder_, run.session);
+    End(run, 1, TaskPhase::kComplete);
+    Tick(run);  // the second runs
+    const DownloadBatchId batch = run.queue.RunningBatch();
+    ASSERT_NE(batch, kNoBatch);
+    EXPECT_EQ(run.queue.CancelBatch(batch), 3);
+    EXPECT_EQ(run.stops.cancelled, std::vector<download::TaskId>{2});
+    Tick(run);
+    EXPECT_EQ(LocalTextToUtf8(run.w.status_label),
+              "下载完成...  已下载 100%   0KB   共 4 首，失败 0 首，取消 3 首");
+    EXPECT_EQ(run.downloader.tasks.size(), 2u);
+    EXPECT_EQ(run.queue.RunningBatch(), kNoBatch);
+    EXPECT_FALSE(run.queue.ShowsBatchFailures());
+  }
+  EXPECT_EQ(Phases(), (std::vector<std::string>{kComplete, "-", "-", "-"}));
+  ProgramRun next(store_path_);
+  ResumeUnfinishedDownloads(next.w, sites_, program_folder_, next.session);
+  EXPECT_TRUE(next.downloader.tasks.empty());
+  EXPECT_EQ(next.queue.RowCount(), 4u);
+}
+
+// Taking ended rows off the list keeps their files, and their tracks stay
+// known: the skip rule passes over them and the rows stay marked, in this
+// run and the next. What still runs stays listed.
+TEST_F(RememberedDownloadTest, RemovedRowsStayKnownAsDownloaded) {
+  {
+    ProgramRun run(store_path_);
+    ShowCategory(run);
+    run.w.selected_row = 0;
+    run.w.also_selected = {1, 2};
+    DownloadSelectedTrack(run.w, sites_, program_folder_, run.session);
+    End(run, 1, TaskPhase::kComplete);
+    Tick(run);
+    UserDownloads& downloads = run.queue;
+    const DownloadRowId done = downloads.RowAt(2).id;
+    const DownloadRowId running = downloads.RowAt(1).id;
+    const std::uint64_t listed = downloads.ListVersion();
+    EXPECT_FALSE(downloads.Remove(running));
+    EXPECT_TRUE(downloads.Remove(done));
+    EXPECT_NE(downloads.ListVersion(), listed);
+    EXPECT_EQ(downloads.Find(done), nullptr);
+    EXPECT_EQ(downloads.IndexOf(running), std::optional<std::size_t>(1));
+    EXPECT_EQ(downloads.ClearEnded(), 0);
+    EXPECT_TRUE(std::filesystem::exists(FileOf(0)));
+    EXPECT_EQ(run.log->MarkOf(run.w.rows[0][1]), TrackMark::kOnDisk);
+  }
+  ProgramRun next(store_path_);
+  ShowCategory(next);
+  ResumeUnfinishedDownloads(next.w, sites_, program_folder_, next.session);
+  EXPECT_EQ(next.queue.RowCount(), 2u);  // the removed one is not listed
+  EXPECT_EQ(next.log->MarkOf(next.w.rows[0][1]), TrackMark::kOnDisk);
+  // Asked for again, its file there: not fetched.
+  const std::size_t tasks = next.downloader.tasks.size();
+  next.w.selected_row = 0;
+  next.w.also_selected = {};
+  DownloadSelectedTrack(next.w, sites_, program_folder_, next.session);
+  EXPECT_EQ(next.downloader.tasks.size(), tasks);
+}
+
+// Speed over the last few seconds and the time left at it, from the tick's
+// looks; a row that stops running shows neither.
+TEST(UserDownloadsFigures, SpeedAndTimeLeftFollowTheLastSeconds) {
+  UserDownloads downloads;
+  const std::vector<DownloadRowId> ids =
+      downloads.Asked({{"p", "t", "c"}}, {kNotRemembered}, false, {});
+  ASSERT_EQ(ids.size(), 1u);
+  downloads.NoteRunning(ids[0], "f");
+  struct Look {
+    std::int64_t ms, bytes;
+    double speed;
+    std::int64_t left;
+  };
+  const Look looks[] = {
+      {0, 0, 0, -1},                // one look: no speed yet
+      {1000, 100000, 100000, 10},   // 100 kB/s, 1 MB to go
+      {2000, 300000, 150000, 5},    // over both seconds
+      {8000, 300000, 0, -1},        // stalled for the last five seconds
+      {9000, 400000, 100000, 6},
+  };
+  for (const Look& l : looks) {
+    downloads.NoteProgress(ids[0], l.bytes, 1000000 + (l.ms == 0 ? 0 : 100000), l.ms);
+    const DownloadRow& row = *downloads.Find(ids[0]);
+    EXPECT_NEAR(row.speed, l.speed, 1) << l.ms;
+    EXPECT_EQ(row.seconds_left, l.left) << l.ms;
+  }
+  EXPECT_TRUE(downloads.Pause(ids[0]));
+  EXPECT_EQ(downloads.Find(ids[0])->speed, 0);
+  EXPECT_EQ(downloads.Find(ids[0])->seconds_left, -1);
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -422,6 +423,167 @@ TEST_F(StoreTest, AWriterKilledBetweenWritesLeavesEveryReturnedChange) {
                 3);
     }
   }
+}
+
+// Every phase a download can reach, and what the next start does with it:
+// queued and running ones are taken up again, paused ones stay listed and
+// fetch nothing, cancelled ones never come back; a removed ended one is off
+// the list but still names its track's last download. Read after the file
+// was closed and opened again, as a next start reads it.
+TEST_F(StoreTest, WhatStartUpDoesWithEachPhase) {
+  struct Case {
+    const char* name;
+    std::function<bool(Store&, std::int64_t)> reach;  // from queued
+    DownloadPhase phase;
+    bool taken_up;   // in Unfinished
+    bool listed;     // in Listed
+    bool last_of;    // LastOf names it
+  };
+  const auto run = [](Store& s, std::int64_t id) { return s.MarkRunning(id, "m", "/t/" + std::to_string(id)); };
+  const Case cases[] = {
+      {"queued", [](Store&, std::int64_t) { return true; }, DownloadPhase::kQueued, true, true, false},
+      {"running", run, DownloadPhase::kRunning, true, true, true},
+      {"paused while queued", [](Store& s, std::int64_t id) { return s.MarkPaused(id); },
+       DownloadPhase::kPaused, false, true, false},
+      {"paused while running",
+       [&](Store& s, std::int64_t id) { return run(s, id) && s.MarkPaused(id); },
+       DownloadPhase::kPaused, false, true, true},
+      {"resumed after a pause",
+       [&](Store& s, std::int64_t id) {
+         return run(s, id) && s.MarkPaused(id) && s.MarkQueuedAgain(id);
+       },
+       DownloadPhase::kQueued, true, true, false},
+      {"cancelled while queued", [](Store& s, std::int64_t id) { return s.MarkCancelled(id); },
+       DownloadPhase::kCancelled, false, true, false},
+      {"cancelled while running",
+       [&](Store& s, std::int64_t id) { return run(s, id) && s.MarkCancelled(id); },
+       DownloadPhase::kCancelled, false, true, false},
+      {"cancelled once paused",
+       [&](Store& s, std::int64_t id) {
+         return run(s, id) && s.MarkPaused(id) && s.MarkCancelled(id);
+       },
+       DownloadPhase::kCancelled, false, true, false},
+      {"complete",
+       [&](Store& s, std::int64_t id) { return run(s, id) && s.MarkComplete(id, 10); },
+       DownloadPhase::kComplete, false, true, true},
+      {"complete, removed from the list",
+       [&](Store& s, std::int64_t id) {
+         return run(s, id) && s.MarkComplete(id, 10) && s.MarkRemoved(id);
+       },
+       DownloadPhase::kComplete, false, false, true},
+      {"failed, removed from the list",
+       [&](Store& s, std::int64_t id) {
+         return run(s, id) && s.MarkFailed(id, 1, 0) && s.MarkRemoved(id);
+       },
+       DownloadPhase::kFailed, false, false, true},
+      {"failed, retried",
+       [&](Store& s, std::int64_t id) {
+         return run(s, id) && s.MarkFailed(id, 2, 404) && s.MarkQueuedAgain(id);
+       },
+       DownloadPhase::kQueued, true, true, false},
+  };
+  std::vector<std::int64_t> ids;
+  {
+    OpenResult opened = Store::Open(path_);
+    ASSERT_TRUE(opened.store);
+    for (const Case& c : cases) {
+      const std::vector<std::int64_t> added = opened.store->AddTitledDownloads(
+          {{std::string("track ") + c.name, std::string("title ") + c.name, "cat"}}, false);
+      ASSERT_EQ(added.size(), 1u);
+      EXPECT_TRUE(c.reach(*opened.store, added[0])) << c.name;
+      ids.push_back(added[0]);
+    }
+  }
+  OpenResult opened = Store::Open(path_);
+  ASSERT_TRUE(opened.store);
+  Store& store = *opened.store;
+  const auto has = [](const std::vector<DownloadRecord>& records, std::int64_t id) {
+    return std::any_of(records.begin(), records.end(),
+                       [id](const DownloadRecord& r) { return r.id == id; });
+  };
+  const std::vector<DownloadRecord> unfinished = store.Unfinished();
+  const std::vector<DownloadRecord> listed = store.Listed();
+  for (std::size_t i = 0; i < std::size(cases); ++i) {
+    const Case& c = cases[i];
+    const std::optional<DownloadRecord> record = store.Find(ids[i]);
+    ASSERT_TRUE(record) << c.name;
+    EXPECT_EQ(record->phase, c.phase) << c.name;
+    EXPECT_EQ(record->title, std::string("title ") + c.name);
+    EXPECT_EQ(record->category, "cat");
+    EXPECT_EQ(has(unfinished, ids[i]), c.taken_up) << c.name;
+    EXPECT_EQ(has(listed, ids[i]), c.listed) << c.name;
+    const std::optional<DownloadRecord> last = store.LastOf(std::string("track ") + c.name);
+    EXPECT_EQ(last.has_value() && last->id == ids[i], c.last_of) << c.name;
+    if (c.phase == DownloadPhase::kQueued) {
+      EXPECT_EQ(record->cause, 0) << c.name;
+    }
+  }
+}
+
+// The user's word applies only where it means something: nothing undoes a
+// complete download, nothing but an ended one leaves the list.
+TEST_F(StoreTest, TheUsersWordOnlyWhereItApplies) {
+  OpenResult opened = Store::Open(path_);
+  ASSERT_TRUE(opened.store);
+  Store& store = *opened.store;
+  const std::vector<std::int64_t> ids = store.AddDownloads({"done", "running"}, false);
+  ASSERT_TRUE(store.MarkRunning(ids[0], "m", "/t/a") && store.MarkComplete(ids[0], 5));
+  ASSERT_TRUE(store.MarkRunning(ids[1], "m", "/t/b"));
+  EXPECT_FALSE(store.MarkPaused(ids[0]));
+  EXPECT_FALSE(store.MarkCancelled(ids[0]));
+  EXPECT_FALSE(store.MarkQueuedAgain(ids[0]));
+  EXPECT_FALSE(store.MarkRemoved(ids[1]));
+  EXPECT_FALSE(store.MarkQueuedAgain(ids[1]));
+  EXPECT_EQ(store.Find(ids[0])->phase, DownloadPhase::kComplete);
+  EXPECT_EQ(store.Find(ids[1])->phase, DownloadPhase::kRunning);
+  EXPECT_FALSE(store.Find(ids[1])->removed);
+}
+
+// A batch whose remaining tracks were cancelled is over: nothing of it is
+// taken up; what had ended stays as it was. Clearing the ended ones takes
+// them off the list, and their tracks still name their last download.
+TEST_F(StoreTest, ABatchCancelledInPartIsOver) {
+  {
+    OpenResult opened = Store::Open(path_);
+    ASSERT_TRUE(opened.store);
+    Store& store = *opened.store;
+    const std::vector<std::int64_t> ids = store.AddDownloads({"a", "b", "c", "d"}, true);
+    ASSERT_EQ(ids.size(), 4u);
+    ASSERT_TRUE(store.MarkRunning(ids[0], "m", "/t/a") && store.MarkComplete(ids[0], 5));
+    ASSERT_TRUE(store.MarkRunning(ids[1], "m", "/t/b") && store.MarkFailed(ids[1], 2, 404));
+    ASSERT_TRUE(store.MarkRunning(ids[2], "m", "/t/c"));
+    const std::int64_t batch = store.Find(ids[0])->batch;
+    EXPECT_EQ(store.CancelBatch(batch), 2);  // the running one and the waiting one
+    EXPECT_EQ(store.CancelBatch(batch), 0);
+  }
+  OpenResult opened = Store::Open(path_);
+  ASSERT_TRUE(opened.store);
+  Store& store = *opened.store;
+  EXPECT_TRUE(store.Unfinished().empty());
+  EXPECT_EQ(store.Listed().size(), 4u);
+  EXPECT_EQ(store.RemoveEnded(), 4);
+  EXPECT_TRUE(store.Listed().empty());
+  EXPECT_EQ(store.LastOf("a")->phase, DownloadPhase::kComplete);
+  EXPECT_EQ(store.LastOf("b")->phase, DownloadPhase::kFailed);
+  EXPECT_FALSE(store.LastOf("c"));  // cancelled: it names no last download
+  std::vector<std::string> tracks;
+  for (const DownloadRecord& r : store.LastOfEveryTrack()) tracks.push_back(r.track);
+  std::sort(tracks.begin(), tracks.end());
+  EXPECT_EQ(tracks, (std::vector<std::string>{"a", "b"}));
+}
+
+// A track downloaded again and that download cancelled: its last download is
+// still the complete one (the skip rule then looks at the file itself).
+TEST_F(StoreTest, ACancelledDownloadDoesNotHideTheCompleteOneBefore) {
+  OpenResult opened = Store::Open(path_);
+  ASSERT_TRUE(opened.store);
+  Store& store = *opened.store;
+  const std::int64_t first = store.AddDownloads({"t"}, false)[0];
+  ASSERT_TRUE(store.MarkRunning(first, "m", "/t/x") && store.MarkComplete(first, 5));
+  const std::int64_t again = store.AddDownloads({"t"}, false)[0];
+  ASSERT_TRUE(store.MarkCancelled(again));
+  EXPECT_EQ(store.LastOf("t")->id, first);
+  EXPECT_TRUE(store.LastToWrite(first, "/t/x"));
 }
 
 // The store lives in the user's data folder, as the XDG rules name it.
