@@ -103,6 +103,13 @@ class DownloadLog {
   virtual void Cancelled(RecordId) {}
   virtual void Requeued(RecordId) {}
   virtual void Removed(RecordId) {}
+  // The same for many at once (one write where the log can).
+  virtual void CancelledMany(const std::vector<RecordId>& records) {
+    for (const RecordId r : records) Cancelled(r);
+  }
+  virtual void RemovedMany(const std::vector<RecordId>& records) {
+    for (const RecordId r : records) Removed(r);
+  }
   // Downloads of earlier runs that had not ended, in the order asked for:
   // queued and running ones, never a paused or cancelled one.
   virtual std::vector<UnfinishedDownload> Unfinished() = 0;

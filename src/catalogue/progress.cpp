@@ -166,7 +166,15 @@ void NoteEndings(CatalogueWindow& window, const Text& program_folder, const Text
     }
     if (f.taken_back && !complete) {
       downloads.Unfollow(f.task);
-      if (f.batch_position > 0) {
+      if (f.batch_position == 0) {
+        // Alone, its line says what became of it (in a batch the next
+        // track's line, or the batch's last, does).
+        EndLine line;
+        line.caption = FitName(f.cancelled ? ui_texts::kCancelledLinePrefix
+                                           : ui_texts::kPausedLinePrefix,
+                               f.file_name, Text(), window.status_label);
+        downloads.PushEndLine(line);
+      } else {
         const bool last = downloads.BatchTrackEnded(
             f.cancelled ? UserDownloads::Outcome::kCancelled : UserDownloads::Outcome::kPaused,
             look.amount);

@@ -70,9 +70,32 @@ void StoredDownloadLog::Paused(RecordId record) {
 
 void StoredDownloadLog::Cancelled(RecordId record) {
   if (!store_ || record == kNotRemembered) return;
-  if (!Wrote(store_->MarkCancelled(record))) return;
-  // A cancelled download does not count for its track: the one before it
-  // (if any) marks the row again.
+  if (Wrote(store_->MarkCancelled(record))) RemarkCancelled(record);
+}
+
+void StoredDownloadLog::CancelledMany(const std::vector<RecordId>& records) {
+  if (!store_) return;
+  std::vector<RecordId> remembered;
+  for (const RecordId r : records) {
+    if (r != kNotRemembered) remembered.push_back(r);
+  }
+  if (remembered.empty()) return;
+  if (!Wrote(store_->MarkManyCancelled(remembered) >= 0)) return;
+  for (const RecordId r : remembered) RemarkCancelled(r);
+}
+
+void StoredDownloadLog::RemovedMany(const std::vector<RecordId>& records) {
+  if (!store_) return;
+  std::vector<RecordId> remembered;
+  for (const RecordId r : records) {
+    if (r != kNotRemembered) remembered.push_back(r);
+  }
+  if (!remembered.empty()) Wrote(store_->MarkManyRemoved(remembered) >= 0);
+}
+
+// A cancelled download does not count for its track: the one before it (if
+// any) marks the row again.
+void StoredDownloadLog::RemarkCancelled(RecordId record) {
   const Text* track = TrackOf(record);
   if (track == nullptr) return;
   const std::optional<store::DownloadRecord> last = store_->LastOf(*track);

@@ -26,6 +26,8 @@ class StoredDownloadLog final : public DownloadLog {
   void Cancelled(RecordId record) override;
   void Requeued(RecordId record) override;
   void Removed(RecordId record) override;
+  void CancelledMany(const std::vector<RecordId>& records) override;
+  void RemovedMany(const std::vector<RecordId>& records) override;
   std::vector<RememberedDownload> Remembered() override;
   void Started(RecordId record, const Text& media_url, const Text& target_path) override;
   void SizeKnown(RecordId record, std::int64_t size) override;
@@ -46,6 +48,7 @@ class StoredDownloadLog final : public DownloadLog {
   void Mark(RecordId record, TrackMark mark);
   // The track of `record`, as the log has it; null when unknown.
   const Text* TrackOf(RecordId record);
+  void RemarkCancelled(RecordId record);
 
   std::unique_ptr<store::Store> store_;
   std::ostream& messages_;

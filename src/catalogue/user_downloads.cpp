@@ -379,6 +379,12 @@ std::vector<DownloadRowId> UserDownloads::TakeRowsToStart() {
   return rows;
 }
 
+// The tick only when it has something to do: with nothing followed, a tick
+// would look at the last file started the old way.
+void UserDownloads::WakeIfBusy() const {
+  if (!downloads_.empty() || !end_lines_.empty() || !impl_->to_start.empty()) impl_->Wake();
+}
+
 bool UserDownloads::HasRowsToStart() const {
   return !impl_->to_start.empty();
 }
@@ -460,11 +466,11 @@ void UserDownloads::StopRow(DownloadRow& row, bool cancel) {
   if (starting != impl.to_start.end()) impl.to_start.erase(starting);
 }
 
+// Whether a download running now writes the row's file.
 bool UserDownloads::FileInUse(const DownloadRow& row) const {
-  for (const DownloadRow& other : impl_->rows) {
-    if (other.id != row.id && other.phase == RowPhase::kRunning && other.file == row.file) {
-      return true;
-    }
+  for (const Followed& f : downloads_) {
+    const DownloadRow* other = impl_->Row(f.row);
+    if (f.row != row.id && (other == nullptr || other->file == row.file)) return true;
   }
   return false;
 }
@@ -481,7 +487,7 @@ void UserDownloads::EndTheBatch() {
   if (batch != impl_->batches.end()) batch->second.running = false;
   PushBatchEnd();
   batch_over_unannounced_ = true;
-  impl_->Wake();
+  WakeIfBusy();
 }
 
 bool UserDownloads::TakeBatchOver() {
@@ -499,38 +505,75 @@ bool UserDownloads::Pause(DownloadRowId id) {
   Stilled(row);
   impl_->samples.erase(id);
   Touch(row);
-  impl_->Wake();
+  WakeIfBusy();
   return true;
 }
 
 bool UserDownloads::Cancel(DownloadRowId id) {
-  if (!CanCancel(id)) return false;
-  DownloadRow& row = *impl_->Row(id);
-  const bool was_paused = row.phase == RowPhase::kPaused;
-  StopRow(row, true);
-  if (was_paused) {
-    // The downloader removes what a task of this run kept; what an earlier
-    // run kept is removed here, unless another download writes that file.
-    const auto task = impl_->tasks.find(id);
-    if (task != impl_->tasks.end() && impl_->downloader != nullptr) {
-      impl_->downloader->Cancel(task->second);
-    } else if (!FileInUse(row)) {
-      RemovePartialFile(row.file);
+  return CancelRows({id}) == 1;
+}
+
+int UserDownloads::CancelRows(const std::vector<DownloadRowId>& ids) {
+  Impl& impl = *impl_;
+  std::unordered_set<DownloadRowId> waiting;  // in the batch, not started
+  std::vector<DownloadRowId> rows;
+  for (const DownloadRowId id : ids) {
+    if (CanCancel(id) && std::find(rows.begin(), rows.end(), id) == rows.end()) rows.push_back(id);
+  }
+  if (rows.empty()) return 0;
+  const std::unordered_set<DownloadRowId> chosen(rows.begin(), rows.end());
+  // The batch's waiting tracks in one pass: a batch of thousands stays fast.
+  const std::size_t pending_before = batch_pending_.size();
+  batch_pending_.erase(std::remove_if(batch_pending_.begin(), batch_pending_.end(),
+                                      [&](const NextTrack& t) {
+                                        if (chosen.count(t.row) == 0) return false;
+                                        waiting.insert(t.row);
+                                        return true;
+                                      }),
+                       batch_pending_.end());
+  const int left_waiting = static_cast<int>(pending_before - batch_pending_.size());
+  batch_cancelled_ += left_waiting;
+  batch_cancelled_waiting_ += left_waiting;
+  std::vector<RecordId> records;
+  records.reserve(rows.size());
+  for (const DownloadRowId id : rows) {
+    DownloadRow& row = *impl.Row(id);
+    if (row.phase == RowPhase::kPaused) {
+      // The downloader removes what a task of this run kept; what an earlier
+      // run kept is removed here, unless another download writes that file.
+      const auto task = impl.tasks.find(id);
+      if (task != impl.tasks.end() && impl.downloader != nullptr) {
+        impl.downloader->Cancel(task->second);
+      } else if (!FileInUse(row)) {
+        RemovePartialFile(row.file);
+      }
+    } else if (waiting.count(id) == 0) {
+      StopRow(row, true);
     }
+    records.push_back(row.record);
   }
-  if (impl_->log != nullptr) impl_->log->Cancelled(row.record);
-  if (row.batch != kNoBatch) {
-    const auto batch = impl_->batches.find(row.batch);
-    if (batch != impl_->batches.end()) ++batch->second.cancelled;
+  if (impl.log != nullptr) impl.log->CancelledMany(records);
+  const std::int64_t now = NowMs();
+  for (const DownloadRowId id : rows) {
+    DownloadRow& row = *impl.Row(id);
+    if (row.batch != kNoBatch) {
+      const auto batch = impl.batches.find(row.batch);
+      if (batch != impl.batches.end()) ++batch->second.cancelled;
+    }
+    row.phase = RowPhase::kCancelled;
+    row.bytes = 0;
+    row.ended_ms = now;
+    Stilled(row);
+    impl.samples.erase(id);
+    Touch(row);
   }
-  row.phase = RowPhase::kCancelled;
-  row.bytes = 0;
-  row.ended_ms = NowMs();
-  Stilled(row);
-  impl_->samples.erase(id);
-  Touch(row);
-  impl_->Wake();
-  return true;
+  if (left_waiting > 0 && BatchRunning() && batch_pending_.empty() && !BatchTrackRunning()) {
+    // The last tracks went before any of them started: the batch is over.
+    batch_total_ = 0;
+    EndTheBatch();
+  }
+  WakeIfBusy();
+  return static_cast<int>(rows.size());
 }
 
 bool UserDownloads::Resume(DownloadRowId id) {
@@ -540,7 +583,7 @@ bool UserDownloads::Resume(DownloadRowId id) {
   row.phase = RowPhase::kWaiting;
   impl_->to_start.push_back(id);
   Touch(row);
-  impl_->Wake();
+  WakeIfBusy();
   return true;
 }
 
@@ -555,62 +598,56 @@ bool UserDownloads::Retry(DownloadRowId id) {
   row.ended_ms = 0;
   impl_->to_start.push_back(id);
   Touch(row);
-  impl_->Wake();
+  WakeIfBusy();
   return true;
 }
 
 bool UserDownloads::Remove(DownloadRowId id) {
-  if (!CanRemove(id)) return false;
-  Impl& impl = *impl_;
-  const std::size_t at = impl.where[id];
-  if (impl.log != nullptr) impl.log->Removed(impl.rows[at].record);
-  impl.by_record.erase(impl.rows[at].record);
-  impl.rows.erase(impl.rows.begin() + static_cast<std::ptrdiff_t>(at));
-  impl.Reindex();
-  ++version_;
-  ++list_version_;
-  return true;
+  return RemoveRows({id}) == 1;
+}
+
+int UserDownloads::RemoveRows(const std::vector<DownloadRowId>& ids) {
+  std::unordered_set<DownloadRowId> gone;
+  for (const DownloadRowId id : ids) {
+    if (CanRemove(id)) gone.insert(id);
+  }
+  return RemoveWhere([&](const DownloadRow& row) { return gone.count(row.id) != 0; });
 }
 
 int UserDownloads::ClearEnded() {
+  return RemoveWhere([](const DownloadRow& row) { return RowEnded(row.phase); });
+}
+
+int UserDownloads::RemoveWhere(const std::function<bool(const DownloadRow&)>& leaves) {
   Impl& impl = *impl_;
-  int removed = 0;
+  std::vector<RecordId> records;
   auto kept = impl.rows.begin();
   for (auto it = impl.rows.begin(); it != impl.rows.end(); ++it) {
-    if (RowEnded(it->phase)) {
-      if (impl.log != nullptr) impl.log->Removed(it->record);
+    if (leaves(*it)) {
+      records.push_back(it->record);
       impl.by_record.erase(it->record);
-      ++removed;
+      impl.samples.erase(it->id);
       continue;
     }
     if (kept != it) *kept = std::move(*it);
     ++kept;
   }
-  if (removed == 0) return 0;
+  if (records.empty()) return 0;
+  if (impl.log != nullptr) impl.log->RemovedMany(records);
   impl.rows.erase(kept, impl.rows.end());
   impl.Reindex();
   ++version_;
   ++list_version_;
-  return removed;
+  return static_cast<int>(records.size());
 }
 
 int UserDownloads::CancelBatch(DownloadBatchId id) {
   if (id == kNoBatch) return 0;
-  // The waiting tracks first, so that the running one's end is the batch's.
   std::vector<DownloadRowId> rows;
-  for (const NextTrack& t : batch_pending_) {
-    const DownloadRow* row = Find(t.row);
-    if (row != nullptr && row->batch == id) rows.push_back(t.row);
-  }
   for (const DownloadRow& row : impl_->rows) {
-    if (row.batch == id && CanCancel(row.id) &&
-        std::find(rows.begin(), rows.end(), row.id) == rows.end()) {
-      rows.push_back(row.id);
-    }
+    if (row.batch == id && CanCancel(row.id)) rows.push_back(row.id);
   }
-  int cancelled = 0;
-  for (const DownloadRowId row : rows) cancelled += Cancel(row) ? 1 : 0;
-  return cancelled;
+  return CancelRows(rows);
 }
 
 // ---- What the status line follows, and the batch ----

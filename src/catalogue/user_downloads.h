@@ -154,6 +154,10 @@ class UserDownloads {
   // Every track of the batch still waiting, running or paused is cancelled.
   // The number cancelled.
   int CancelBatch(DownloadBatchId id);
+  // Cancel and Remove for many rows at once (a selection), each where it
+  // applies, in one pass and one write; how many were.
+  int CancelRows(const std::vector<DownloadRowId>& ids);
+  int RemoveRows(const std::vector<DownloadRowId>& ids);
 
   // Whether each verb applies to the row now.
   bool CanPause(DownloadRowId id) const;
@@ -316,7 +320,9 @@ class UserDownloads {
   void StopRow(DownloadRow& row, bool cancel);
   bool BatchTrackRunning() const;
   bool FileInUse(const DownloadRow& row) const;
+  int RemoveWhere(const std::function<bool(const DownloadRow&)>& leaves);
   void EndTheBatch();
+  void WakeIfBusy() const;
 
   std::unique_ptr<Impl> impl_;
   std::uint64_t version_ = 0;

@@ -14,8 +14,9 @@ namespace wuqu::download {
 // Who decides how a download ends: nobody yet, the user's pause or cancel, a
 // newer download to the same file, or the loop itself (complete, failed,
 // released). The first to claim it wins, so Pause and Cancel can tell at
-// once whether the download will end as they asked, and a download that
-// completes as they ask either completes or does not.
+// once whether the download will end as they asked, and one that completes
+// just as they ask is either complete, file and phase, or ended as asked,
+// never a mix of both.
 enum class EndClaim { kOpen, kPause, kCancel, kSuperseded, kLoop };
 
 // What the calling thread reads of one download while the loop runs it. The

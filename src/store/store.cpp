@@ -450,6 +450,30 @@ int Store::CancelBatch(std::int64_t batch) {
   return sqlite3_changes(db_.Handle());
 }
 
+int Store::ChangeMany(Statement& statement, const std::vector<std::int64_t>& ids, bool stamp) {
+  Transaction transaction(db_);
+  if (!transaction.Began()) return -1;
+  const std::int64_t now = NowMs();
+  int changed = 0;
+  for (const std::int64_t id : ids) {
+    statement.Bind(1, id);
+    if (stamp) statement.Bind(2, now);
+    const int rc = statement.Step();
+    statement.Reset();
+    if (rc != SQLITE_DONE) return -1;
+    changed += sqlite3_changes(db_.Handle());
+  }
+  return transaction.Commit() ? changed : -1;
+}
+
+int Store::MarkManyCancelled(const std::vector<std::int64_t>& ids) {
+  return ChangeMany(mark_cancelled_, ids, true);
+}
+
+int Store::MarkManyRemoved(const std::vector<std::int64_t>& ids) {
+  return ChangeMany(mark_removed_, ids, false);
+}
+
 int Store::RemoveEnded() {
   Statement remove(db_.Handle(),
                    "UPDATE downloads SET removed=1 WHERE removed=0 AND phase IN (2, 3, 5)");

@@ -134,6 +134,10 @@ class Store {
   bool MarkRemoved(std::int64_t id);
   // Every ended download off the list at once; how many went.
   int RemoveEnded();
+  // MarkCancelled and MarkRemoved for many downloads in one transaction;
+  // how many changed, -1 when nothing could be written.
+  int MarkManyCancelled(const std::vector<std::int64_t>& ids);
+  int MarkManyRemoved(const std::vector<std::int64_t>& ids);
 
   // Queued and running downloads, in the order they were asked for; not a
   // running one whose file a later download has named since. Never a paused
@@ -167,6 +171,7 @@ class Store {
   explicit Store(Database db);
   bool Prepare();
   bool Change(Statement& statement);
+  int ChangeMany(Statement& statement, const std::vector<std::int64_t>& ids, bool stamp);
 
   Database db_;
   Statement insert_batch_;

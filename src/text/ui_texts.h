@@ -111,6 +111,10 @@ inline const UiText kBatchCancelled{"取消"};     // tracks the user cancelled
 
 // A track not fetched because its file is there: this, then the file's name.
 inline const UiText kAlreadyThereLinePrefix{"已下载过  "};
+// A download asked for alone that the user paused or cancelled: this, then
+// the file's name.
+inline const UiText kPausedLinePrefix{"已暂停  "};
+inline const UiText kCancelledLinePrefix{"已取消  "};
 // Stands for the middle of a file name cut to fit the status line.
 inline const UiText kNameEllipsis{"…"};
 

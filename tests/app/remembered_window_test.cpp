@@ -445,6 +445,9 @@ TEST_F(RememberedWindowTest, TheStatusLineMenuPausesAndResumesTheDownloadItFollo
   const catalogue::UserDownloads& downloads = events_->Downloads();
   ASSERT_EQ(downloads.RowCount(), 1u);
   EXPECT_EQ(downloads.RowAt(0).phase, catalogue::RowPhase::kPaused);
+  // The line says so and the tick rests.
+  EXPECT_EQ(Status(), "已暂停  " + FileNameOf(track));
+  EXPECT_EQ(window_->progress_timer().Interval(), 0);
 
   menu = OpenStatusLineMenu(*window_);
   ASSERT_NE(menu, nullptr);
@@ -487,6 +490,8 @@ TEST_F(RememberedWindowTest, TheStatusLineMenuCancelsADownloadAndABatch) {
         return FileSize(file(3)) == -1 && FileSize(download::ResumeRecordPath(file(3))) == -1;
       },
       2000));
+  ASSERT_TRUE(WaitForTheFinish(2000));
+  EXPECT_EQ(Status(), "已取消  " + FileNameOf(tracks[3]));
 
   ClickRow(*window_, 0);
   ClickRow(*window_, 2, Qt::LeftButton, Qt::ShiftModifier);

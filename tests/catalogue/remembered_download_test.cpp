@@ -636,7 +636,7 @@ TEST_F(RememberedDownloadTest, PausedAndCancelledTracksLeaveTheBatchAndStaySo) {
   ASSERT_EQ(next.downloader.tasks.size(), 1u);
   EXPECT_EQ(LocalTextToUtf8(next.downloader.tasks[0].target_path), FileOf(0));
   EXPECT_EQ(next.queue.RowAt(3).phase, RowPhase::kRunning);
-  EXPECT_EQ(next.log->MarkOf(next.w.rows[0][1]), TrackMark::kNone);
+  EXPECT_EQ(next.log->MarkOf(sites_.catalogue_base_url + Track(0).href), TrackMark::kNone);
   next.log.reset();
   EXPECT_EQ(Phases(), (std::vector<std::string>{kRunning, kComplete, "-", kFailed}));
 }
@@ -658,7 +658,7 @@ TEST_F(RememberedDownloadTest, ABatchCancelledWhileItRunsIsOver) {
     EXPECT_EQ(run.stops.cancelled, std::vector<download::TaskId>{2});
     Tick(run);
     EXPECT_EQ(LocalTextToUtf8(run.w.status_label),
-              "下载完成...  已下载 100%   0KB   共 4 首，失败 0 首，取消 3 首");
+              "下载完成...  已下载 100%   1KB   共 4 首，失败 0 首，取消 3 首");
     EXPECT_EQ(run.downloader.tasks.size(), 2u);
     EXPECT_EQ(run.queue.RunningBatch(), kNoBatch);
     EXPECT_FALSE(run.queue.ShowsBatchFailures());
@@ -724,9 +724,9 @@ TEST(UserDownloadsFigures, SpeedAndTimeLeftFollowTheLastSeconds) {
   const Look looks[] = {
       {0, 0, 0, -1},                // one look: no speed yet
       {1000, 100000, 100000, 10},   // 100 kB/s, 1 MB to go
-      {2000, 300000, 150000, 5},    // over both seconds
+      {2000, 300000, 150000, 6},    // over both seconds: 5.3 s, rounded up
       {8000, 300000, 0, -1},        // stalled for the last five seconds
-      {9000, 400000, 100000, 6},
+      {9000, 400000, 100000, 7},    // the stall's start is the oldest look kept
   };
   for (const Look& l : looks) {
     downloads.NoteProgress(ids[0], l.bytes, 1000000 + (l.ms == 0 ? 0 : 100000), l.ms);
