@@ -311,6 +311,9 @@ TEST_F(DownloadsWindowTest, RowsShowWhereEachDownloadStands) {
 TEST_F(DownloadsWindowTest, KeysAndButtonsActOnTheSelectedRows) {
   using Verb = DownloadsWindow::Verb;
   const std::vector<std::string> all = {"完成的", "失败的", "取消的", "暂停的", "等待的", "下载中的"};
+  const std::map<std::string, std::string> start = {
+      {"完成的", "complete"}, {"失败的", "failed"},   {"取消的", "cancelled"},
+      {"暂停的", "paused"},   {"等待的", "waiting"}, {"下载中的", "running"}};
   struct Input {
     Qt::Key key = Qt::Key_unknown;
     Qt::KeyboardModifiers mods = Qt::NoModifier;
@@ -368,10 +371,7 @@ TEST_F(DownloadsWindowTest, KeysAndButtonsActOnTheSelectedRows) {
     }
     for (const std::string& t : all) {
       const auto changed = c.after.find(t);
-      std::map<std::string, std::string> start = {
-          {"完成的", "complete"}, {"失败的", "failed"},   {"取消的", "cancelled"},
-          {"暂停的", "paused"},   {"等待的", "waiting"}, {"下载中的", "running"}};
-      EXPECT_EQ(PhaseOf(t), changed != c.after.end() ? changed->second : start[t]) << t;
+      EXPECT_EQ(PhaseOf(t), changed != c.after.end() ? changed->second : start.at(t)) << t;
     }
     // The table follows at once: the rows left, in order.
     std::vector<std::string> left;
