@@ -15,6 +15,8 @@ class WindowEvents;
 //   按钮EX2   clicked                  DownloadTrackById
 //   编辑框EX1 mouse button pressed     ClearTrackNumber
 //   时钟1     tick                     OnProgressTick
+// and, where `events` has the user's downloads, the downloads window: Ctrl+J
+// in the window and the window's openDownloadsWindow open it.
 void BindEvents(MainWindow& window, WindowEvents& events);
 
 }  // namespace wuqu

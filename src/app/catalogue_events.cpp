@@ -300,6 +300,10 @@ void CatalogueEvents::ShowStatusLineMenu() {
   menu->popup(label.mapToGlobal(label.rect().center()));
 }
 
+catalogue::DownloadLog* CatalogueEvents::SettingsLog() {
+  return state_.log.get();
+}
+
 catalogue::CatalogueWindow& CatalogueEvents::Controls() {
   return controls_->window;
 }

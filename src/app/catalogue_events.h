@@ -55,6 +55,8 @@ class CatalogueEvents : public WindowEvents {
   // Every download the user asked for, and the verbs on them: what the
   // status line and the downloads window read. Lives as long as the handlers.
   catalogue::UserDownloads& Downloads() { return downloads_; }
+  catalogue::UserDownloads* UserDownloadList() override { return &downloads_; }
+  catalogue::DownloadLog* SettingsLog() override;
   // The folder the download folder lies in, as given.
   const Text& Folder() const { return program_folder_; }
   // The window, or null once it has gone.

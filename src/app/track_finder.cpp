@@ -1,6 +1,7 @@
 #include "app/track_finder.h"
 
 #include <QApplication>
+#include <QContextMenuEvent>
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QTreeWidget>
@@ -15,8 +16,9 @@ constexpr int kFieldWidth = 160;
 constexpr int kFieldHeight = 22;
 
 // Keys that act on the rows, not on the text: from the field they go to the
-// list, which takes the focus.
+// list, which takes the focus. Ctrl+A selects every row shown, not the text.
 bool IsListKey(const QKeyEvent& key) {
+  if (key.matches(QKeySequence::SelectAll)) return true;
   const Qt::KeyboardModifiers mods = key.modifiers() & ~Qt::KeypadModifier;
   switch (key.key()) {
     case Qt::Key_Up:
@@ -102,7 +104,18 @@ void TrackFinder::Filter(const QString& text) {
 
 bool TrackFinder::eventFilter(QObject* watched, QEvent* event) {
   if (watched == &list_ && event->type() == QEvent::Resize && IsOpen()) Place();
-  if (watched != field_ || event->type() != QEvent::KeyPress) return false;
+  if (watched != field_) return false;
+  // On X11 the Menu key comes as a context menu request first (for the focus),
+  // then as the key itself: the request would open the field's text menu.
+  // The key goes on to the list below. The mouse's right button keeps the
+  // text menu.
+  if (event->type() == QEvent::ContextMenu &&
+      static_cast<QContextMenuEvent*>(event)->reason() == QContextMenuEvent::Keyboard) {
+    return true;
+  }
+  // The field claims Ctrl+A before any shortcut: the key itself then comes
+  // here and goes on to the list.
+  if (event->type() != QEvent::KeyPress) return false;
   auto* key = static_cast<QKeyEvent*>(event);
   if (key->key() == Qt::Key_Escape && key->modifiers() == Qt::NoModifier) {
     Close();

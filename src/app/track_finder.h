@@ -11,6 +11,8 @@ namespace wuqu {
 // Type to find in the track list: a small field over the list's bottom edge
 // that keeps only the rows whose title (column 0) holds its text, letter case
 // aside. Closing it shows every row again. Rows it hides are never selected.
+// While it has the focus, the keys that act on rows (arrows, Page Up and
+// Down, Return, the Menu key, Shift+F10, Ctrl+A) go on to the list.
 class TrackFinder : public QObject {
   Q_OBJECT
  public:

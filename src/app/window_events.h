@@ -7,6 +7,8 @@ namespace wuqu {
 class MainWindow;
 namespace catalogue {
 struct DownloadState;
+class DownloadLog;
+class UserDownloads;
 }
 
 // The catalogue's handlers of the window's events, one per binding. None
@@ -25,6 +27,11 @@ class WindowEvents {
   virtual void ShowStatusLineMenu() {}     // 标签EX3: right click
   // Once the window shows: downloads of earlier runs that had not ended.
   virtual void ResumeUnfinishedDownloads() {}
+  // The user's downloads, which the downloads window shows and steers; null:
+  // there is no downloads window.
+  virtual catalogue::UserDownloads* UserDownloadList() { return nullptr; }
+  // Where the user's settings are remembered; null: nowhere.
+  virtual catalogue::DownloadLog* SettingsLog() { return nullptr; }
 };
 
 // The handlers the program runs with, for `window` and the program-wide

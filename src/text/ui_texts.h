@@ -145,6 +145,26 @@ inline const UiText kStatusMenuCancelBatch{"取消整批"};
 inline const UiText kStatusMenuRetryFailures{"重试失败的曲目"};
 inline const UiText kStatusMenuDownloadsWindow{"下载列表…"};
 
+// The downloads window 下载列表: its title, columns, buttons (also its rows'
+// menu) and its menu.
+inline const UiText kDownloadsWindowTitle{"下载列表"};
+inline const UiText kDownloadsTableName{"下载列表的曲目"};
+inline const UiText kDownloadsColumnTitle{"曲目"};
+inline const UiText kDownloadsColumnState{"状态"};
+inline const UiText kDownloadsColumnSize{"大小"};
+inline const UiText kDownloadsColumnSpeed{"速度"};
+inline const UiText kDownloadsColumnLeft{"剩余"};
+inline const UiText kDownloadsPause{"暂停"};
+inline const UiText kDownloadsResume{"继续"};
+inline const UiText kDownloadsCancel{"取消"};
+inline const UiText kDownloadsRetry{"重试"};
+inline const UiText kDownloadsShowInFolder{"打开所在文件夹"};
+inline const UiText kDownloadsClearEnded{"清除已结束"};
+inline const UiText kDownloadsRemove{"从列表中删除"};
+inline const UiText kDownloadsPlay{"播放"};
+inline const UiText kDownloadsMenu{"设置"};
+inline const UiText kDownloadsWriteTags{"写入曲目信息"};
+
 // The desktop notification at the end of a download or a batch.
 inline const UiText kNoticeDone{"下载完成"};
 inline const UiText kNoticeFailed{"下载失败"};

@@ -5,10 +5,13 @@
 # (wtype); the demo site on loopback. The user chooses a category (Tab, F4, Down, Return), finds
 # tracks by typing a part of their titles, previews one (Return), pauses it
 # (Tab to the player, Space), downloads one (Menu key), then the tracks found
-# as a batch (Ctrl+A, Shift+F10). Every file must be byte for byte one of the
+# as a batch (Ctrl+A, Shift+F10), then those of another name as a batch with
+# Ctrl+A and Menu pressed in the find field (the site's log shows exactly
+# those rows' play pages). Every file must be byte for byte one of the
 # shipped demo tracks; the site's log must show the preview. Then, as a
 # screen reader would, it runs a row's download action over AT-SPI (where the
-# accessibility bus and pyatspi are at hand).
+# accessibility bus and pyatspi are at hand). Last, Ctrl+J opens the downloads
+# window, a finished row is taken off its list over AT-SPI, Escape closes it.
 #
 # The setup is session.sh's (as root: sway as nobody, the site and the
 # program in a network namespace of their own; 77, skipped, where no display
@@ -71,8 +74,11 @@ listing=$(grep -o 'GET /[a-z/]*/$' "${scratch}/site.log" | grep -v '/m/\|/mp4/' 
 echo "listing ${listing}"
 exec 3<>"/dev/tcp/127.0.0.1/${port}"
 printf 'GET %s HTTP/1.0\r\nHost: 127.0.0.1\r\n\r\n' "${listing}" >&3
-grep -o 'target="play">[^<]*' <&3 | sed 's/target="play">//' >"${scratch}/titles"
+# Each row as "ID TITLE", ID the number in its play page's address.
+grep -o 'id="s[0-9]*" target="play">[^<]*' <&3 | sed 's/^id="s\([0-9]*\)" target="play">/\1 /' \
+  >"${scratch}/rows"
 exec 3<&-
+cut -d' ' -f2- "${scratch}/rows" >"${scratch}/titles"
 rows=$(wc -l <"${scratch}/titles")
 [[ ${rows} -gt 0 ]] || fail "the listing has no titles"
 shot 1-category
@@ -137,17 +143,53 @@ done
 step "Escape closes the find field"
 press -k Escape
 
+step "another DJ's name typed, Ctrl+A and Menu in the find field: exactly the tracks shown download"
+# The keys reach the field, which has the focus: on X11 the Menu key also
+# asks it for its own text menu, and it claims Ctrl+A.
+name2=$(sed -n 's/^DJ\([^ ]*\) - .*/\1/p' "${scratch}/titles" | sort | uniq -c | sort -rn |
+        awk 'NR == 2 {print $2}')
+found2=$(grep -c -- "${name2}" "${scratch}/titles")
+echo "typing ${name2}: ${found2} of ${rows} titles hold it"
+[[ ${found2} -ge 2 && $(grep -- "${name2}" "${scratch}/titles" | grep -c -- "${name}") -eq 0 ]] ||
+  fail "no second name to find a batch by"
+log_before=$(wc -l <"${scratch}/site.log")
+press "${name2}"
+press -M ctrl a -m ctrl
+press -k Menu
+all=$((found + found2))
+for _ in $(seq 150); do
+  [[ $(ls "${downloads}" | grep -c '\.mp4$') -ge ${all} ]] &&
+    [[ -z $(ls "${downloads}" | grep -v '\.mp4$') ]] && break
+  sleep 0.2
+done
+sleep 1
+ls -l "${downloads}"
+files=$(ls "${downloads}" | grep -c '\.mp4$' || true)
+[[ ${files} -eq ${all} ]] || fail "${files} files, not ${all}: Ctrl+A and Menu did not download the ${found2} tracks shown"
+asked=$(tail -n +$((log_before + 1)) "${scratch}/site.log" | grep -o 'GET /m/[0-9]*/' |
+        sed 's|GET /m/||; s|/||' | sort -u | tr '\n' ' ')
+expected=$(grep -- "${name2}" "${scratch}/rows" | awk '{print $1}' | sort -u | tr '\n' ' ')
+[[ "${asked}" == "${expected}" ]] || fail "play pages asked for: ${asked}; the rows shown: ${expected}"
+for f in "${downloads}"/*; do
+  match=""
+  for shipped in "${source_dir}"/assets/media/*.mp4; do
+    cmp -s "${f}" "${shipped}" && match=${shipped}
+  done
+  [[ -n "${match}" ]] || fail "$(basename "${f}") is not one of the shipped tracks"
+done
+press -k Escape
+
 if [[ -n "${WUQU_IN_BUS:-}" ]] && /usr/bin/python3 -c 'import pyatspi' 2>/dev/null; then
   step "a screen reader downloads a row over AT-SPI: its action download"
-  other=$(grep -v -- "${name}" "${scratch}/titles" | head -1)
+  other=$(grep -v -- "${name}" "${scratch}/titles" | grep -v -- "${name2}" | head -1)
   /usr/bin/python3 "${source_dir}/tests/app/atspi_row_action.py" 舞曲列表 "${other}" download ||
     fail "the row's download action could not be run over AT-SPI"
   for _ in $(seq 100); do
-    [[ $(ls "${downloads}" | grep -c '\.mp4$') -gt ${found} ]] &&
+    [[ $(ls "${downloads}" | grep -c '\.mp4$') -gt ${all} ]] &&
       [[ -z $(ls "${downloads}" | grep -v '\.mp4$') ]] && break
     sleep 0.2
   done
-  [[ $(ls "${downloads}" | grep -c '\.mp4$') -eq $((found + 1)) ]] ||
+  [[ $(ls "${downloads}" | grep -c '\.mp4$') -eq $((all + 1)) ]] ||
     fail "the action downloaded no file"
   for f in "${downloads}"/*; do
     match=""
@@ -158,6 +200,28 @@ if [[ -n "${WUQU_IN_BUS:-}" ]] && /usr/bin/python3 -c 'import pyatspi' 2>/dev/nu
   done
 else
   echo "(no accessibility bus or pyatspi: the AT-SPI step is left out)"
+fi
+step "Ctrl+J opens the downloads window; Escape closes it"
+press -M ctrl j -m ctrl
+sleep 1
+if [[ ${kind} == x11 ]]; then
+  xdotool search --onlyvisible --name '^下载列表$' >/dev/null || fail "Ctrl+J opened no downloads window"
+fi
+if [[ -n "${WUQU_IN_BUS:-}" ]] && /usr/bin/python3 -c 'import pyatspi' 2>/dev/null; then
+  # A screen reader takes a finished download off the list: the row's action
+  # remove; then the row is not there to act on.
+  done_title=$(grep -- "${name2}" "${scratch}/titles" | head -1)
+  /usr/bin/python3 "${source_dir}/tests/app/atspi_row_action.py" 下载列表的曲目 "${done_title}" remove ||
+    fail "the downloads window's row action remove could not be run over AT-SPI"
+  sleep 0.5
+  if /usr/bin/python3 "${source_dir}/tests/app/atspi_row_action.py" 下载列表的曲目 "${done_title}" remove; then
+    fail "the row removed over AT-SPI is still listed"
+  fi
+fi
+press -k Escape
+sleep 0.5
+if [[ ${kind} == x11 ]]; then
+  ! xdotool search --onlyvisible --name '^下载列表$' >/dev/null || fail "Escape left the downloads window open"
 fi
 kill -0 "${wuqu_pid}" 2>/dev/null || fail "the program ended during the session"
 echo "${kind} keyboard session passed"

@@ -7,6 +7,7 @@
 #include <QtGui/private/qguiapplication_p.h>
 #include <qpa/qplatformaccessibility.h>
 #include <qpa/qplatformintegration.h>
+#include <qpa/qwindowsysteminterface.h>
 #include <QAccessible>
 #include <QApplication>
 #include <QImage>
@@ -15,6 +16,7 @@
 #include <QMediaPlayer>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 #include <QWindow>
 
 #include <algorithm>
@@ -58,7 +60,28 @@ std::string FocusName() {
 
 // Titles of the tracks put in front of category 0, for finding by typing.
 const char* const kTitles[] = {
-    "Disco Night", "DJ小明 - DISCO 串烧", "Club Mix", "慢摇 disco 版", "中文串烧", "Summer Club",
+    "Disco Night", "DJ小明 - DISCO 串烧", "Club Mix",    "慢摇 disco 版",
+    "中文串烧",    "Techno Hour",         "Hard techno", "Summer Club",
+};
+
+// Every popup that opens while it lives is noted by its class and closed
+// within 20 ms, before it takes the keys meant for the window.
+class PopupCloser {
+ public:
+  PopupCloser() {
+    QObject::connect(&timer_, &QTimer::timeout, [this] {
+      if (QWidget* popup = QApplication::activePopupWidget()) {
+        opened_.push_back(popup->metaObject()->className());
+        popup->close();
+      }
+    });
+    timer_.start(20);
+  }
+  const std::vector<std::string>& Opened() const { return opened_; }
+
+ private:
+  QTimer timer_;
+  std::vector<std::string> opened_;
 };
 
 class KeyboardTest : public testing::Test {
@@ -110,6 +133,16 @@ class KeyboardTest : public testing::Test {
   }
   void Keys(const std::vector<Press>& presses) {
     for (const Press& p : presses) Key(p);
+  }
+  // The Menu key as X11 delivers it: first a request for a context menu from
+  // the keyboard, for the control with the focus, then the key itself.
+  void MenuKeyAsOnX11() {
+    QWindow* window = window_->windowHandle();
+    const QPoint pos(10, 10);
+    QWindowSystemInterface::handleContextMenuEvent(window, false, pos, window->mapToGlobal(pos),
+                                                   Qt::NoModifier);
+    QWindowSystemInterface::flushWindowSystemEvents();
+    Key({Qt::Key_Menu});
   }
   void TabTo(const char* object_name) {
     for (int i = 0; i < 10 && FocusName() != object_name; ++i) Key({Qt::Key_Tab});
@@ -495,6 +528,92 @@ TEST_F(KeyboardTest, TypeToFind) {
   ASSERT_TRUE(WaitFor([&] { return Rows() == site_->Categories()[1].tracks.size(); }));
   EXPECT_FALSE(finder.IsOpen());
   EXPECT_EQ(ShownRows().size(), Rows());
+}
+
+// While the find field has the focus, the keys that act on rows go on to the
+// list: Ctrl+A selects every row shown (not the field's text), the Menu key
+// (as X11 delivers it: a context menu request, then the key) and Shift+F10
+// download as a right click on the current row does. "Type, Ctrl+A, Menu"
+// downloads exactly the rows shown, as one batch, and no menu opens; the
+// mouse's right button on the field still gives its text menu.
+TEST_F(KeyboardTest, FindFieldPassesRowKeysToTheList) {
+  Open();
+  ChooseFirstCategory();
+  TrackList& list = window_->track_list();
+  TrackFinder& finder = list.Finder();
+  const struct {
+    const char* name;
+    const char* typed;
+    std::vector<int> found;
+    bool select_all;  // Ctrl+A in the field first: every row found downloads
+    bool shift_f10;   // Shift+F10 in place of the Menu key
+  } cases[] = {
+      {"Menu: the current row alone", "club", RowsTitled({2, 7}), false, false},
+      {"Ctrl+A, Menu: every row shown", "disco", RowsTitled({0, 1, 3}), true, false},
+      {"Ctrl+A, Shift+F10: every row shown", "techno", RowsTitled({5, 6}), true, true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    StartAt(RowTitled(4));  // 中文串烧: none of the texts finds it
+    TypeText(c.typed);
+    ASSERT_EQ(FocusName(), "trackFinder");
+    ASSERT_EQ(ShownRows(), c.found);
+    // Without Ctrl+A the current row: the first one found.
+    const std::vector<int> downloaded = c.select_all ? c.found : std::vector<int>{c.found.front()};
+    site_->ClearRequests();
+    PopupCloser popups;
+    if (c.select_all) {
+      Key({Qt::Key_A, Qt::ControlModifier});
+      EXPECT_EQ(list.SelectedRows(), c.found);
+      EXPECT_EQ(FocusName(), "超级列表框1");
+      EXPECT_EQ(finder.Field().text(), QString::fromLatin1(c.typed));
+      EXPECT_EQ(finder.Field().selectedText(), QString());
+      // From the list the Menu key comes the same way.
+      finder.Field().setFocus();
+    }
+    if (c.shift_f10) {
+      Key({Qt::Key_F10, Qt::ShiftModifier});
+    } else {
+      MenuKeyAsOnX11();
+    }
+    EXPECT_EQ(QApplication::activePopupWidget(), nullptr);
+    ASSERT_TRUE(WaitForDownloads());
+    EXPECT_EQ(popups.Opened(), std::vector<std::string>{});
+    std::vector<std::string> fetched;
+    for (const SiteRequest& r : site_->Requests()) {
+      if (r.path.rfind("/mp4/", 0) == 0) fetched.push_back(r.path);
+    }
+    std::sort(fetched.begin(), fetched.end());
+    fetched.erase(std::unique(fetched.begin(), fetched.end()), fetched.end());
+    std::vector<std::string> expected;
+    for (const int row : downloaded) {
+      expected.push_back(Tracks()[static_cast<std::size_t>(row)].MediaPath());
+      EXPECT_EQ(FileSha256(DownloadedFile(row)), SourceSha(row)) << row;
+    }
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(fetched, expected);
+    // A batch of them all ends in its count; one download has none.
+    const std::string status = LocalTextToUtf8(window_->status_label().GetText());
+    if (downloaded.size() > 1) {
+      EXPECT_NE(status.find("共" + std::to_string(downloaded.size()) + "首"), std::string::npos)
+          << status;
+    } else {
+      EXPECT_EQ(status.find("共"), std::string::npos) << status;
+    }
+    Key({Qt::Key_Escape});
+    ASSERT_FALSE(finder.IsOpen());
+  }
+  EXPECT_EQ(FileSize(DownloadedFile(RowTitled(4))), -1);
+
+  // The mouse's right button on the field: its own text menu.
+  TypeText("club");
+  ASSERT_EQ(FocusName(), "trackFinder");
+  PopupCloser popups;
+  QTest::mouseClick(window_->windowHandle(), Qt::RightButton, {},
+                    finder.Field().mapTo(window_.get(), QPoint(5, 5)));
+  EXPECT_TRUE(WaitFor([&] { return !popups.Opened().empty(); }));
+  EXPECT_EQ(popups.Opened(), std::vector<std::string>{"QMenu"});
+  Key({Qt::Key_Escape});
 }
 
 // The cells of the row titled `title` as assistive technology finds them:
