@@ -38,6 +38,18 @@ same_audio() {
   [[ -n "${a}" && "${a}" == "$(packets_of "$2")" ]]
 }
 title_of() { ffprobe -v error -show_entries format_tags=title -of default=nw=1:nk=1 "$1"; }
+# Every file downloaded so far is a shipped track, titled in its tags.
+downloads_are_shipped_tracks() {
+  local f shipped match
+  for f in "${downloads}"/*; do
+    match=""
+    for shipped in "${source_dir}"/assets/media/*.mp4; do
+      same_audio "${f}" "${shipped}" && match=${shipped}
+    done
+    [[ -n "${match}" ]] || fail "$(basename "${f}") is not one of the shipped tracks"
+    [[ -n $(title_of "${f}") ]] || fail "$(basename "${f}") has no title in its tags"
+  done
+}
 
 # press KEY... (wtype's -k, -M and -m), or press TEXT: one action of the user.
 press() {
@@ -131,14 +143,7 @@ shot 5-downloaded
 ls -l "${downloads}" || fail "nothing was downloaded"
 files=$(ls "${downloads}" | grep -c '\.mp4$' || true)
 [[ ${files} -eq ${found} ]] || fail "${files} files for ${found} tracks found"
-for f in "${downloads}"/*; do
-  match=""
-  for shipped in "${source_dir}"/assets/media/*.mp4; do
-    same_audio "${f}" "${shipped}" && match=${shipped}
-  done
-  [[ -n "${match}" ]] || fail "$(basename "${f}") is not one of the shipped tracks"
-  [[ -n $(title_of "${f}") ]] || fail "$(basename "${f}") has no title in its tags"
-done
+downloads_are_shipped_tracks
 
 step "Escape closes the find field"
 press -k Escape
@@ -170,13 +175,7 @@ asked=$(tail -n +$((log_before + 1)) "${scratch}/site.log" | grep -o 'GET /m/[0-
         sed 's|GET /m/||; s|/||' | sort -u | tr '\n' ' ')
 expected=$(grep -- "${name2}" "${scratch}/rows" | awk '{print $1}' | sort -u | tr '\n' ' ')
 [[ "${asked}" == "${expected}" ]] || fail "play pages asked for: ${asked}; the rows shown: ${expected}"
-for f in "${downloads}"/*; do
-  match=""
-  for shipped in "${source_dir}"/assets/media/*.mp4; do
-    cmp -s "${f}" "${shipped}" && match=${shipped}
-  done
-  [[ -n "${match}" ]] || fail "$(basename "${f}") is not one of the shipped tracks"
-done
+downloads_are_shipped_tracks
 press -k Escape
 
 if [[ -n "${WUQU_IN_BUS:-}" ]] && /usr/bin/python3 -c 'import pyatspi' 2>/dev/null; then
@@ -191,13 +190,7 @@ if [[ -n "${WUQU_IN_BUS:-}" ]] && /usr/bin/python3 -c 'import pyatspi' 2>/dev/nu
   done
   [[ $(ls "${downloads}" | grep -c '\.mp4$') -eq $((all + 1)) ]] ||
     fail "the action downloaded no file"
-  for f in "${downloads}"/*; do
-    match=""
-    for shipped in "${source_dir}"/assets/media/*.mp4; do
-      same_audio "${f}" "${shipped}" && match=${shipped}
-    done
-    [[ -n "${match}" ]] || fail "$(basename "${f}") is not one of the shipped tracks"
-  done
+  downloads_are_shipped_tracks
 else
   echo "(no accessibility bus or pyatspi: the AT-SPI step is left out)"
 fi
