@@ -381,8 +381,7 @@ bool RetryBatchFailures(CatalogueWindow& window, const Text& program_folder,
                         DownloadSession& session) {
   UserDownloads& downloads = session.downloads;
   if (downloads.BatchRunning() || downloads.BatchFailedTracks().empty()) return false;
-  std::vector<AskedTrack> tracks;
-  for (const Text& play_page : downloads.BatchFailedTracks()) tracks.push_back({play_page, {}, {}});
+  const std::vector<AskedTrack> tracks = downloads.BatchFailedTracks();
   const std::vector<RecordId> records = LogOf(session).AskedTracks(tracks, true);
   const SiteAddresses sites = downloads.BatchSites();
   downloads.Asked(tracks, records, true, sites);

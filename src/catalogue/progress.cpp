@@ -214,7 +214,7 @@ void NoteEndings(CatalogueWindow& window, const Text& program_folder, const Text
     if (f.batch_position > 0) {
       if (failed) {
         PushFailure(downloads, look, f.batch_position);
-        downloads.NoteBatchFailure(f.play_page);
+        downloads.NoteBatchFailure(f.play_page, f.row);
       }
       const bool last = downloads.BatchTrackEnded(
           failed ? UserDownloads::Outcome::kFailed : UserDownloads::Outcome::kComplete,

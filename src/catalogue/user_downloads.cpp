@@ -710,6 +710,12 @@ UserDownloads::NextTrack UserDownloads::TakeNextBatchTrack() {
   return next;
 }
 
+void UserDownloads::NoteBatchFailure(const Text& play_page, DownloadRowId row) {
+  const DownloadRow* listed = Find(row);
+  batch_failed_tracks_.push_back(
+      {play_page, listed ? listed->title : Text(), listed ? listed->category : Text()});
+}
+
 bool UserDownloads::BatchTrackEnded(Outcome outcome, std::int64_t amount) {
   if (outcome == Outcome::kFailed) ++batch_failed_;
   if (outcome == Outcome::kAlreadyThere) ++batch_already_;

@@ -284,8 +284,10 @@ class UserDownloads {
   bool TakeBatchOver();
   // The play pages of the batch's failed tracks, in the order they ran;
   // of the batch that ended last once it is over.
-  const std::vector<Text>& BatchFailedTracks() const { return batch_failed_tracks_; }
-  void NoteBatchFailure(const Text& play_page) { batch_failed_tracks_.push_back(play_page); }
+  const std::vector<AskedTrack>& BatchFailedTracks() const { return batch_failed_tracks_; }
+  // A batch track failed: its play page, with the title and category of its
+  // row, so that a retry asks for it as the user first did.
+  void NoteBatchFailure(const Text& play_page, DownloadRowId row);
   // The failures were asked for again.
   void BatchFailuresRetried() { batch_failed_tracks_.clear(); }
   std::int64_t BatchAmount() const { return batch_amount_; }
@@ -341,7 +343,7 @@ class UserDownloads {
   std::vector<Followed> downloads_;  // oldest first
   download::TaskId newest_ = download::kNoTask;
   std::deque<NextTrack> batch_pending_;
-  std::vector<Text> batch_failed_tracks_;
+  std::vector<AskedTrack> batch_failed_tracks_;
   int batch_already_ = 0;
   int batch_cancelled_ = 0;
   int batch_cancelled_waiting_ = 0;  // cancelled before they started

@@ -556,6 +556,11 @@ TEST_F(RememberedWindowTest, TheFailuresOfABatchAreRetriedFromTheStatusLine) {
   }
   EXPECT_EQ(pages, std::vector<std::string>{"/" + tracks[1].href});
   EXPECT_EQ(list.RowMark(1), catalogue::TrackMark::kOnDisk);
+  // Asked for again as the user first asked: the retry's row keeps the
+  // track's title and category (its file's tags name it by them).
+  const catalogue::DownloadRow& retried = events_->Downloads().RowAt(0);
+  EXPECT_EQ(retried.title, list.GetCellText(1, 0));
+  EXPECT_EQ(LocalTextToUtf8(retried.category), "现场舞曲");
   // Nothing is left to retry: the menu no longer offers it.
   site_->ClearRequests();
   QMenu* menu = OpenStatusLineMenu(*window_);
